@@ -1,0 +1,84 @@
+#include "app/app.h"
+#include "platform/print.h"
+#include "platform/text.h"
+
+namespace {
+
+// Option forms, group by group in the order they are tried; the two-character
+// forms match an argument that begins with them.
+enum option_action { OPT_HELP, OPT_TESTS, OPT_DUMP, OPT_VERBOSE, OPT_PAGE, OPT_DEBUG };
+
+struct option_form {
+  const char16_t* text;
+  uint8_t compared;  // characters compared
+  option_action action;
+};
+
+constexpr option_form option_forms[] = {
+    {u"-?", 2, OPT_HELP},    {u"-h", 2, OPT_HELP},    {u"-H", 2, OPT_HELP},    {u"/h", 2, OPT_HELP},
+    {u"/H", 2, OPT_HELP},    {u"-t", 2, OPT_TESTS},   {u"-T", 2, OPT_TESTS},   {u"/t", 2, OPT_TESTS},
+    {u"/T", 2, OPT_TESTS},   {u"-d", 2, OPT_DUMP},    {u"-D", 2, OPT_DUMP},    {u"/d", 2, OPT_DUMP},
+    {u"/D", 2, OPT_DUMP},    {u"-v", 2, OPT_VERBOSE}, {u"-V", 2, OPT_VERBOSE}, {u"/v", 2, OPT_VERBOSE},
+    {u"/V", 2, OPT_VERBOSE}, {u"-p", 2, OPT_PAGE},    {u"-P", 2, OPT_PAGE},    {u"/p", 2, OPT_PAGE},
+    {u"/P", 2, OPT_PAGE},    {u"--dbg", 5, OPT_DEBUG}, {u"--DBG", 5, OPT_DEBUG},
+};
+
+}  // namespace
+
+uint64_t parse_options(uint64_t argc, char16_t** argv, options_t* options) {
+  debug_mask = 0;
+  options->run_tests = 0;
+  options->dump_tables = 0;
+  options->verbose = 0;
+  for (uint64_t i = 1; i < argc; i++) {
+    const char16_t* arg = argv[i];
+    if (!arg) continue;
+    for (const option_form& form : option_forms) {
+      if (str16_ncmp(arg, form.text, form.compared) != 0) continue;
+      switch (form.action) {
+        case OPT_HELP:
+          return 1;
+        case OPT_TESTS:
+          options->run_tests = 1;
+          break;
+        case OPT_DUMP:
+          options->dump_tables = 1;
+          break;
+        case OPT_VERBOSE:
+          options->verbose = 1;
+          break;
+        case OPT_PAGE:
+          enable_page_break();
+          break;
+        case OPT_DEBUG:
+          debug_mask = 0xFFFFFFFF;
+          break;
+      }
+      break;
+    }
+  }
+  if (!options->run_tests && !options->dump_tables) options->run_tests = 1;
+  return 0;
+}
+
+void print_usage() {
+  Print(u"Usage:   Iovet.efi [-h] [-d] [-p] [-t] [-v]\n");
+  Print(u"Options: -h   Display command line options.\n");
+  Print(u"         -d   Display ACPI Tables (DMAR, HPET, MADT, MCFG).\n");
+  Print(u"         -p   Pause output after each screen.\n");
+  Print(u"              Do not use when output is redirected to file.\n");
+  Print(u"         -t   Run Zyr tests.\n");
+  Print(u"         -v   Verbose option.\n");
+}
+
+void print_banner() {
+  char16_t date[16], time[16];
+  ascii_to_str16(date, 16, __DATE__);
+  ascii_to_str16(time, 16, __TIME__);
+  Print(u"*********************************************\n");
+  Print(u"%s v%d.%d.%d\n", u"Iovet", IOVET_VERSION_MAJOR, IOVET_VERSION_MINOR, IOVET_VERSION_BUILD);
+  Print(u"Built: %s %s\n", date, time);
+  Print(u"%s\n", u"Iovet DMA-remapping reporting checker");
+  Print(u"%s\n", u"Maintained by the Iovet developers");
+  Print(u"*********************************************\n");
+}

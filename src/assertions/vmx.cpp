@@ -1,0 +1,5 @@
+// Not evaluated yet: each assertion leaves its record as loaded.
+#include "assertions/assertions.h"
+
+uint64_t assert_smbios_vmx(acpi_tables_t*, test_info_t*) { return 0; }
+uint64_t assert_vmx_locked(acpi_tables_t*, test_info_t*) { return 0; }

@@ -1,0 +1,163 @@
+// DMAR table layout and the traversal rules that every walk follows.
+// All access goes through byte_view, so no read leaves the buffer that the
+// structure, scope or path belongs to.
+#pragma once
+#include <stdint.h>
+
+#include "platform/bytes.h"
+
+// DMAR header.
+constexpr uint32_t DMAR_HEADER_SIZE = 48;
+constexpr uint32_t DMAR_OFF_LENGTH = 4;
+constexpr uint32_t DMAR_OFF_HOST_ADDRESS_WIDTH = 36;
+constexpr uint32_t DMAR_OFF_FLAGS = 37;
+constexpr uint32_t DMAR_OFF_RESERVED = 38;  // 10 bytes
+constexpr uint8_t DMAR_FLAG_INTR_REMAP = 0x01;
+
+// Remapping structure types.
+enum : uint16_t { DMAR_TYPE_DRHD = 0, DMAR_TYPE_RMRR = 1, DMAR_TYPE_ATSR = 2, DMAR_TYPE_RHSA = 3, DMAR_TYPE_ANDD = 4 };
+
+// Common header of every remapping structure.
+constexpr uint32_t REMAP_OFF_TYPE = 0;
+constexpr uint32_t REMAP_OFF_LENGTH = 2;
+
+// DRHD.
+constexpr uint32_t DRHD_OFF_FLAGS = 4;
+constexpr uint32_t DRHD_OFF_RESERVED = 5;
+constexpr uint32_t DRHD_OFF_SEGMENT = 6;
+constexpr uint32_t DRHD_OFF_BASE = 8;
+constexpr uint32_t DRHD_FIXED_SIZE = 16;
+constexpr uint8_t DRHD_INCLUDE_PCI_ALL = 0x01;
+// RMRR.
+constexpr uint32_t RMRR_OFF_RESERVED = 4;
+constexpr uint32_t RMRR_OFF_SEGMENT = 6;
+constexpr uint32_t RMRR_OFF_BASE = 8;
+constexpr uint32_t RMRR_OFF_LIMIT = 16;
+constexpr uint32_t RMRR_FIXED_SIZE = 24;
+// ATSR.
+constexpr uint32_t ATSR_OFF_FLAGS = 4;
+constexpr uint32_t ATSR_OFF_RESERVED = 5;
+constexpr uint32_t ATSR_OFF_SEGMENT = 6;
+constexpr uint32_t ATSR_FIXED_SIZE = 8;
+// RHSA.
+constexpr uint32_t RHSA_OFF_RESERVED = 4;
+constexpr uint32_t RHSA_OFF_BASE = 8;
+constexpr uint32_t RHSA_OFF_PROXIMITY_DOMAIN = 16;
+constexpr uint32_t RHSA_SIZE = 20;
+// ANDD.
+constexpr uint32_t ANDD_OFF_RESERVED = 4;  // 3 bytes
+constexpr uint32_t ANDD_OFF_DEVICE_NUMBER = 7;
+constexpr uint32_t ANDD_OFF_OBJECT_NAME = 8;
+
+// Device scope entry (device_scope_entry_t).
+constexpr uint32_t SCOPE_OFF_TYPE = 0;
+constexpr uint32_t SCOPE_OFF_LENGTH = 1;
+constexpr uint32_t SCOPE_OFF_RESERVED = 2;
+constexpr uint32_t SCOPE_OFF_ENUMERATION_ID = 4;
+constexpr uint32_t SCOPE_OFF_START_BUS = 5;
+constexpr uint32_t SCOPE_OFF_PATH = 6;
+constexpr uint32_t SCOPE_STEP = 8;
+enum : uint8_t {
+  SCOPE_PCI_ENDPOINT = 1,
+  SCOPE_PCI_SUBHIERARCHY = 2,
+  SCOPE_IOAPIC = 3,
+  SCOPE_HPET = 4,
+  SCOPE_ACPI_NAMESPACE = 5
+};
+
+// Bits 39:12 of a register base address.
+constexpr uint64_t ZYRD_BARONLY_MASK = 0xFFFFFFF000ULL;
+
+// Request ID: bus in 15:8, device in 7:3, function in 2:0.
+constexpr uint16_t request_id(uint8_t bus, uint8_t device, uint8_t function) {
+  return (uint16_t)((bus << 8) | ((device & 0x1F) << 3) | (function & 0x7));
+}
+
+inline uint16_t remap_type(byte_view s) { return s.u16(REMAP_OFF_TYPE); }
+inline uint16_t remap_length(byte_view s) { return s.u16(REMAP_OFF_LENGTH); }
+
+// Size of the fixed part that precedes the device scopes of a structure
+// type (DRHD 16, RMRR 24, ATSR 8); 0 for types without scopes.
+constexpr uint32_t scope_fixed_size(uint16_t type) {
+  return type == DMAR_TYPE_DRHD ? DRHD_FIXED_SIZE
+         : type == DMAR_TYPE_RMRR ? RMRR_FIXED_SIZE
+         : type == DMAR_TYPE_ATSR ? ATSR_FIXED_SIZE
+                                  : 0;
+}
+
+// Number of device scopes: (Length - fixed part) / 8, signed, truncated
+// toward zero; 0 or less means none.
+inline int32_t scope_count(byte_view s, uint32_t fixed) {
+  return ((int32_t)remap_length(s) - (int32_t)fixed) / (int32_t)SCOPE_STEP;
+}
+
+// One device scope: its view runs from the scope's start to the end of the
+// structure, so a path may be read as far as the structure goes, no further.
+struct device_scope {
+  byte_view bytes;
+  int32_t index;
+  uint8_t type() const { return bytes.u8(SCOPE_OFF_TYPE); }
+  uint8_t length() const { return bytes.u8(SCOPE_OFF_LENGTH); }
+  uint16_t reserved() const { return bytes.u16(SCOPE_OFF_RESERVED); }
+  uint8_t enumeration_id() const { return bytes.u8(SCOPE_OFF_ENUMERATION_ID); }
+  uint8_t start_bus() const { return bytes.u8(SCOPE_OFF_START_BUS); }
+  // (Length - 6) / 2 path entries, signed; never negative here.
+  int32_t path_count() const {
+    int32_t n = ((int32_t)length() - 6) / 2;
+    return n > 0 ? n : 0;
+  }
+  // Path entries that lie inside the structure (a subset of path_count()).
+  int32_t path_count_inside() const {
+    int32_t n = path_count();
+    int32_t inside = bytes.size >= SCOPE_OFF_PATH ? (int32_t)((bytes.size - SCOPE_OFF_PATH) / 2) : 0;
+    return n < inside ? n : inside;
+  }
+  uint8_t path_device(int32_t j) const { return bytes.u8(SCOPE_OFF_PATH + 2 * (size_t)j); }
+  uint8_t path_function(int32_t j) const { return bytes.u8(SCOPE_OFF_PATH + 2 * (size_t)j + 1); }
+  uint16_t path_request_id(int32_t j) const { return request_id(start_bus(), path_device(j), path_function(j)); }
+};
+
+// Calls f(device_scope) for each device scope of a DRHD, RMRR or ATSR
+// (consecutive 8-byte entries after the fixed part); f returns false to stop.
+// Returns false when f stopped the walk.
+template <class F>
+bool for_each_scope(byte_view structure, uint32_t fixed, F f) {
+  int32_t n = scope_count(structure, fixed);
+  for (int32_t k = 0; k < n; k++) {
+    size_t off = fixed + (size_t)k * SCOPE_STEP;
+    if (off >= structure.size) break;
+    if (!f(device_scope{structure.sub(off), k})) return false;
+  }
+  return true;
+}
+
+// Calls f(j, device, function, request_id) for each path entry of the scope
+// that lies inside its structure; f returns false to stop.
+template <class F>
+bool for_each_path_entry(const device_scope& scope, F f) {
+  int32_t n = scope.path_count_inside();
+  for (int32_t j = 0; j < n; j++)
+    if (!f(j, scope.path_device(j), scope.path_function(j), scope.path_request_id(j))) return false;
+  return true;
+}
+
+// Walks the remapping structures of a DMAR copy from offset 48 while the
+// start lies below the table's Length (and inside the copy). f receives the
+// structure's view (clipped to the copy) and its offset; f returns false to
+// stop. At most max_steps structures are visited (the walk cannot loop on
+// a zero Length). Returns the number visited.
+template <class F>
+uint32_t for_each_remap_structure(byte_view dmar, uint32_t max_steps, F f) {
+  uint64_t end = dmar.u32(DMAR_OFF_LENGTH);
+  if (end > dmar.size) end = dmar.size;
+  uint64_t off = DMAR_HEADER_SIZE;
+  uint32_t steps = 0;
+  while (off < end && steps < max_steps) {
+    byte_view s = dmar.sub((size_t)off);
+    uint16_t len = remap_length(s);
+    steps++;
+    if (!f(s.sub(0, len), (uint32_t)off)) break;
+    off += len;
+  }
+  return steps;
+}

@@ -1,0 +1,76 @@
+// Type-checked formatting with the UEFI print conventions:
+//   %s UCS-2 string (an 8-bit string argument is widened), %c character,
+//   %d decimal, %x and %X hexadecimal (digits A-F upper case for both),
+//   '0' and a width pad with zeros, '-' justifies left, 'L' (or 'l') takes
+//   the full 64-bit value; without it %d and %X use the low 32 bits.
+// Every argument carries its own kind and width, so a 64-bit count given to
+// %d is well defined and a string is never read from a number.
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+
+struct fmt_arg {
+  enum kind_t : uint8_t { integer, str16, str8, character } kind;
+  uint64_t value;  // integers sign-extended from their own width
+  const void* ptr;
+
+  fmt_arg(bool v) : kind(integer), value(v), ptr(nullptr) {}
+  fmt_arg(char v) : kind(character), value((uint8_t)v), ptr(nullptr) {}
+  fmt_arg(char16_t v) : kind(character), value(v), ptr(nullptr) {}
+  fmt_arg(signed char v) : kind(integer), value((uint64_t)(int64_t)v), ptr(nullptr) {}
+  fmt_arg(unsigned char v) : kind(integer), value(v), ptr(nullptr) {}
+  fmt_arg(short v) : kind(integer), value((uint64_t)(int64_t)v), ptr(nullptr) {}
+  fmt_arg(unsigned short v) : kind(integer), value(v), ptr(nullptr) {}
+  fmt_arg(int v) : kind(integer), value((uint64_t)(int64_t)v), ptr(nullptr) {}
+  fmt_arg(unsigned v) : kind(integer), value(v), ptr(nullptr) {}
+  fmt_arg(long v) : kind(integer), value((uint64_t)(int64_t)v), ptr(nullptr) {}
+  fmt_arg(unsigned long v) : kind(integer), value(v), ptr(nullptr) {}
+  fmt_arg(long long v) : kind(integer), value((uint64_t)v), ptr(nullptr) {}
+  fmt_arg(unsigned long long v) : kind(integer), value(v), ptr(nullptr) {}
+  fmt_arg(const char16_t* s) : kind(str16), value(0), ptr(s) {}
+  fmt_arg(const char* s) : kind(str8), value(0), ptr(s) {}
+};
+
+// Formats into out (out_chars characters including the terminator); the
+// text is cut where it would not fit. Returns the characters written.
+size_t format_v(char16_t* out, size_t out_chars, const char16_t* format, const fmt_arg* args, size_t nargs);
+// 8-bit format: each format byte is widened to one UCS-2 character as it is
+// (0x97 becomes U+0097).
+size_t format_v8(char16_t* out, size_t out_chars, const char* format, const fmt_arg* args, size_t nargs);
+
+constexpr size_t PRINT_MAX_CHARS = 320;      // Print
+constexpr size_t DEBUG_BUFFER_CHARS = 128;   // debug_print: 127 reach the console
+constexpr size_t MESSAGE_FORMAT_BYTES = 512; // formatted messages: 255 characters
+constexpr size_t MESSAGE_COPY_CHARS = 512;   // copied messages
+
+uint64_t print_v(const char16_t* format, const fmt_arg* args, size_t nargs);
+void debug_print_v(uint64_t mask, const char* format, const fmt_arg* args, size_t nargs);
+
+// Print(u"...", args...) writes at most 320 characters to the console.
+inline uint64_t Print(const char16_t* format) { return print_v(format, nullptr, 0); }
+template <class... A>
+uint64_t Print(const char16_t* format, const A&... a) {
+  const fmt_arg args[] = {fmt_arg(a)...};
+  return print_v(format, args, sizeof...(A));
+}
+
+// Formats into a buffer of buffer_bytes bytes (UnicodeSPrint rules: a
+// buffer of 512 bytes holds 255 characters and the terminator).
+inline size_t format_to(char16_t* buffer, size_t buffer_bytes, const char16_t* format) {
+  return format_v(buffer, buffer_bytes / 2, format, nullptr, 0);
+}
+template <class... A>
+size_t format_to(char16_t* buffer, size_t buffer_bytes, const char16_t* format, const A&... a) {
+  const fmt_arg args[] = {fmt_arg(a)...};
+  return format_v(buffer, buffer_bytes / 2, format, args, sizeof...(A));
+}
+
+// Diagnostic output, shown only with --dbg (bit 31 of the mask); 8-bit
+// format, at most 127 characters reach the console.
+extern uint64_t debug_mask;
+inline void debug_print(uint64_t mask, const char* format) { debug_print_v(mask, format, nullptr, 0); }
+template <class... A>
+void debug_print(uint64_t mask, const char* format, const A&... a) {
+  const fmt_arg args[] = {fmt_arg(a)...};
+  debug_print_v(mask, format, args, sizeof...(A));
+}

@@ -1,0 +1,141 @@
+// The application frame: options, usage, banner, debug output, formatter.
+#include "app/app.h"
+#include "platform/print.h"
+#include "support/harness.h"
+
+using namespace testing_support;
+
+namespace {
+
+const char* const usage_text =
+    "Usage:   Iovet.efi [-h] [-d] [-p] [-t] [-v]\n"
+    "Options: -h   Display command line options.\n"
+    "         -d   Display ACPI Tables (DMAR, HPET, MADT, MCFG).\n"
+    "         -p   Pause output after each screen.\n"
+    "              Do not use when output is redirected to file.\n"
+    "         -t   Run Zyr tests.\n"
+    "         -v   Verbose option.\n";
+
+std::string fmt(const char16_t* format, std::initializer_list<fmt_arg> args, size_t chars = 321) {
+  std::vector<char16_t> buf(chars);
+  format_v(buf.data(), chars, format, args.begin(), args.size());
+  return sim::to_utf8(buf.data());
+}
+
+}  // namespace
+
+TEST(Usage, HelpFormsPrintExactlyTheUsageText) {
+  for (const char* form : {"-h", "-?", "/H", "/h", "-H", "-help"}) {
+    sim::machine m;
+    auto r = run_iovet(m, {form});
+    EXPECT_EQ(r.text, usage_text) << form;
+    EXPECT_EQ(r.status, 0u);
+  }
+}
+
+TEST(Usage, HelpAfterOtherOptionsStillStopsAndLaterArgumentsAreIgnored) {
+  sim::machine m;
+  auto r = run_iovet(m, {"-t", "-h", "--dbg"});
+  EXPECT_EQ(r.text, usage_text);
+  sim::machine m2;
+  auto r2 = run_iovet(m2, {"-p", "-h"});
+  EXPECT_EQ(r2.text, usage_text);
+  EXPECT_TRUE(m2.page_break) << "-p switches page break before -h stops parsing";
+  sim::machine m3;
+  run_iovet(m3, {"-h", "-p"});
+  EXPECT_FALSE(m3.page_break);
+}
+
+TEST(Usage, MissingShellArgumentProtocolsGiveMinusOneWithoutOutput) {
+  sim::machine m;
+  m.shell_parameters = false;
+  m.shell_interface = false;
+  auto r = run_iovet(m, {"-h"});
+  EXPECT_EQ(r.status, (efi_status_t)-1);
+  EXPECT_EQ(r.text, "");
+  sim::machine m2;
+  m2.shell_parameters = false;
+  m2.shell_interface = true;
+  EXPECT_EQ(run_iovet(m2, {"-h"}).text, usage_text);
+}
+
+TEST(Banner, PlainRunPrintsTheBannerFirst) {
+  sim::machine m;
+  add_catalogue(m);
+  auto r = run_iovet(m);
+  ASSERT_TRUE(contains(r.text, "*********************************************\nIovet v1.1.35\nBuilt: ")) << r.text;
+  EXPECT_EQ(r.text.rfind("*********************************************\nIovet v1.1.35\n", 0), 0u);
+}
+
+TEST(Options, FormsAndDefaults) {
+  sim::machine m;
+  sim::run_result dummy;
+  // parse_options talks to the platform only for -p; run it inside a machine.
+  std::vector<std::u16string> storage;
+  auto check = [&](std::vector<std::u16string> args, uint8_t t, uint8_t d, uint8_t v, uint64_t dbg) {
+    std::vector<std::u16string> all{u"Iovet.efi"};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char16_t*> argv;
+    for (auto& a : all) argv.push_back(&a[0]);
+    options_t o{9, 9, 9};
+    EXPECT_EQ(parse_options(argv.size(), argv.data(), &o), 0u);
+    EXPECT_EQ(o.run_tests, t);
+    EXPECT_EQ(o.dump_tables, d);
+    EXPECT_EQ(o.verbose, v);
+    EXPECT_EQ(debug_mask, dbg);
+  };
+  check({}, 1, 0, 0, 0);
+  check({u"-d"}, 0, 1, 0, 0);
+  check({u"/D", u"-T"}, 1, 1, 0, 0);
+  check({u"-v"}, 1, 0, 1, 0);
+  check({u"/Vx"}, 1, 0, 1, 0);         // two characters compared
+  check({u"-x", u"foo"}, 1, 0, 0, 0);  // unknown arguments ignored
+  check({u"--dbg"}, 1, 0, 0, 0xFFFFFFFF);
+  check({u"--DBGextra"}, 1, 0, 0, 0xFFFFFFFF);
+  check({u"--Dbg"}, 1, 0, 0, 0);
+  check({u"--dBG"}, 1, 0, 0, 0);
+}
+
+TEST(Formatter, Conventions) {
+  EXPECT_EQ(fmt(u"%d|%x|%X|%02d|%08X", {5, 255, 0xabcU, 7, 0x1234U}), "5|FF|ABC|07|00001234");
+  EXPECT_EQ(fmt(u"%016LX", {0x123456789ABCULL}), "0000123456789ABC");
+  EXPECT_EQ(fmt(u"%X", {0x1122334455667788ULL}), "55667788") << "without L only the low 32 bits";
+  EXPECT_EQ(fmt(u"%d", {(uint64_t)0x100000005ULL}), "5") << "a 64-bit count given to %d";
+  EXPECT_EQ(fmt(u"%Ld", {(uint64_t)0x100000005ULL}), "4294967301");
+  EXPECT_EQ(fmt(u"%d", {-3}), "-3");
+  EXPECT_EQ(fmt(u"%0d %0X", {9, 10}), "9 A");
+  EXPECT_EQ(fmt(u"%s=%c", {u"name", u'Z'}), "name=Z");
+  EXPECT_EQ(fmt(u"%s", {"ascii"}), "ascii");
+  EXPECT_EQ(fmt(u"%s", {5}), "<bad argument>") << "a number is never read as a string";
+  EXPECT_EQ(fmt(u"%d %d", {1}), "1 0") << "a missing argument prints as zero";
+  EXPECT_EQ(fmt(u"100%%", {}), "100%");
+}
+
+TEST(Formatter, Bounds) {
+  std::u16string long_text(600, u'a');
+  // A 512-byte message buffer holds 255 characters and the terminator.
+  char16_t msg[300];
+  for (auto& c : msg) c = u'#';
+  format_to(msg, 512, u"%s", long_text.c_str());
+  EXPECT_EQ(std::u16string(msg).size(), 255u);
+  EXPECT_EQ(msg[256], u'#') << "nothing written past the buffer";
+  // Print writes at most 320 characters a call.
+  sim::machine m;
+  sim::scoped_machine use(m);
+  Print(u"%s", long_text.c_str());
+  EXPECT_EQ(m.console_u16().size(), 320u);
+}
+
+TEST(DebugPrint, CutAt127CharactersAndOnlyWithBit31) {
+  sim::machine m;
+  sim::scoped_machine use(m);
+  std::string long_line(200, 'x');
+  debug_print(0, "DEBUG -- %a\n", long_line.c_str());
+  EXPECT_EQ(m.console_u16(), u"");
+  debug_print(0xFFFFFFFF, "DEBUG -- %s\n", long_line.c_str());
+  EXPECT_EQ(m.console_u16().size(), 127u);
+  m.console.clear();
+  // 8-bit formats are widened byte by byte: 0x97 becomes U+0097.
+  debug_print(0x80000000, "a\x97" "b %d\n", 12);
+  EXPECT_EQ(m.console_u16(), std::u16string(u"a\u0097b 12\n"));
+}
