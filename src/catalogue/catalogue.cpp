@@ -15,3 +15,4 @@ void set_result(test_case_t* tc, uint64_t result, const char16_t* message) {
   tc->result = result;
   if (message) str16_copy(tc->message, MESSAGE_COPY_CHARS, message);
 }
+void (*catalogue_release_hook)(const test_case_t* record) = nullptr;
