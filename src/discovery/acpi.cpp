@@ -1,4 +1,101 @@
 #include "discovery/acpi.h"
 
-uint64_t find_acpi_table(uint32_t, uint32_t*, uint8_t**) { return 1; }
-uint64_t collect_test_data(acpi_tables_t*, test_info_t*) { return 0; }
+#include "catalogue/catalogue.h"
+#include "discovery/pci_inventory.h"
+#include "discovery/remap_lists.h"
+#include "engine/test_info.h"
+#include "platform/platform.h"
+#include "platform/print.h"
+
+namespace {
+
+constexpr uint64_t LEGACY_BIOS_START = 0xE0000;
+constexpr uint64_t LEGACY_BIOS_END = 0xFFFFF;
+constexpr uint64_t EBDA_SEGMENT_POINTER = 0x40E;
+constexpr uint64_t EBDA_SCAN_BYTES = 1024;
+constexpr uint32_t RSDP_OFF_RSDT_ADDRESS = 16;
+// More RSDT entries than any firmware publishes; bounds the walk over a
+// corrupt Length.
+constexpr uint32_t RSDT_MAX_ENTRIES = 4096;
+// Larger than any table this program reads; a Length beyond it is corrupt.
+constexpr uint32_t ACPI_TABLE_MAX_LENGTH = 16 * 1024 * 1024;
+
+bool rsdp_signature_at(uint64_t address) {
+  static const char signature[8] = {'R', 'S', 'D', ' ', 'P', 'T', 'R', ' '};
+  for (int i = 0; i < 8; i++)
+    if (MmioRead8(address + (uint64_t)i) != (uint8_t)signature[i]) return false;
+  return true;
+}
+
+uint64_t scan_for_rsdp(uint64_t start, uint64_t end) {
+  for (uint64_t a = start; a < end; a += 16)
+    if (rsdp_signature_at(a)) return a;
+  return 0;
+}
+
+// The RSDP: configuration table first, then the legacy BIOS area, then the
+// extended BIOS data area. 0 when there is none.
+uint64_t find_rsdp() {
+  uint64_t rsdp = 0;
+  if (get_configuration_table(ACPI_20_TABLE_GUID, &rsdp) == EFI_SUCCESS && rsdp != 0) return rsdp;
+  rsdp = scan_for_rsdp(LEGACY_BIOS_START, LEGACY_BIOS_END);
+  if (rsdp) return rsdp;
+  uint64_t ebda = (uint64_t)MmioRead16(EBDA_SEGMENT_POINTER) * 16;
+  return scan_for_rsdp(ebda, ebda + EBDA_SCAN_BYTES);
+}
+
+void print_signature_warning(uint32_t signature, uint32_t length) {
+  Print(u"WARNING -- ACPI table %c%c%c%c has an invalid Length (0x%X); the table is treated as absent.\n",
+        (char16_t)(signature & 0xFF), (char16_t)((signature >> 8) & 0xFF), (char16_t)((signature >> 16) & 0xFF),
+        (char16_t)(signature >> 24), length);
+}
+
+}  // namespace
+
+uint64_t find_acpi_table(uint32_t signature, uint32_t* length, uint8_t** table) {
+  if (!table || *table || !length) return 1;
+  uint64_t rsdp = find_rsdp();
+  if (!rsdp) return 1;
+  uint64_t rsdt = MmioRead32(rsdp + RSDP_OFF_RSDT_ADDRESS);
+  if (!rsdt) return 1;
+  uint32_t rsdt_length = MmioRead32(rsdt + 4);
+  if (rsdt_length < ACPI_HEADER_SIZE) return 1;
+  uint32_t count = (rsdt_length - ACPI_HEADER_SIZE) / 4;
+  if (count > RSDT_MAX_ENTRIES) count = RSDT_MAX_ENTRIES;
+  for (uint32_t i = 0; i < count; i++) {
+    uint64_t address = MmioRead32(rsdt + ACPI_HEADER_SIZE + 4 * (uint64_t)i);
+    if (!address || MmioRead32(address) != signature) continue;
+    uint32_t table_length = MmioRead32(address + 4);
+    if (table_length < ACPI_HEADER_SIZE || table_length > ACPI_TABLE_MAX_LENGTH) {
+      print_signature_warning(signature, table_length);
+      return 1;
+    }
+    uint8_t* copy = static_cast<uint8_t*>(AllocateZeroPool(table_length));
+    if (!copy) return 1;
+    PhysCopy(copy, address, table_length);
+    *table = copy;
+    *length = table_length;
+    return 0;
+  }
+  return 1;
+}
+
+uint64_t collect_test_data(acpi_tables_t* tables, test_info_t* tinfo) {
+  tables->dmar_len = tables->mcfg_len = tables->madt_len = tables->hpet_len = 0;
+  tables->dmar = tables->mcfg = tables->madt = tables->hpet = nullptr;
+
+  // An absent table is not itself a failure: its pointer stays null and the
+  // assertions that need it say so in their own words.
+  find_acpi_table(ACPI_SIG_DMAR, &tables->dmar_len, &tables->dmar);
+  find_acpi_table(ACPI_SIG_MCFG, &tables->mcfg_len, &tables->mcfg);
+  find_acpi_table(ACPI_SIG_APIC, &tables->madt_len, &tables->madt);
+  find_acpi_table(ACPI_SIG_HPET, &tables->hpet_len, &tables->hpet);
+
+  tinfo->dmar_calc_len = 0;
+  uint64_t calc_len = 0;
+  uint64_t walk = parse_remap_structures(dmar_view(*tables), &calc_len);
+  if (walk == 0) tinfo->dmar_calc_len = calc_len;
+  uint64_t inventory = build_pci_inventory(mcfg_view(*tables));
+  uint64_t catalogue = load_test_cases();
+  return (walk == 0 && inventory == 0 && catalogue == 0) ? 0 : 1;
+}

@@ -1,14 +1,140 @@
 #include "discovery/remap_lists.h"
 
+#include "catalogue/catalogue.h"
+#include "discovery/pci_inventory.h"
+#include "platform/platform.h"
+#include "platform/print.h"
+#include "platform/text.h"
+
 list_entry drhd_list = LIST_HEAD_INIT(drhd_list);
 list_entry rmrr_list = LIST_HEAD_INIT(rmrr_list);
 list_entry atsr_list = LIST_HEAD_INIT(atsr_list);
 list_entry rhsa_list = LIST_HEAD_INIT(rhsa_list);
 list_entry andd_list = LIST_HEAD_INIT(andd_list);
 
-uint64_t parse_remap_structures(byte_view, uint64_t* calc_len) {
-  *calc_len = 48;
+namespace {
+
+void print_out_of_memory() { Print(u"ERROR -- DMAR Table: Out of memory while collecting remapping structures.\n"); }
+
+// A node owning a copy of Length bytes; only the bytes that lie inside the
+// table are copied, the rest of the zero-filled copy stays zero.
+uint64_t take_structure(list_entry& list, byte_view rest, uint16_t length) {
+  remap_node_t* node = static_cast<remap_node_t*>(AllocateZeroPool(sizeof(remap_node_t)));
+  if (!node) return 1;
+  uint8_t* copy = static_cast<uint8_t*>(AllocateZeroPool(length ? length : 1));
+  if (!copy) {
+    FreePool(node);
+    return 1;
+  }
+  mem_copy(copy, rest.data, length < rest.size ? length : rest.size);
+  node->remap = copy;
+  node->length = length;
+  list_append(list, &node->link);
   return 0;
 }
-void free_test_data(acpi_tables_t*) {}
-bool rmrr_scope_has_rid(uint16_t) { return false; }
+
+uint64_t take_rhsa(byte_view rest) {
+  rhsa_node_t* node = static_cast<rhsa_node_t*>(AllocateZeroPool(sizeof(rhsa_node_t)));
+  if (!node) return 1;
+  mem_copy(node->rhsa, rest.data, RHSA_SIZE < rest.size ? RHSA_SIZE : rest.size);
+  list_append(rhsa_list, &node->link);
+  return 0;
+}
+
+template <class Node>
+void empty_list(list_entry& list, void (*release)(Node*)) {
+  while (!list_empty(list)) {
+    Node* node = reinterpret_cast<Node*>(list.next);
+    list_unlink(&node->link);
+    release(node);
+    FreePool(node);
+  }
+}
+
+void release_remap(remap_node_t* node) {
+  if (node->remap) FreePool(node->remap);
+}
+void release_nothing(rhsa_node_t*) {}
+void release_pci(pci_dev_t*) {}
+void release_record(test_case_node_t* node) {
+  if (catalogue_release_hook) catalogue_release_hook(&node->tc);
+}
+
+}  // namespace
+
+uint64_t parse_remap_structures(byte_view dmar, uint64_t* calc_len) {
+  *calc_len = DMAR_HEADER_SIZE;
+  uint64_t end = dmar.u32(DMAR_OFF_LENGTH);
+  if (end > dmar.size) end = dmar.size;
+  uint64_t offset = DMAR_HEADER_SIZE;
+  if (offset >= end) return 0;
+  uint32_t taken = 0;
+  for (;;) {
+    byte_view rest = dmar.sub((size_t)offset, (size_t)(end - offset));
+    uint16_t type = remap_type(rest);
+    uint16_t length = remap_length(rest);
+    uint64_t failed = 0;
+    switch (type) {
+      case DMAR_TYPE_DRHD:
+        failed = take_structure(drhd_list, rest, length);
+        break;
+      case DMAR_TYPE_RMRR:
+        failed = take_structure(rmrr_list, rest, length);
+        break;
+      case DMAR_TYPE_ATSR:
+        failed = take_structure(atsr_list, rest, length);
+        break;
+      case DMAR_TYPE_ANDD:
+        failed = take_structure(andd_list, rest, length);
+        break;
+      case DMAR_TYPE_RHSA:
+        failed = take_rhsa(rest);
+        break;
+      default:
+        Print(u"Error -- DMAR Table: Detected invalid remapping structure type.\n");
+        return 1;
+    }
+    if (failed) {
+      print_out_of_memory();
+      return 1;
+    }
+    *calc_len += length;
+    if (++taken > DMAR_MAX_STRUCTURES) {
+      Print(u"ERROR -- DMAR Table: Remapping structures collection timed out.\n");
+      return 1;
+    }
+    offset += length;
+    if (offset >= end) return 0;
+  }
+}
+
+void free_test_data(acpi_tables_t* tables) {
+  uint8_t** copies[] = {&tables->dmar, &tables->mcfg, &tables->madt, &tables->hpet};
+  for (uint8_t** copy : copies) {
+    if (*copy) FreePool(*copy);
+    *copy = nullptr;
+  }
+  tables->dmar_len = tables->mcfg_len = tables->madt_len = tables->hpet_len = 0;
+  empty_list<remap_node_t>(drhd_list, release_remap);
+  empty_list<remap_node_t>(rmrr_list, release_remap);
+  empty_list<remap_node_t>(atsr_list, release_remap);
+  empty_list<rhsa_node_t>(rhsa_list, release_nothing);
+  empty_list<remap_node_t>(andd_list, release_remap);
+  empty_list<pci_dev_t>(pci_dev_list, release_pci);
+  empty_list<test_case_node_t>(test_case_list, release_record);
+}
+
+bool rmrr_scope_has_rid(uint16_t rid) {
+  for (remap_node_t* node : each<remap_node_t>(rmrr_list)) {
+    bool found = false;
+    for_each_scope(node->view(), RMRR_FIXED_SIZE, [&](const device_scope& scope) {
+      for_each_path_entry(scope, [&](int32_t, uint8_t, uint8_t, uint16_t entry_rid) {
+        found = entry_rid == rid;
+        return !found;
+      });
+      return !found;
+    });
+    if (found) return true;
+  }
+  return false;
+}
