@@ -1,0 +1,42 @@
+# The UEFI image: build/efi/Iovet.efi from the core and the firmware
+# platform layer, with the test catalogue copied beside it.
+if(NOT IOVET_LLD_LINK)
+  find_program(IOVET_LLD_LINK NAMES lld-link lld-link-14 REQUIRED)
+endif()
+find_path(IOVET_EFI_INCLUDE efi.h PATHS /usr/include/efi NO_DEFAULT_PATH)
+if(NOT IOVET_EFI_INCLUDE)
+  message(FATAL_ERROR "gnu-efi headers not found in /usr/include/efi (apt-get install gnu-efi)")
+endif()
+
+set(CMAKE_CXX_EXTENSIONS OFF)
+set(IOVET_EFI_FLAGS
+  --target=x86_64-unknown-windows -std=c++17 -ffreestanding -fno-exceptions -fno-rtti
+  -fno-stack-protector -mno-red-zone -nostdinc++ -mno-stack-arg-probe
+  -fno-threadsafe-statics -Wall -Wextra -Wno-unused-parameter)
+
+add_library(iovet_efi_objects OBJECT ${IOVET_CORE_SOURCES} ${IOVET_EFI_SOURCES})
+target_include_directories(iovet_efi_objects PRIVATE ${CMAKE_SOURCE_DIR}/src)
+target_compile_options(iovet_efi_objects PRIVATE ${IOVET_EFI_FLAGS})
+# Only the firmware platform layer sees the UEFI headers.
+set_source_files_properties(${IOVET_EFI_SOURCES} PROPERTIES
+  INCLUDE_DIRECTORIES "${IOVET_EFI_INCLUDE};${IOVET_EFI_INCLUDE}/x86_64")
+
+set(IOVET_EFI_IMAGE ${CMAKE_BINARY_DIR}/Iovet.efi)
+add_custom_command(
+  OUTPUT ${IOVET_EFI_IMAGE}
+  COMMAND ${CMAKE_COMMAND} -P ${CMAKE_SOURCE_DIR}/cmake/efi-check-objects.cmake
+          $<TARGET_OBJECTS:iovet_efi_objects>
+  COMMAND ${IOVET_LLD_LINK} /nologo /subsystem:efi_application /entry:efi_main /nodefaultlib
+          /machine:x64 /out:${IOVET_EFI_IMAGE} $<TARGET_OBJECTS:iovet_efi_objects>
+  DEPENDS iovet_efi_objects $<TARGET_OBJECTS:iovet_efi_objects> ${CMAKE_SOURCE_DIR}/cmake/efi-check-objects.cmake
+  COMMAND_EXPAND_LISTS
+  VERBATIM
+  COMMENT "Linking Iovet.efi")
+
+# The catalogue is copied on every build (it is small), so that an edit of
+# zyr-tests always reaches the image's directory.
+add_custom_target(iovet_efi ALL
+  COMMAND ${CMAKE_COMMAND} -DSOURCE=${CMAKE_SOURCE_DIR}/zyr-tests -DDEST=${CMAKE_BINARY_DIR}/zyr-tests
+          -P ${CMAKE_SOURCE_DIR}/cmake/efi-copy-catalogue.cmake
+  DEPENDS ${IOVET_EFI_IMAGE}
+  VERBATIM)
