@@ -1,9 +1,299 @@
+// Platform setup routines: one skeleton, driven by a constant description of
+// each processor family (where its remapping engines' base registers sit
+// behind MCHBAR, how the PCH registers are reached, the family constants,
+// the assertions that do not apply, and the family's own debug lines).
 #include "engine/driver.h"
+#include "platform/platform.h"
+#include "platform/print.h"
 
-uint64_t testsetup_qen(test_info_t*) { return 0; }
-uint64_t testsetup_rav(test_info_t*) { return 0; }
-uint64_t testsetup_mof(test_info_t*) { return 0; }
-uint64_t testsetup_jix(test_info_t*) { return 0; }
-uint64_t testsetup_yod(test_info_t*) { return 0; }
-uint64_t testsetup_gux(test_info_t*) { return 0; }
-uint64_t testsetup_wez(test_info_t*) { return 0; }
+namespace {
+
+constexpr uint32_t SIG_MASK = 0x0FFF3FF0;
+constexpr uint32_t MCHBAR_MASK = 0xFFFF8000;
+constexpr uint64_t ENGINE_MASK = 0xFFFFFFF001ULL;  // bits 39:12 and the enable bit
+constexpr uint32_t RCBA_MASK = 0xFFFFC000;
+constexpr uint32_t HPET_BASE = 0xFED00100;
+
+constexpr uint64_t cfg(uint8_t dev, uint8_t fn, uint32_t off) { return PCI_LIB_ADDRESS(0, dev, fn, off); }
+
+// The 8-bit debug format strings. The dash of the PCH register lines is the
+// single byte 0x97 (an em dash in the Windows-1252 code page).
+#define EM_DASH "\x97"
+
+// Which debug line an engine gets.
+enum engine_line : uint8_t {
+  LINE_MAIN,              // the family's main engine line
+  LINE_ALT,               // the family's alternative engine line
+  LINE_ALT_UNLESS_FIRST,  // the alternative one, unless no engine was recorded before
+};
+
+struct engine_spec {
+  uint16_t offset;  // from mch_bar
+  uint8_t type;
+  bool always;      // recorded without a presence condition
+  uint8_t device;   // otherwise: the B0 function that must answer
+  uint8_t function;
+  engine_line line;
+};
+
+enum identify_kind : uint8_t { IDENTIFY_NONE, IDENTIFY_SILENT, IDENTIFY_DEBUG };
+enum pch_kind : uint8_t { PCH_LPC_RCBA, PCH_P2SB_RESTORE, PCH_P2SB_HIDE, PCH_D13 };
+enum special_na : uint8_t { SPECIAL_NONE, SPECIAL_QEN_GRAPHICS, SPECIAL_JIX_EARLY_STEPPING };
+
+struct family_t {
+  const char16_t* name;
+  identify_kind identify;
+  const char* mchbar_line;
+  // igfx_did line; with igfx_twice the first dword of B0:D5:F0 follows.
+  const char* igfx_line;
+  bool igfx_twice;
+  const engine_spec* engines;
+  uint8_t engine_count;
+  bool masked;
+  const char* engine_line_main;
+  const char* engine_line_alt;
+  const char* zyrd_line;  // null: none
+  pch_kind pch;
+  uint8_t gfx_prs;
+  uint64_t gfx_pasid_mask;
+  const uint8_t* na_tests;  // set always
+  uint8_t na_count;
+  special_na special;
+};
+
+constexpr engine_spec client_engines[] = {
+    {0x5400, BAR_TYPE_IGFX, false, 2, 0, LINE_MAIN},
+    {0x5410, BAR_TYPE_DEFAULT, true, 0, 0, LINE_MAIN},
+};
+constexpr engine_spec jix_engines[] = {
+    {0x5400, BAR_TYPE_IGFX, false, 2, 0, LINE_MAIN}, {0x7880, BAR_TYPE_D5, false, 5, 0, LINE_MAIN},
+    {0x7888, BAR_TYPE_D7, false, 7, 0, LINE_MAIN},   {0x7890, BAR_TYPE_D7, false, 7, 1, LINE_MAIN},
+    {0x7898, BAR_TYPE_D7, false, 7, 2, LINE_MAIN},   {0x78A0, BAR_TYPE_D7, false, 7, 3, LINE_MAIN},
+    {0x78A8, BAR_TYPE_D7, false, 7, 4, LINE_MAIN},   {0x78B0, BAR_TYPE_D7, false, 7, 5, LINE_MAIN},
+    {0x5410, BAR_TYPE_DEFAULT, true, 0, 0, LINE_MAIN},
+};
+constexpr engine_spec yod_engines[] = {
+    {0x5400, BAR_TYPE_IGFX, false, 2, 0, LINE_MAIN},
+    {0x7880, BAR_TYPE_D5, false, 5, 0, LINE_MAIN},
+    {0x5410, BAR_TYPE_DEFAULT, true, 0, 0, LINE_MAIN},
+};
+constexpr engine_spec wez_engines[] = {
+    {0x5400, BAR_TYPE_IGFX, false, 2, 0, LINE_MAIN},
+    {0x7884, BAR_TYPE_D5, false, 5, 0, LINE_ALT},
+    {0x5410, BAR_TYPE_DEFAULT, true, 0, 0, LINE_MAIN},
+};
+constexpr engine_spec gux_engines[] = {
+    {0x6C88, BAR_TYPE_IGFX, false, 2, 0, LINE_MAIN},
+    {0x6C80, BAR_TYPE_DEFAULT, true, 0, 0, LINE_ALT_UNLESS_FIRST},
+};
+static_assert(sizeof(jix_engines) / sizeof(jix_engines[0]) <= MAX_REMAP_BARS, "bars holds every engine");
+
+constexpr uint8_t na_mof[] = {42, 63};
+constexpr uint8_t na_server[] = {58, 63, 64, 65};
+// Tests whose PCH facts are out of reach while the P2SB stays hidden.
+constexpr uint8_t na_p2sb[] = {18, 19, 20, 25, 26, 54};
+
+template <size_t N>
+constexpr uint8_t count_of(const engine_spec (&)[N]) {
+  return (uint8_t)N;
+}
+
+constexpr const char* MCHBAR_LINE_CLIENT = "DEBUG : %s() :  MCHBAR = 0x%X\n";
+constexpr const char* MCHBAR_LINE = "DEBUG : %s():  MCHBAR = 0x%X\n";
+constexpr const char* IGFX_LINE = "DEBUG : %s() : igfx_did = 0x%0X\n";
+constexpr const char* ENGINE_LINE = "DEBUG : %s() : mch_bar + 0x%X = 0x%X\n";
+constexpr const char* ZYRD_LINE = "DEBUG : %s() : D0.F0.R0E4h [23] = %X (0 == Zyrd Supported)\n";
+
+constexpr family_t family_qen = {u"testsetup_qen", IDENTIFY_SILENT, MCHBAR_LINE_CLIENT, IGFX_LINE, false,
+                                 client_engines, count_of(client_engines), false, ENGINE_LINE, ENGINE_LINE,
+                                 nullptr, PCH_LPC_RCBA, 0, 0x10000000ULL, nullptr, 0, SPECIAL_QEN_GRAPHICS};
+constexpr family_t family_rav = {u"testsetup_rav", IDENTIFY_NONE, MCHBAR_LINE_CLIENT, IGFX_LINE, false,
+                                 client_engines, count_of(client_engines), false, ENGINE_LINE, ENGINE_LINE,
+                                 nullptr, PCH_P2SB_RESTORE, 1, 0x10000000ULL, nullptr, 0, SPECIAL_NONE};
+constexpr family_t family_mof = {u"testsetup_mof", IDENTIFY_NONE, MCHBAR_LINE_CLIENT, IGFX_LINE, false,
+                                 client_engines, count_of(client_engines), false, ENGINE_LINE, ENGINE_LINE,
+                                 nullptr, PCH_P2SB_HIDE, 1, 0x10010000000ULL, na_mof, sizeof(na_mof), SPECIAL_NONE};
+constexpr family_t family_jix = {u"testsetup_jix", IDENTIFY_DEBUG, MCHBAR_LINE, nullptr, false,
+                                 jix_engines, count_of(jix_engines), true, ENGINE_LINE, ENGINE_LINE,
+                                 ZYRD_LINE, PCH_P2SB_HIDE, 0, 0x10000000000ULL, na_server, sizeof(na_server),
+                                 SPECIAL_JIX_EARLY_STEPPING};
+constexpr family_t family_yod = {u"testsetup_yod", IDENTIFY_DEBUG, MCHBAR_LINE, nullptr, false,
+                                 yod_engines, count_of(yod_engines), true, ENGINE_LINE, ENGINE_LINE,
+                                 ZYRD_LINE, PCH_P2SB_HIDE, 0, 0x10000000000ULL, na_server, sizeof(na_server),
+                                 SPECIAL_NONE};
+constexpr family_t family_gux = {u"testsetup_gux", IDENTIFY_DEBUG, MCHBAR_LINE, IGFX_LINE, false,
+                                 gux_engines, count_of(gux_engines), true, ENGINE_LINE,
+                                 "DEBUG : %s(): mch_bar + 0x%X = 0x%X\n", ZYRD_LINE, PCH_D13, 0,
+                                 0x10000000000ULL, na_server, sizeof(na_server), SPECIAL_NONE};
+constexpr family_t family_wez = {u"testsetup_wez", IDENTIFY_DEBUG, MCHBAR_LINE, IGFX_LINE, true,
+                                 wez_engines, count_of(wez_engines), true, ENGINE_LINE,
+                                 "DEBUG : %s():  mch_bar + 0x%X = 0x%X\n", ZYRD_LINE, PCH_P2SB_HIDE, 0,
+                                 0x10000000000ULL, na_server, sizeof(na_server), SPECIAL_NONE};
+
+bool function_answers(uint8_t dev, uint8_t fn) { return PciRead32(cfg(dev, fn, 0)) != 0xFFFFFFFF; }
+
+// The PCH's programmed request IDs and HPET placement, read from a function
+// whose registers follow the common layout (IBDF 0x6C, HPTC 0x60, HBDF 0x70).
+struct pch_lines {
+  const char* ibdf;
+  const char* hptc;
+  const char* hbdf;
+};
+
+void read_pch_registers(test_info_t* tinfo, uint8_t dev, uint8_t fn, const char16_t* name, const pch_lines& lines) {
+  tinfo->ioxapic_reqid = PciRead16(cfg(dev, fn, 0x6C));
+  debug_print(debug_mask, lines.ibdf, name, tinfo->ioxapic_reqid);
+  tinfo->hptc_reg = PciRead8(cfg(dev, fn, 0x60));
+  debug_print(debug_mask, lines.hptc, name, tinfo->hptc_reg);
+  tinfo->hpet_addr = HPET_BASE + (tinfo->hptc_reg & 3) * 0x1000;
+  uint16_t hbdf = PciRead16(cfg(dev, fn, 0x70));
+  debug_print(debug_mask, lines.hbdf, name, hbdf);
+  tinfo->hpet_count = PCH_HPET_REQIDS;
+  for (uint32_t i = 0; i < PCH_HPET_REQIDS; i++) tinfo->pch_hpet_reqid[i] = hbdf;
+}
+
+constexpr pch_lines p2sb_lines = {
+    "DEBUG : %s() : tinfo->ioxapic_reqid = 0x%0X\n",
+    "DEBUG : %s() : (HPTC)" EM_DASH "Offset 60h = 0x%0X\n",
+    "DEBUG : %s() : HPET Bus:Device:Function (HBDF)" EM_DASH "Offset 70h = 0x%0X\n",
+};
+// The B0:D13:F0 lines name their function themselves (the %s takes the
+// routine's name, which they print as part of their fixed prefix).
+constexpr pch_lines d13_lines = {
+    "DEBUG : %s() : B:0 D:13 F:0 OxAPIC Bus:Device:Function (IBDF)" EM_DASH "Offset 6Ch = 0x%0X\n",
+    "DEBUG : %s() : B:0 D:13 F:0 (HPTC)" EM_DASH "Offset 60h = 0x%0X\n",
+    "DEBUG : %s() : B:0 D:0x0D F:0 HPET Bus:Device:Function (HBDF)" EM_DASH "Offset 70h = 0x%0X\n",
+};
+
+void set_na_list(test_info_t* tinfo, const uint8_t* tests, size_t count) {
+  for (size_t i = 0; i < count; i++) set_not_applicable(tinfo, tests[i]);
+}
+
+constexpr uint64_t P2SB_VENDOR = cfg(31, 1, 0);
+constexpr uint64_t P2SB_HIDE = cfg(31, 1, 0xE1);
+
+// Reaches the P2SB (B0:D31:F1) registers, unhiding the function when it is
+// hidden. The restoring variant puts the hide register back as it found it;
+// the hiding variant leaves a reachable P2SB hidden.
+void read_p2sb(test_info_t* tinfo, const family_t& f) {
+  const bool restore = f.pch == PCH_P2SB_RESTORE;
+  uint8_t remembered = 0;
+  if (PciRead16(P2SB_VENDOR) == 0xFFFF) {
+    if (restore) {
+      remembered = PciRead8(P2SB_HIDE);
+      debug_print(debug_mask, "DEBUG : %s() : B0D31F1 0xE1 = 0x%0X\n", f.name, remembered);
+      PciWrite8(P2SB_HIDE, (uint8_t)(remembered & ~1u));
+    } else {
+      PciWrite8(P2SB_HIDE, 0);
+      debug_print(debug_mask, "DEBUG : %s() : B0D31F1 0xE1 = 0x%0X\n", f.name, PciRead8(P2SB_HIDE));
+    }
+  }
+  if (PciRead16(P2SB_VENDOR) == 0xFFFF) {
+    set_na_list(tinfo, na_p2sb, sizeof(na_p2sb));
+    return;
+  }
+  read_pch_registers(tinfo, 31, 1, f.name, p2sb_lines);
+  PciWrite8(P2SB_HIDE, restore ? remembered : (uint8_t)1);
+}
+
+// Older PCHs: the LPC bridge (B0:D31:F0) holds the request IDs, its root
+// complex register block the HPET configuration, one HBDF per timer.
+void read_lpc_rcba(test_info_t* tinfo) {
+  tinfo->ioxapic_reqid = PciRead16(cfg(31, 0, 0x6C));
+  uint32_t rcba = PciRead32(cfg(31, 0, 0xF0)) & RCBA_MASK;
+  tinfo->hptc_reg = MmioRead32((uint64_t)rcba + 0x3404);
+  tinfo->hpet_addr = HPET_BASE + (tinfo->hptc_reg & 3) * 0x1000;
+  tinfo->hpet_count = PCH_HPET_REQIDS;
+  for (uint32_t i = 0; i < PCH_HPET_REQIDS; i++) tinfo->pch_hpet_reqid[i] = PciRead16(cfg(31, 0, 0x70 + 2 * i));
+  debug_print(debug_mask, "DEBUG : %s() : B0D0F0:0x08 = 0x%X\n", u"testsetup_qen", PciRead8(cfg(0, 0, 0x08)));
+}
+
+uint64_t run_setup(const family_t& f, test_info_t* tinfo) {
+  // 1. Identify.
+  uint32_t eax = 0;
+  if (f.identify != IDENTIFY_NONE) {
+    uint32_t ebx = 0, ecx = 0, edx = 0;
+    AsmCpuid(1, &eax, &ebx, &ecx, &edx);
+    if (f.identify == IDENTIFY_DEBUG) debug_print(debug_mask, "DEBUG : %s():  CPUID = 0x%X\n", f.name, eax & SIG_MASK);
+  }
+
+  // 2. MCHBAR (only the low dword).
+  uint32_t mchbar_reg = PciRead32(cfg(0, 0, 0x48));
+  debug_print(debug_mask, f.mchbar_line, f.name, mchbar_reg);
+  if ((mchbar_reg & 1) == 0) {
+    Print(u"ERROR -- MCHBAR enabled bit not set. Tests need access to MCHBAR.\n");
+    return 1;
+  }
+  uint64_t mch_bar = mchbar_reg & MCHBAR_MASK;
+
+  // 3. Graphics.
+  uint32_t igfx_did = PciRead32(cfg(2, 0, 0));
+  tinfo->igfx_present = igfx_did != 0xFFFFFFFF ? 1 : 0;
+  if (f.igfx_line) {
+    debug_print(debug_mask, f.igfx_line, f.name, igfx_did);
+    if (f.igfx_twice) debug_print(debug_mask, f.igfx_line, f.name, PciRead32(cfg(5, 0, 0)));
+  }
+
+  // 4. Remapping engines, in table order.
+  for (uint8_t i = 0; i < f.engine_count && tinfo->remap_bar_count < MAX_REMAP_BARS; i++) {
+    const engine_spec& e = f.engines[i];
+    if (!e.always && !function_answers(e.device, e.function)) continue;
+    uint64_t value = MmioRead64(mch_bar + e.offset);
+    if (f.masked) value &= ENGINE_MASK;
+    bool alt = e.line == LINE_ALT || (e.line == LINE_ALT_UNLESS_FIRST && tinfo->remap_bar_count > 0);
+    remap_bar_t& bar = tinfo->bars[tinfo->remap_bar_count++];
+    bar.address = value;
+    bar.type = e.type;
+    debug_print(debug_mask, alt ? f.engine_line_alt : f.engine_line_main, f.name, (uint32_t)e.offset, value);
+  }
+
+  // 5. Remapping allowed by the chipset.
+  uint32_t disabled = (PciRead32(cfg(0, 0, 0xE4)) >> 23) & 1;
+  tinfo->zyrd_supported = disabled ? 0 : 1;
+  if (f.zyrd_line) debug_print(debug_mask, f.zyrd_line, f.name, disabled);
+
+  // 6. PCH request IDs and HPET.
+  switch (f.pch) {
+    case PCH_LPC_RCBA:
+      read_lpc_rcba(tinfo);
+      break;
+    case PCH_P2SB_RESTORE:
+    case PCH_P2SB_HIDE:
+      read_p2sb(tinfo, f);
+      break;
+    case PCH_D13:
+      debug_print(debug_mask, "DEBUG : %s() : B:0 D:13 F:0 O:0xE0[8] =  %X\n", f.name,
+                  (PciRead32(cfg(13, 0, 0xE0)) >> 8) & 1);
+      read_pch_registers(tinfo, 13, 0, f.name, d13_lines);
+      break;
+  }
+
+  // 7. Constants.
+  tinfo->cs_hpa = 39;
+  tinfo->cs_gpa = 39;
+  tinfo->gfx_prs = f.gfx_prs;
+  tinfo->gfx_pasid_mask = f.gfx_pasid_mask;
+
+  // 8. Assertions that do not apply to the family.
+  set_na_list(tinfo, f.na_tests, f.na_count);
+  uint32_t sig = eax & SIG_MASK;
+  if (f.special == SPECIAL_QEN_GRAPHICS && (sig == 0x306C0 || sig == 0x40650)) {
+    set_not_applicable(tinfo, 63);
+    set_not_applicable(tinfo, 65);
+  }
+  if (f.special == SPECIAL_JIX_EARLY_STEPPING && sig == 0x706E0 && (eax & 0xF) <= 5) {
+    for (uint32_t i = 0; i < NA_FLAG_COUNT; i++)
+      if (na_flag_tests[i] != 42) tinfo->not_applicable[i] = 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+uint64_t testsetup_qen(test_info_t* tinfo) { return run_setup(family_qen, tinfo); }
+uint64_t testsetup_rav(test_info_t* tinfo) { return run_setup(family_rav, tinfo); }
+uint64_t testsetup_mof(test_info_t* tinfo) { return run_setup(family_mof, tinfo); }
+uint64_t testsetup_jix(test_info_t* tinfo) { return run_setup(family_jix, tinfo); }
+uint64_t testsetup_yod(test_info_t* tinfo) { return run_setup(family_yod, tinfo); }
+uint64_t testsetup_gux(test_info_t* tinfo) { return run_setup(family_gux, tinfo); }
+uint64_t testsetup_wez(test_info_t* tinfo) { return run_setup(family_wez, tinfo); }
