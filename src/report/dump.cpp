@@ -1,8 +1,279 @@
+// ACPI table dumps (-d): DMAR, HPET, MCFG and MADT, printed field by field
+// from the program's own copies. Every field is read through byte_view and
+// only where it lies inside its table copy or structure; a field that does
+// not fit is not read, and a clear line says where the data ran out.
+#include "app/app.h"
+#include "discovery/dmar.h"
+#include "platform/platform.h"
+#include "platform/print.h"
+#include "report/dump_fields.h"
 #include "report/report.h"
 
-void dump_header(byte_view) {}
-void dump_bytes(const uint8_t*, uint64_t) {}
-void dump_dmar(byte_view) {}
-void dump_hpet(byte_view) {}
-void dump_mcfg(byte_view) {}
-void dump_madt(byte_view) {}
+namespace {
+
+// Header characters: printable ASCII as it is, a zero byte as a blank (names
+// padded with zeros), anything else as '?' so that control bytes never reach
+// the console.
+char16_t printable(uint8_t c) {
+  if (c == 0) return u' ';
+  if (c < 0x20 || c > 0x7E) return u'?';
+  return (char16_t)c;
+}
+
+void print_field(byte_view v, const dump_field_t& f) {
+  switch (f.format) {
+    case field_format::heading:
+      Print(u"%s", f.label);
+      break;
+    case field_format::hex:
+      if (f.width == 8)
+        Print(u"%s0x%016LX\n", f.label, v.u64(f.offset));
+      else if (f.width == 4)
+        Print(u"%s0x%08X\n", f.label, v.u32(f.offset));
+      else if (f.width == 2)
+        Print(u"%s0x%04X\n", f.label, v.u16(f.offset));
+      else
+        Print(u"%s0x%02X\n", f.label, v.u8(f.offset));
+      break;
+    case field_format::chars: {
+      char16_t text[9];
+      size_t n = f.width < 8 ? f.width : 8;
+      for (size_t i = 0; i < n; i++) text[i] = printable(v.u8(f.offset + i));
+      text[n] = 0;
+      Print(u"%s%s\n", f.label, text);
+      break;
+    }
+    case field_format::bytes:
+      Print(u"%s", f.label);
+      dump_bytes(v.data + f.offset, f.width);
+      break;
+  }
+}
+
+// Prints the fields in order. Returns false, having printed the fields
+// before it, at the first field that does not lie inside v.
+bool print_field_list(byte_view v, const dump_field_t* fields, size_t count) {
+  for (size_t i = 0; i < count; i++) {
+    const dump_field_t& f = fields[i];
+    if (f.format != field_format::heading && !v.has(f.offset, f.width)) return false;
+    print_field(v, f);
+  }
+  return true;
+}
+
+template <size_t N>
+bool print_fields(byte_view v, const dump_field_t (&fields)[N]) {
+  return print_field_list(v, fields, N);
+}
+
+// The table's Length, never beyond its copy.
+size_t table_end(byte_view table) {
+  uint32_t length = table.u32(4);
+  return length < table.size ? length : table.size;
+}
+
+// Heading and common header of a table. False (with a line saying so) when
+// the table is absent or too short for its header.
+bool dump_heading(byte_view table, const char16_t* name) {
+  Print(u"-- %s --\n", name);
+  if (table.empty()) {
+    Print(u"%s table is not present.\n\n", name);
+    return false;
+  }
+  if (!print_fields(table, header_fields)) {
+    Print(u"Error -- %s Table: Length 0x%08X is too short for its fields.\n\n", name, (uint64_t)table.size);
+    return false;
+  }
+  return true;
+}
+
+// Fields of a table past its header; false (with the line) when they do not
+// fit.
+template <size_t N>
+bool dump_table_fields(byte_view table, const char16_t* name, const dump_field_t (&fields)[N]) {
+  if (print_fields(table, fields)) return true;
+  Print(u"Error -- %s Table: Length 0x%08X is too short for its fields.\n\n", name, (uint64_t)table.size);
+  return false;
+}
+
+void structure_too_short(const char16_t* name, uint16_t length) {
+  Print(u" Error -- %s Length 0x%04X is too short for its fields.\n", name, length);
+}
+
+[[noreturn]] void invalid_scope_path() {
+  Print(u"ERROR -- PciPath of Device Scope appears to be invalid.\n");
+  end_application(1);
+}
+
+// The object name of an ANDD: ASCII up to its zero byte, never beyond the
+// structure, copied and widened in pool buffers. Left out when a buffer
+// cannot be had.
+void dump_andd_name(byte_view andd) {
+  byte_view name = andd.sub(ANDD_OFF_OBJECT_NAME);
+  size_t n = 0;
+  while (n < name.size && name.u8(n) != 0) n++;
+  char* ascii = static_cast<char*>(AllocateZeroPool(n + 1));
+  char16_t* wide = static_cast<char16_t*>(AllocateZeroPool((n + 1) * sizeof(char16_t)));
+  if (ascii && wide) {
+    for (size_t i = 0; i < n; i++) ascii[i] = (char)name.u8(i);
+    for (size_t i = 0; i < n; i++) wide[i] = (char16_t)(uint8_t)ascii[i];
+    // The line end goes apart so that a long name cannot push it out.
+    Print(u" AcpiObjectName              %s", wide);
+    Print(u"\n");
+  }
+  if (ascii) FreePool(ascii);
+  if (wide) FreePool(wide);
+}
+
+struct remap_kind_t {
+  uint16_t type;
+  const char16_t* heading;
+  const char16_t* name;
+  const dump_field_t* fields;
+  size_t field_count;
+  uint32_t fixed;  // fixed part before the device scopes; 0: none
+};
+
+template <size_t N>
+constexpr remap_kind_t kind(uint16_t type, const char16_t* heading, const char16_t* name,
+                            const dump_field_t (&fields)[N], uint32_t fixed) {
+  return remap_kind_t{type, heading, name, fields, N, fixed};
+}
+
+constexpr remap_kind_t remap_kinds[] = {
+    kind(DMAR_TYPE_DRHD, u" --DRHD\n", u"DRHD", drhd_fields, DRHD_FIXED_SIZE),
+    kind(DMAR_TYPE_RMRR, u" --RMRR\n", u"RMRR", rmrr_fields, RMRR_FIXED_SIZE),
+    kind(DMAR_TYPE_ATSR, u" --ATSR\n", u"ATSR", atsr_fields, ATSR_FIXED_SIZE),
+    kind(DMAR_TYPE_RHSA, u" --RHSA\n", u"RHSA", rhsa_fields, 0),
+    kind(DMAR_TYPE_ANDD, u" --ANDD\n", u"ANDD", andd_fields, 0),
+};
+
+const remap_kind_t* find_kind(uint16_t type) {
+  for (const remap_kind_t& k : remap_kinds)
+    if (k.type == type) return &k;
+  return nullptr;
+}
+
+// One remapping structure. header: the table from the structure's start (for
+// Type and Length); s: the structure clipped to its Length. False when the
+// walk cannot go on.
+bool dump_remap_structure(byte_view header, byte_view s) {
+  uint16_t type = remap_type(header);
+  uint16_t length = remap_length(header);
+  const remap_kind_t* k = find_kind(type);
+  if (!k) {
+    Print(u"Error -- DMAR Table: Detected invalid remapping structure type.\n");
+    end_application(1);
+  }
+  Print(u"%s", k->heading);
+  if (length < 4) {
+    // Shorter than its own Type and Length: the next structure cannot be
+    // found.
+    print_field_list(header, k->fields, 2);
+    Print(u"Error -- DMAR Table: Remapping structure Length 0x%04X is below 4; stopped dumping the remapping structures.\n\n",
+          length);
+    return false;
+  }
+  if (!print_field_list(s, k->fields, k->field_count)) {
+    structure_too_short(k->name, length);
+  } else if (type == DMAR_TYPE_ANDD) {
+    dump_andd_name(s);
+  } else if (k->fixed) {
+    dump_device_scopes(s, k->fixed);
+  }
+  Print(u"\n");
+  return true;
+}
+
+}  // namespace
+
+void dump_bytes(const uint8_t* bytes, uint64_t count) {
+  for (uint64_t i = 0; i < count; i++) {
+    if (i != 0 && i % 8 == 0) Print(u" ");
+    if (i != 0 && i % 16 == 0) Print(u"\n                     ");
+    Print(u"%02X ", bytes[i]);
+  }
+  Print(u"\n");
+}
+
+void dump_header(byte_view table) { print_fields(table, header_fields); }
+
+void dump_device_scopes(byte_view structure, uint32_t fixed) {
+  for_each_scope(structure, fixed, [](const device_scope& scope) {
+    if (!print_fields(scope.bytes, scope_fields)) {
+      Print(u"  Error -- Device Scope runs past the end of its structure.\n");
+      return false;
+    }
+    for_each_path_entry(scope, [](int32_t j, uint8_t device, uint8_t function, uint16_t) {
+      Print(u"  PCI Path:                  D:%0d F:%0d\n", device, function);
+      return j < 2;
+    });
+    // A path of three or more entries (even one whose later entries lie
+    // past the structure) is not accepted.
+    if (scope.path_count() > 2) invalid_scope_path();
+    return true;
+  });
+}
+
+void dump_dmar(byte_view dmar) {
+  if (!dump_heading(dmar, u"DMAR")) return;
+  if (!dump_table_fields(dmar, u"DMAR", dmar_fields)) return;
+  if (dmar.u32(DMAR_OFF_LENGTH) <= DMAR_HEADER_SIZE) return;
+  byte_view table = dmar.sub(0, table_end(dmar));
+  // Each step moves at least 4 bytes on, so the walk ends by itself; the
+  // bound is only a second guard.
+  for_each_remap_structure(dmar, (uint32_t)(table.size / 4 + 1), [&](byte_view s, uint32_t offset) {
+    return dump_remap_structure(table.sub(offset), s);
+  });
+}
+
+void dump_hpet(byte_view hpet) {
+  if (!dump_heading(hpet, u"HPET")) return;
+  if (!dump_table_fields(hpet, u"HPET", hpet_fields)) return;
+  Print(u"\n");
+}
+
+void dump_mcfg(byte_view mcfg) {
+  if (!dump_heading(mcfg, u"MCFG")) return;
+  if (!dump_table_fields(mcfg, u"MCFG", mcfg_fields)) return;
+  byte_view table = mcfg.sub(0, table_end(mcfg));
+  for (size_t off = MCFG_OFF_ALLOCATIONS; off < table.size; off += MCFG_ALLOCATION_SIZE) {
+    if (!print_fields(table.sub(off, MCFG_ALLOCATION_SIZE), mcfg_allocation_fields)) {
+      Print(u"Error -- MCFG Table: the last allocation structure runs past the table's Length.\n");
+      break;
+    }
+  }
+  Print(u"\n");
+}
+
+void dump_madt(byte_view madt) {
+  if (!dump_heading(madt, u"MADT")) return;
+  if (!dump_table_fields(madt, u"MADT", madt_fields)) return;
+  byte_view table = madt.sub(0, table_end(madt));
+  size_t off = MADT_OFF_STRUCTURES;
+  for (uint32_t printed = 0; off < table.size; printed++) {
+    byte_view s = table.sub(off);
+    if (!print_fields(s, madt_structure_fields)) {
+      Print(u"Error -- MADT Table: an Interrupt Controller Structure runs past the table's Length.\n");
+      break;
+    }
+    uint8_t length = s.u8(1);
+    if (length < 2) {
+      Print(u"Error -- MADT Table: Interrupt Controller Structure Length 0x%02X is below 2; stopped dumping.\n", length);
+      break;
+    }
+    Print(u"%s", madt_binary_label);
+    if (!s.has(0, length)) {
+      dump_bytes(s.data + 2, s.size - 2);
+      Print(u"Error -- MADT Table: an Interrupt Controller Structure runs past the table's Length.\n");
+      break;
+    }
+    dump_bytes(s.data + 2, length - 2u);
+    off += length;
+    if (printed + 1 == MADT_DUMP_MAX_STRUCTURES) {
+      Print(u"\nWarning: Stopped dumping the Interrupt Controller Structure(s). Data not appearing valid.\n");
+      break;
+    }
+  }
+  Print(u"\n");
+}

@@ -329,6 +329,31 @@ run_result run(machine& m, const std::vector<std::u16string>& args) {
   return r;
 }
 
+run_result call(machine& m, const std::function<void()>& f) {
+  run_result r;
+  m.console.clear();
+  m.operations = 0;
+  uint64_t allocations_before = m.live_allocations.size();
+  uint64_t files_before = m.open_files;
+  machine* previous = active;
+  active = &m;
+  exit_status = 0;
+  exit_by_watchdog = false;
+  int how = setjmp(run_exit);
+  if (how == 0) {
+    f();
+  } else {
+    r.exited = how == 1;
+    r.watchdog = exit_by_watchdog;
+    r.status = exit_status;
+  }
+  active = previous;
+  r.text = m.console_text();
+  r.leaked_allocations = m.live_allocations.size() - allocations_before;
+  r.leaked_files = m.open_files - files_before;
+  return r;
+}
+
 }  // namespace sim
 
 // ---------------------------------------------------------------------------

@@ -162,6 +162,10 @@ struct run_result {
 // statistics keep the run's results.
 run_result run(machine& m, const std::vector<std::u16string>& args);
 
+// Calls f on the machine as run does the image entry (Exit unwinds to here),
+// for unit tests of code that may end the application.
+run_result call(machine& m, const std::function<void()>& f);
+
 // The machine that the platform operations serve.
 machine* current_machine();
 
