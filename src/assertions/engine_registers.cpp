@@ -1,9 +1,157 @@
-// Not evaluated yet: each assertion leaves its record as loaded.
+// Remapping-engine register assertions: tests 52, 57, 58, 63, 64 and 65.
 #include "assertions/assertions.h"
+#include "assertions/capability_walks.h"
+#include "discovery/pci_inventory.h"
+#include "discovery/remap_lists.h"
+#include "platform/platform.h"
 
-uint64_t assert_ir_ecap(acpi_tables_t*, test_info_t*) { return 0; }
-uint64_t assert_default_snoop(acpi_tables_t*, test_info_t*) { return 0; }
-uint64_t assert_policy_locked(acpi_tables_t*, test_info_t*) { return 0; }
-uint64_t assert_gfx_pasid(acpi_tables_t*, test_info_t*) { return 0; }
-uint64_t assert_gfx_prs(acpi_tables_t*, test_info_t*) { return 0; }
-uint64_t assert_gfx_ext_caps(acpi_tables_t*, test_info_t*) { return 0; }
+namespace {
+
+constexpr uint64_t ZYRD_ECAP_REG = 0x10;
+constexpr uint64_t ZYRD_POLICY_REG = 0xFF0;
+constexpr uint32_t POLICY_SNOOP_DISABLED = 1u << 29;
+constexpr uint32_t POLICY_LOCKED = 1u << 31;
+constexpr uint64_t ECAP_QI = 1ULL << 1;
+constexpr uint64_t ECAP_IR = 1ULL << 3;
+constexpr uint16_t PCIE_EXT_CAP_ATS = 0x000F;
+constexpr uint16_t PCIE_EXT_CAP_PASID = 0x001B;
+
+// Entries of tinfo.bars that the setup routine filled.
+uint64_t bar_count(const test_info_t* tinfo) {
+  return tinfo->remap_bar_count < MAX_REMAP_BARS ? tinfo->remap_bar_count : MAX_REMAP_BARS;
+}
+// Register base of an engine: the BAR with its enable bit cleared.
+uint64_t engine_base(const test_info_t* tinfo, uint64_t i) { return tinfo->bars[i].address & ~1ULL; }
+
+}  // namespace
+
+uint64_t assert_ir_ecap(acpi_tables_t* tables, test_info_t* tinfo) {
+  test_case_t* tc = assertion_record(52, true);
+  if (!tc) return 1;
+  if (is_not_applicable(tinfo, 52)) {
+    set_result(tc, TEST_NA);
+    return 0;
+  }
+  bool ir = dmar_view(*tables).u8(DMAR_OFF_FLAGS) & DMAR_FLAG_INTR_REMAP;
+  if (ir) {
+    for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
+      uint64_t ecap = MmioRead64(drhd->view().u64(DRHD_OFF_BASE) + ZYRD_ECAP_REG);
+      debug_print(debug_mask, "DEBUG -- #%d: ECAP Reg = 0x%X\n", 52, ecap);
+      if ((ecap & (ECAP_IR | ECAP_QI)) != (ECAP_IR | ECAP_QI)) {
+        set_result(tc, TEST_FAIL, u"DMAR.Flags[0] is set. Extended Capability (ECAP) must also have Bits 3 and 1 set.\n");
+        return 0;
+      }
+    }
+  }
+  set_result(tc, TEST_PASS);
+  return 0;
+}
+
+uint64_t assert_default_snoop(acpi_tables_t*, test_info_t* tinfo) {
+  test_case_t* tc = assertion_record(57, true);
+  if (!tc) return 1;
+  // No engine recorded (the setup stopped before the engines were known):
+  // there is no register to read.
+  uint64_t count = bar_count(tinfo);
+  if (count == 0) {
+    set_result(tc, TEST_MISSING);
+    return 0;
+  }
+  uint64_t base = engine_base(tinfo, count - 1);
+  debug_print(debug_mask, "DEBUG -- #%d: Default Engine BAR = 0x%LX.\n", 57, base);
+  uint32_t policy = MmioRead32(base + ZYRD_POLICY_REG);
+  debug_print(debug_mask, "DEBUG -- #%d: offset 0xFF0 = 0x%X.\n", 57, policy);
+  if (policy & POLICY_SNOOP_DISABLED)
+    set_result(tc, TEST_FAIL, u"Snoop Control for default Zyrd engine is incorrectly disabled.\n");
+  else
+    set_result(tc, TEST_PASS);
+  return 0;
+}
+
+uint64_t assert_policy_locked(acpi_tables_t*, test_info_t* tinfo) {
+  test_case_t* tc = assertion_record(58, true);
+  if (!tc) return 1;
+  if (is_not_applicable(tinfo, 58)) {
+    set_result(tc, TEST_NA);
+    return 0;
+  }
+  for (uint64_t i = 0; i < bar_count(tinfo); i++) {
+    uint64_t base = engine_base(tinfo, i);
+    debug_print(debug_mask, "DEBUG -- #%d: Engine BAR = 0x%LX.\n", 58, base);
+    uint32_t policy = MmioRead32(base + ZYRD_POLICY_REG);
+    debug_print(debug_mask, "DEBUG -- #%d: offset 0xFF0 = 0x%X.\n", 58, policy);
+    if (!(policy & POLICY_LOCKED)) {
+      set_result_fmt(tc, TEST_FAIL, u"Remapping Engine 0x%LX policy registers are not locked.\n", base);
+      return 0;
+    }
+  }
+  set_result(tc, TEST_PASS);
+  return 0;
+}
+
+uint64_t assert_gfx_pasid(acpi_tables_t*, test_info_t* tinfo) {
+  test_case_t* tc = assertion_record(63, true);
+  if (!tc) return 1;
+  if (!tinfo->igfx_present || is_not_applicable(tinfo, 63)) {
+    set_result(tc, TEST_NA);
+    return 0;
+  }
+  for (uint64_t i = 0; i < bar_count(tinfo); i++) {
+    if (tinfo->bars[i].type != BAR_TYPE_IGFX) continue;
+    uint64_t base = engine_base(tinfo, i);
+    uint64_t ecap = MmioRead64(base + ZYRD_ECAP_REG);
+    debug_print(debug_mask, "DEBUG -- #%d: GFX BAR = 0x%LX : ECAP = 0x%LX\n", 63, base, ecap);
+    if (!(ecap & tinfo->gfx_pasid_mask)) {
+      set_result(tc, TEST_FAIL, u"ECAP (PASID) should be set on GFX Zyrd engine.\n");
+      return 0;
+    }
+  }
+  set_result(tc, TEST_PASS);
+  return 0;
+}
+
+uint64_t assert_gfx_prs(acpi_tables_t*, test_info_t* tinfo) {
+  test_case_t* tc = assertion_record(64, true);
+  if (!tc) return 1;
+  if (is_not_applicable(tinfo, 64)) {
+    set_result(tc, TEST_NA);
+    return 0;
+  }
+  for (uint64_t i = 0; i < bar_count(tinfo); i++) {
+    if (tinfo->bars[i].type != BAR_TYPE_IGFX) continue;
+    uint64_t base = engine_base(tinfo, i);
+    uint64_t ecap = MmioRead64(base + ZYRD_ECAP_REG);
+    debug_print(debug_mask, "DEBUG -- #%d: GFX BAR = 0x%LX : ECAP = 0x%LX\n", 64, base, ecap);
+    uint8_t prs = (uint8_t)((ecap >> 29) & 1);
+    if (prs != tinfo->gfx_prs) {
+      set_result_fmt(tc, TEST_FAIL, u" ECAP[29] (PRS) = %d. Should be %d on GFX Zyrd engine.\n", prs, tinfo->gfx_prs);
+      return 0;
+    }
+  }
+  set_result(tc, TEST_PASS);
+  return 0;
+}
+
+uint64_t assert_gfx_ext_caps(acpi_tables_t*, test_info_t* tinfo) {
+  test_case_t* tc = assertion_record(65, true);
+  if (!tc) return 1;
+  if (is_not_applicable(tinfo, 65) || !tinfo->igfx_present) {
+    set_result(tc, TEST_NA);
+    return 0;
+  }
+  debug_print(debug_mask, "DEBUG -- #%d: pcie base using MCFG =  0x%016LX\n", 65, pcie_base);
+  bool pasid = false, ats = false;
+  walk_pcie_ext_capabilities(pcie_address(pcie_base, 0, 2, 0, 0), [&](uint32_t, uint32_t header) {
+    uint16_t id = (uint16_t)(header & 0xFFFF);
+    debug_print(debug_mask, "DEBUG -- #%d: capid = 0x%X :  v = 0x%X : nco = 0x%X\n", 65, id, (header >> 16) & 0xF,
+                header >> 20);
+    if (id == PCIE_EXT_CAP_PASID) pasid = true;
+    if (id == PCIE_EXT_CAP_ATS) ats = true;
+    return !(pasid && ats);
+  });
+  if (pasid && ats)
+    set_result(tc, TEST_PASS);
+  else
+    set_result(tc, TEST_FAIL, u"PASID and(or) ATS Extended Capability Header(s) not located.\n");
+  return 0;
+}

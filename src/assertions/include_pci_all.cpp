@@ -1,5 +1,50 @@
-// Not evaluated yet: each assertion leaves its record as loaded.
+// INCLUDE_PCI_ALL engine assertions: tests 43 and 44.
 #include "assertions/assertions.h"
+#include "discovery/remap_lists.h"
 
-uint64_t assert_include_pci_all_scopes(acpi_tables_t*, test_info_t*) { return 0; }
-uint64_t assert_one_include_pci_all(acpi_tables_t*, test_info_t*) { return 0; }
+uint64_t assert_include_pci_all_scopes(acpi_tables_t*, test_info_t* tinfo) {
+  test_case_t* tc = assertion_record(43, true);
+  if (!tc) return 1;
+  if (is_not_applicable(tinfo, 43)) {
+    set_result(tc, TEST_NA);
+    return 0;
+  }
+  for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
+    uint8_t flags = drhd->view().u8(DRHD_OFF_FLAGS);
+    debug_print(debug_mask, "DEBUG -- #%d: DRHD Flags = 0x%X\n", 43, flags);
+    if (!(flags & DRHD_INCLUDE_PCI_ALL)) continue;
+    debug_print(debug_mask, "DEBUG -- #%d:    DRHD is INCLUDE_PCI_ALL\n", 43);
+    // Only the devices that are not PCI functions may be named: types 0, 1
+    // and 2 are refused.
+    bool ok = for_each_scope(drhd->view(), DRHD_FIXED_SIZE,
+                             [](const device_scope& scope) { return scope.type() >= SCOPE_IOAPIC; });
+    if (!ok) {
+      set_result(tc, TEST_FAIL,
+                 u"DRHD with INCLUDE_PCI_ALL set must include only IOxAPIC and MSI Capable HPET in its device scope "
+                 u"structures.\n");
+      return 0;
+    }
+  }
+  set_result(tc, TEST_PASS);
+  return 0;
+}
+
+uint64_t assert_one_include_pci_all(acpi_tables_t*, test_info_t* tinfo) {
+  test_case_t* tc = assertion_record(44, true);
+  if (!tc) return 1;
+  if (is_not_applicable(tinfo, 44)) {
+    set_result(tc, TEST_NA);
+    return 0;
+  }
+  uint32_t flagged = 0;
+  for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
+    uint8_t flags = drhd->view().u8(DRHD_OFF_FLAGS);
+    debug_print(debug_mask, "DEBUG -- #%d: DRHD Flags = 0x%X\n", 44, flags);
+    if (flags & DRHD_INCLUDE_PCI_ALL) flagged++;
+  }
+  if (flagged != 1)
+    set_result(tc, TEST_FAIL, u"There should only be 1 DRHD with INCLUDE_PCI_ALL flag set.\n");
+  else
+    set_result(tc, TEST_PASS);
+  return 0;
+}

@@ -1,5 +1,91 @@
-// Not evaluated yet: each assertion leaves its record as loaded.
+// IOxAPIC and HPET device-scope assertions: tests 53 and 54.
 #include "assertions/assertions.h"
+#include "discovery/remap_lists.h"
 
-uint64_t assert_ioapic_ids_unique(acpi_tables_t*, test_info_t*) { return 0; }
-uint64_t assert_hpet_scope_reqid(acpi_tables_t*, test_info_t*) { return 0; }
+namespace {
+
+// True when two IOAPIC scopes of the DRHD carry the same enumeration ID.
+// The scopes themselves are compared, so a DRHD may list any number of
+// IOAPICs.
+bool has_duplicate_ioapic(byte_view drhd) {
+  bool duplicate = false;
+  for_each_scope(drhd, DRHD_FIXED_SIZE, [&](const device_scope& a) {
+    if (a.type() != SCOPE_IOAPIC) return true;
+    for_each_scope(drhd, DRHD_FIXED_SIZE, [&](const device_scope& b) {
+      if (b.index != a.index && b.type() == SCOPE_IOAPIC && b.enumeration_id() == a.enumeration_id())
+        duplicate = true;
+      return !duplicate;
+    });
+    return !duplicate;
+  });
+  return duplicate;
+}
+
+}  // namespace
+
+uint64_t assert_ioapic_ids_unique(acpi_tables_t*, test_info_t* tinfo) {
+  test_case_t* tc = assertion_record(53, true);
+  if (!tc) return 1;
+  if (is_not_applicable(tinfo, 53)) {
+    set_result(tc, TEST_NA);
+    return 0;
+  }
+  for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
+    for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [](const device_scope& scope) {
+      if (scope.type() == SCOPE_IOAPIC)
+        debug_print(debug_mask, "DEBUG -- #%d: IO APIC DS: Enum ID = %d.\n", 53, scope.enumeration_id());
+      return true;
+    });
+    if (has_duplicate_ioapic(drhd->view())) {
+      set_result(tc, TEST_FAIL, u"Duplicate IO APIC id is found in DRHD device scope structures.\n");
+      return 0;
+    }
+  }
+  set_result(tc, TEST_PASS);
+  return 0;
+}
+
+uint64_t assert_hpet_scope_reqid(acpi_tables_t*, test_info_t* tinfo) {
+  test_case_t* tc = assertion_record(54, true);
+  if (!tc) return 1;
+  if (is_not_applicable(tinfo, 54)) {
+    set_result(tc, TEST_MISSING);
+    return 0;
+  }
+  // hpet_count 0 means no PCH request ID was read: there is nothing to
+  // compare the scopes' request IDs with.
+  uint32_t count = tinfo->hpet_count < PCH_HPET_REQIDS ? tinfo->hpet_count : PCH_HPET_REQIDS;
+  for (uint32_t i = 0; i + 1 < count; i++) {
+    debug_print(debug_mask, "DEBUG -- #%d: HPET pch_hpet_reqid[%d] = 0x%X : pch_hpet_reqid[%d] = 0x%X\n", 54, i,
+                tinfo->pch_hpet_reqid[i], i + 1, tinfo->pch_hpet_reqid[i + 1]);
+    if (tinfo->pch_hpet_reqid[i] != tinfo->pch_hpet_reqid[i + 1]) {
+      set_result(tc, TEST_FAIL, u"All Request IDs for HPET must be identical.\n");
+      return 0;
+    }
+  }
+  uint32_t hpet_scopes = 0;
+  const char16_t* failure = nullptr;
+  for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
+    for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [&](const device_scope& scope) {
+      if (scope.type() != SCOPE_HPET) return true;
+      if (++hpet_scopes > 1) {
+        failure = u"There should be only 1 device scope of HPET type (0x04).\n";
+        return false;
+      }
+      debug_print(debug_mask, "DEBUG -- #%d: HPET DS Count = %d.\n", 54, hpet_scopes);
+      for_each_path_entry(scope, [&](int32_t, uint8_t, uint8_t, uint16_t rid) {
+        debug_print(debug_mask, "DEBUG -- #%d: HPET DS ReqID = 0x%X.\n", 54, rid);
+        if (count > 0 && rid != tinfo->pch_hpet_reqid[0])
+          failure = u"HPET Device Scope request ID must match PCH HPET request ID\n";
+        return !failure;
+      });
+      return !failure;
+    });
+    if (failure) {
+      set_result(tc, TEST_FAIL, failure);
+      return 0;
+    }
+  }
+  set_result(tc, TEST_PASS);
+  return 0;
+}

@@ -1,6 +1,216 @@
-// Not evaluated yet: each assertion leaves its record as loaded.
+// Reserved memory region assertions: tests 39, 40 and 41.
 #include "assertions/assertions.h"
+#include "discovery/remap_lists.h"
+#include "platform/platform.h"
 
-uint64_t assert_rmrr_scope_endpoints(acpi_tables_t*, test_info_t*) { return 0; }
-uint64_t assert_rmrr_memory_map(acpi_tables_t*, test_info_t*) { return 0; }
-uint64_t assert_rmrr_paths(acpi_tables_t*, test_info_t*) { return 0; }
+namespace {
+
+constexpr uint32_t EFI_RESERVED_MEMORY_TYPE = 0;
+constexpr uint32_t EFI_RUNTIME_SERVICES_CODE = 5;
+constexpr uint32_t EFI_RUNTIME_SERVICES_DATA = 6;
+constexpr uint64_t EFI_PAGE_SIZE = 4096;
+// EFI_MEMORY_DESCRIPTOR: Type, PhysicalStart, VirtualStart, NumberOfPages,
+// Attribute.
+constexpr uint32_t MEMDESC_OFF_TYPE = 0;
+constexpr uint32_t MEMDESC_OFF_PHYSICAL_START = 8;
+constexpr uint32_t MEMDESC_OFF_NUMBER_OF_PAGES = 24;
+constexpr uint64_t MEMDESC_SIZE = 40;
+// Room for the descriptors that the allocation itself may add.
+constexpr uint64_t MEMORY_MAP_SPARE_DESCRIPTORS = 256;
+
+constexpr uint8_t CLASS_DISPLAY = 0x03;
+constexpr uint8_t CLASS_SERIAL_BUS = 0x0C;
+
+// The memory map of test 40, owned by the assertion and freed on every exit.
+struct memory_map_t {
+  uint8_t* buffer = nullptr;
+  uint64_t buffer_size = 0;
+  uint64_t map_size = 0;
+  uint64_t descriptor_size = 0;
+  byte_view view() const { return byte_view(buffer, map_size < buffer_size ? map_size : buffer_size); }
+  ~memory_map_t() {
+    if (buffer) FreePool(buffer);
+  }
+};
+
+// True when the region [base, limit] lies inside the descriptor's range,
+// compared without overflow: a descriptor that would end beyond 2^64 still
+// ends after every address.
+bool region_inside(uint64_t base, uint64_t limit, uint64_t start, uint64_t pages) {
+  if (base < start) return false;
+  uint64_t size = pages > (~0ULL / EFI_PAGE_SIZE) ? ~0ULL : pages * EFI_PAGE_SIZE;
+  return base - start < size && limit - start < size;
+}
+
+}  // namespace
+
+uint64_t assert_rmrr_scope_endpoints(acpi_tables_t*, test_info_t*) {
+  test_case_t* tc = assertion_record(39, true);
+  if (!tc) return 1;
+  for (remap_node_t* rmrr : each<remap_node_t>(rmrr_list)) {
+    bool ok = for_each_scope(rmrr->view(), RMRR_FIXED_SIZE,
+                             [&](const device_scope& scope) { return scope.type() == SCOPE_PCI_ENDPOINT; });
+    if (!ok) {
+      set_result(tc, TEST_FAIL, u"RMMR Device Scopes must contain only PCI Endpoint types.\n");
+      return 0;
+    }
+  }
+  set_result(tc, TEST_PASS);
+  return 0;
+}
+
+uint64_t assert_rmrr_memory_map(acpi_tables_t*, test_info_t*) {
+  test_case_t* tc = assertion_record(40, true);
+  if (!tc) return 1;
+
+  memory_map_t mm;
+  uint64_t map_key = 0;
+  uint32_t version = 0;
+  efi_status_t status = GetMemoryMap(&mm.map_size, nullptr, &map_key, &mm.descriptor_size, &version);
+  if (status != EFI_BUFFER_TOO_SMALL) {
+    set_result_fmt(tc, TEST_WARNING, u"Cannot verify RMMR regions. GetMemoryMap() return with status = %d.\n", status);
+    return 0;
+  }
+  // A descriptor size that cannot hold a descriptor would make the walk
+  // read past each entry (or divide by zero).
+  if (mm.descriptor_size < MEMDESC_SIZE || mm.descriptor_size > 0x10000) {
+    set_result_fmt(tc, TEST_WARNING, u"Cannot verify RMMR regions. GetMemoryMap() returned DescriptorSize = %d.\n",
+                   mm.descriptor_size);
+    return 0;
+  }
+  mm.buffer_size = mm.map_size + mm.descriptor_size * MEMORY_MAP_SPARE_DESCRIPTORS;
+  if (mm.buffer_size > 0xFFFFFFFFULL || !(mm.buffer = static_cast<uint8_t*>(AllocateZeroPool(mm.buffer_size)))) {
+    set_result(tc, TEST_WARNING,
+               u"Cannot verify RMMR regions. Failed to allocated memory for memory descriptors.\n");
+    return 0;
+  }
+  mm.map_size = mm.buffer_size;
+  status = GetMemoryMap(&mm.map_size, mm.buffer, &map_key, &mm.descriptor_size, &version);
+  if (status != EFI_SUCCESS) {
+    set_result_fmt(tc, TEST_WARNING,
+                   u"Cannot verify RMMR regions. Second call to GetMemoryMap() return with status = %d.\n", status);
+    return 0;
+  }
+  debug_print(debug_mask, "DEBUG -- #%d : mem_desc_version = 0x%X\n", 40, version);
+  if (version != EFI_MEMORY_DESCRIPTOR_VERSION) {
+    set_result_fmt(tc, TEST_WARNING,
+                   u"Cannot verify RMMR regions. DescriptorVersion (%d) !=  EFI_MEMORY_DESCRIPTOR_VERSION (%d).\n",
+                   version, EFI_MEMORY_DESCRIPTOR_VERSION);
+    return 0;
+  }
+  if (mm.descriptor_size < MEMDESC_SIZE) {
+    set_result_fmt(tc, TEST_WARNING, u"Cannot verify RMMR regions. GetMemoryMap() returned DescriptorSize = %d.\n",
+                   mm.descriptor_size);
+    return 0;
+  }
+
+  byte_view map = mm.view();
+  uint64_t descriptors = map.size / mm.descriptor_size;
+  for (remap_node_t* rmrr : each<remap_node_t>(rmrr_list)) {
+    byte_view s = rmrr->view();
+    uint64_t base = s.u64(RMRR_OFF_BASE);
+    uint64_t limit = s.u64(RMRR_OFF_LIMIT);
+    bool display = false, usb = false;
+
+    if (base & 0xFFF) {
+      set_result(tc, TEST_FAIL, u"RMMR base address must be 4KB aligned.\n");
+      return 0;
+    }
+    if ((limit - base + 1) & 0xFFF) {
+      set_result(tc, TEST_FAIL, u"RMMR size must be multiple of 4KB.\n");
+      return 0;
+    }
+    // A limit below the base describes no region at all.
+    if (limit < base) {
+      set_result_fmt(tc, TEST_FAIL, u"RMRR Base Address(0x%X) Limit Adress(0x%X) does not describe a region.\n", base,
+                     limit);
+      return 0;
+    }
+
+    for_each_scope(s, RMRR_FIXED_SIZE, [&](const device_scope& scope) {
+      for_each_path_entry(scope, [&](int32_t, uint8_t dev, uint8_t func, uint16_t) {
+        uint8_t base_class = PciRead8(PCI_LIB_ADDRESS(scope.start_bus(), dev & 0x1F, func & 0x7, 0x0B));
+        debug_print(debug_mask, "DEBUG -- #%d : PciRead8(PCI_LIB_ADDRESS(b, d, f, 0x0B)) = 0x%X\n", 40, base_class);
+        if (base_class == CLASS_DISPLAY) display = true;
+        if (base_class == CLASS_SERIAL_BUS) usb = true;
+        return base_class != CLASS_DISPLAY && base_class != CLASS_SERIAL_BUS;
+      });
+      return true;
+    });
+    if (display) continue;
+
+    debug_print(debug_mask, "DEBUG -- #%d : mem_map_size = 0x%X : mem_desc_size = 0x%X \n", 40, mm.map_size,
+                mm.descriptor_size);
+    bool found = false;
+    for (uint64_t i = 0; i < descriptors && !found; i++) {
+      byte_view d = map.sub(i * mm.descriptor_size, MEMDESC_SIZE);
+      uint32_t type = d.u32(MEMDESC_OFF_TYPE);
+      bool candidate = type == EFI_RESERVED_MEMORY_TYPE ||
+                       (usb && (type == EFI_RUNTIME_SERVICES_CODE || type == EFI_RUNTIME_SERVICES_DATA));
+      if (!candidate) continue;
+      uint64_t start = d.u64(MEMDESC_OFF_PHYSICAL_START);
+      uint64_t pages = d.u64(MEMDESC_OFF_NUMBER_OF_PAGES);
+      uint64_t size = pages * EFI_PAGE_SIZE;
+      debug_print(debug_mask, "DEBUG -- #%d : rmrr_base_addr   = 0x%016LX : rmrr_limit_addr = 0x%016LX\n", 40, base,
+                  limit);
+      debug_print(debug_mask, "               m_base           = 0x%016LX : m_limit         = 0x%016LX\n", start,
+                  size);
+      debug_print(debug_mask, "               m_base + m_limit = 0x%016LX\n", start + size);
+      if (region_inside(base, limit, start, pages)) {
+        debug_print(debug_mask, "DEBUG -- #%d : RMRR found in Reserved Memory Map area.\n", 40);
+        found = true;
+      }
+    }
+    if (found) continue;
+
+    if (usb) {
+      debug_print(debug_mask, "DEBUG -- #%d : RMRR Not found in Reserved or Runtime Memory Map area.\n", 40);
+      set_result_fmt(tc, TEST_FAIL,
+                     u"RMRR Base Address(0x%X) Limit Adress(0x%X) is not marked as reserved or runtime in system "
+                     u"memory map.\n",
+                     base, limit);
+    } else {
+      debug_print(debug_mask, "DEBUG -- #%d : RMRR Not found in Reserved Memory Map area.\n", 40);
+      set_result_fmt(tc, TEST_FAIL,
+                     u"RMRR Base Address(0x%X) Limit Adress(0x%X) is not marked as reserved in system memory map.\n",
+                     base, limit);
+    }
+    return 0;
+  }
+  set_result(tc, TEST_PASS);
+  return 0;
+}
+
+uint64_t assert_rmrr_paths(acpi_tables_t*, test_info_t*) {
+  test_case_t* tc = assertion_record(41, true);
+  if (!tc) return 1;
+  // Each path is followed as the DMAR standard defines it: the first entry
+  // on the scope's starting bus, each later entry on the secondary bus of
+  // the bridge that the entry before it names. A path is invalid when it
+  // names no function: it is empty or cut short by the structure's end, an
+  // entry's device is above 31 or its function above 7 (masked, they would
+  // alias another function), an entry names a function that does not
+  // answer, or a later entry follows a function that is not a bridge.
+  for (remap_node_t* rmrr : each<remap_node_t>(rmrr_list)) {
+    bool ok = for_each_scope(rmrr->view(), RMRR_FIXED_SIZE, [&](const device_scope& scope) {
+      int32_t entries = scope.path_count();
+      if (entries < 1 || scope.path_count_inside() < entries) return false;
+      uint8_t bus = scope.start_bus();
+      return for_each_path_entry(scope, [&](int32_t j, uint8_t dev, uint8_t func, uint16_t) {
+        if (dev > 31 || func > 7) return false;
+        if (PciRead32(PCI_LIB_ADDRESS(bus, dev, func, 0x00)) == 0xFFFFFFFF) return false;
+        if (j + 1 < entries) {
+          if ((PciRead8(PCI_LIB_ADDRESS(bus, dev, func, 0x0E)) & 0x7F) != 1) return false;
+          bus = PciRead8(PCI_LIB_ADDRESS(bus, dev, func, 0x19));
+        }
+        return true;
+      });
+    });
+    if (!ok) {
+      set_result(tc, TEST_FAIL, u"The RMRR has an invalid PCI path.\n");
+      return 0;
+    }
+  }
+  set_result(tc, TEST_PASS);
+  return 0;
+}

@@ -1,5 +1,99 @@
-// Not evaluated yet: each assertion leaves its record as loaded.
+// Device-scope uniqueness and the graphics engine scope: tests 47 and 48.
 #include "assertions/assertions.h"
+#include "discovery/pci_inventory.h"
+#include "discovery/remap_lists.h"
+#include "platform/platform.h"
 
-uint64_t assert_scopes_unique(acpi_tables_t*, test_info_t*) { return 0; }
-uint64_t assert_igfx_scopes(acpi_tables_t*, test_info_t*) { return 0; }
+uint64_t assert_scopes_unique(acpi_tables_t*, test_info_t* tinfo) {
+  test_case_t* tc = assertion_record(47, true);
+  if (!tc) return 1;
+  if (is_not_applicable(tinfo, 47)) {
+    set_result(tc, TEST_NA);
+    return 0;
+  }
+  set_result(tc, TEST_PASS);
+
+  // First walk: the INCLUDE_PCI_ALL flag, the number of device scopes (for
+  // the enumeration count) and the number of path entries to be stored (a
+  // scope may carry more than one, or none).
+  bool include_pci_all = false;
+  uint64_t scopes = 0, entries = 0;
+  for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
+    if (drhd->view().u8(DRHD_OFF_FLAGS) & DRHD_INCLUDE_PCI_ALL) include_pci_all = true;
+    for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [&](const device_scope& scope) {
+      scopes++;
+      entries += (uint64_t)scope.path_count_inside();
+      return true;
+    });
+  }
+
+  uint16_t* ids = nullptr;
+  if (entries) {
+    ids = static_cast<uint16_t*>(AllocateZeroPool(entries * sizeof(uint16_t)));
+    if (!ids) {
+      Print(u"Memory Allocation error in assertion #47\n");
+      set_result(tc, TEST_MISSING);
+      return 1;
+    }
+  }
+  uint64_t stored = 0;
+  for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
+    for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [&](const device_scope& scope) {
+      return for_each_path_entry(scope, [&](int32_t, uint8_t, uint8_t, uint16_t rid) {
+        if (stored >= entries) return false;
+        ids[stored++] = rid;
+        return true;
+      });
+    });
+  }
+
+  for (uint64_t i = 0; i < stored; i++) {
+    debug_print(debug_mask, "DEBUG -- #%d: device_scopes[%d] Request ID = 0x%X:\n", 47, i, ids[i]);
+    for (uint64_t j = 0; j < stored; j++) {
+      if (i != j && ids[i] == ids[j]) {
+        set_result(tc, TEST_FAIL, u"All Device Scopes under DRHD's must be unique.\n");
+        FreePool(ids);
+        return 0;
+      }
+    }
+  }
+  if (!include_pci_all && list_count(pci_dev_list) != scopes)
+    set_result(tc, TEST_FAIL,
+               u"No DRHD found with INCLUDE_PCI_ALL flag bit set, thus all PCI device must be enumerated in Device "
+               u"Scopes.\n");
+  if (ids) FreePool(ids);
+  return 0;
+}
+
+uint64_t assert_igfx_scopes(acpi_tables_t*, test_info_t* tinfo) {
+  test_case_t* tc = assertion_record(48, true);
+  if (!tc) return 1;
+  if (is_not_applicable(tinfo, 48)) {
+    set_result(tc, TEST_NA);
+    return 0;
+  }
+  uint64_t count = tinfo->remap_bar_count < MAX_REMAP_BARS ? tinfo->remap_bar_count : MAX_REMAP_BARS;
+  for (uint64_t i = 0; i < count; i++) {
+    if (tinfo->bars[i].type != BAR_TYPE_IGFX) continue;
+    uint64_t gfx_base = tinfo->bars[i].address & ~1ULL;
+    for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
+      uint64_t base = drhd->view().u64(DRHD_OFF_BASE) & ZYRD_BARONLY_MASK;
+      debug_print(debug_mask, "DEBUG -- #%d : drnode->remap->RegisterBaseAddress = 0x%016LX\n", 48, base);
+      debug_print(debug_mask, "               (bars[i].address & (~BIT0))        = 0x%016LX\n", gfx_base);
+      if (base != gfx_base) continue;
+      debug_print(debug_mask, "DEBUG -- #%d : Should be the iGFX DRHD\n", 48);
+      bool ok = for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [&](const device_scope& scope) {
+        return for_each_path_entry(scope, [&](int32_t k, uint8_t dev, uint8_t func, uint16_t) {
+          debug_print(debug_mask, "DEBUG -- #%d : DS- B%02d:D%02d:F%02d\n", 48, scope.start_bus(), dev, func);
+          return scope.start_bus() == 0 && dev == 2 && func == k;
+        });
+      });
+      if (!ok) {
+        set_result(tc, TEST_FAIL, u"iGFX DRHD Device Scope(s) incorrect.\n");
+        return 0;
+      }
+    }
+  }
+  set_result(tc, TEST_PASS);
+  return 0;
+}

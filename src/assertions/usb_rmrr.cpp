@@ -1,4 +1,108 @@
-// Not evaluated yet: each assertion leaves its record as loaded.
+// USB controller coverage by RMRR: test 42.
 #include "assertions/assertions.h"
+#include "assertions/capability_walks.h"
+#include "discovery/pci_inventory.h"
+#include "discovery/remap_lists.h"
+#include "platform/platform.h"
 
-uint64_t assert_usb_rmrr(acpi_tables_t*, test_info_t*) { return 0; }
+namespace {
+
+constexpr uint8_t USB_LEGACY_SUPPORT_ID = 1;
+
+// True when the controller's extended-capability list holds USB Legacy
+// Support. Returns false with *failed set (and the record written) when the
+// controller's EHCI capability pointer is invalid.
+bool ehci_has_legacy_support(test_case_t* tc, const pci_dev_t* d, uint64_t bar, bool* failed) {
+  debug_print(debug_mask, "DEBUG -- #%d: PCI Device(B%d:D%d:F%d is EHCI USB Device.\n", 42, d->bus(), d->dev(),
+              d->func());
+  uint32_t hccparams = MmioRead32((bar & 0xFFFFFC00ULL) + 0x08);
+  uint32_t eecp = (hccparams >> 8) & 0xFF;
+  if (eecp < EHCI_EECP_MIN) {
+    set_result_fmt(tc, TEST_FAIL,
+                   u" USB Device (B%d:D%d:F%d) has invalid EHCI Extended Capabilities Pointer value: 0x%X.\n",
+                   d->bus(), d->dev(), d->func(), eecp);
+    *failed = true;
+    return false;
+  }
+  bool legacy = false;
+  walk_ehci_capabilities(d->bus(), d->dev(), d->func(), eecp, [&](uint32_t header) {
+    legacy = (header & 0xFF) == USB_LEGACY_SUPPORT_ID;
+    return !legacy;
+  });
+  return legacy;
+}
+
+bool xhci_has_legacy_support(const pci_dev_t* d, uint64_t bar) {
+  debug_print(debug_mask, "DEBUG -- #%d: PCI Device(B%d:D%d:F%d) is xHCI USB Device.\n", 42, d->bus(), d->dev(),
+              d->func());
+  uint64_t base = bar & 0xFFFFFFFFFFFF0000ULL;
+  uint32_t hccparams1 = MmioRead32(base + 0x10);
+  uint32_t xecp = hccparams1 >> 16;
+  debug_print(debug_mask, "DEBUG -- #%d: HCCPARAMS = 0x%X\n", 42, hccparams1);
+  debug_print(debug_mask, "DEBUG -- #%d: Get Capability Offset [31:16]  = 0x%X\n", 42, xecp);
+  if (xecp == 0) return false;
+  bool legacy = false;
+  walk_xhci_capabilities(base + (uint64_t)xecp * 4, [&](uint64_t at, uint32_t header) {
+    debug_print(debug_mask, "DEBUG -- #%d: offset of capability pointer   = 0x%X\n", 42, at);
+    debug_print(debug_mask, "DEBUG -- #%d: extended capabilities   = 0x%X\n", 42, header);
+    legacy = header != 0xFFFFFFFF && (header & 0xFF) == USB_LEGACY_SUPPORT_ID;
+    return !legacy;
+  });
+  return legacy;
+}
+
+}  // namespace
+
+uint64_t assert_usb_rmrr(acpi_tables_t*, test_info_t* tinfo) {
+  test_case_t* tc = assertion_record(42, true);
+  if (!tc) return 1;
+  if (is_not_applicable(tinfo, 42)) {
+    set_result(tc, TEST_NA);
+    return 0;
+  }
+  for (pci_dev_t* d : each<pci_dev_t>(pci_dev_list)) {
+    // Configuration ports and the memory-mapped window reach segment 0 only.
+    if (d->segment != 0) continue;
+    uint8_t bus = d->bus(), dev = d->dev(), func = d->func();
+    debug_print(debug_mask, "DEBUG -- #%d: PCI -- B %d -- D %d -- F %d \n", 42, bus, dev, func);
+    uint8_t base_class = PciRead8(PCI_LIB_ADDRESS(bus, dev, func, 0x0B));
+    uint8_t sub_class = PciRead8(PCI_LIB_ADDRESS(bus, dev, func, 0x0A));
+    uint8_t prog_if = PciRead8(PCI_LIB_ADDRESS(bus, dev, func, 0x09));
+    if (base_class != 0x0C || sub_class != 0x03) continue;
+
+    uint32_t lo_bar = PciRead32(PCI_LIB_ADDRESS(bus, dev, func, 0x10));
+    uint64_t bar = lo_bar;
+    debug_print(debug_mask, "DEBUG -- #%d: PCI -- B %d -- D %d -- F %d 0x10 lo_bar = 0x%LX\n", 42, bus, dev, func,
+                lo_bar);
+    debug_print(debug_mask, "DEBUG -- #%d: MBAR Type BITS[2:1] = 0x%X \n", 42, (lo_bar >> 1) & 0x3);
+    if (((lo_bar >> 1) & 0x3) == 2) {
+      uint32_t hi_bar = PciRead32(PCI_LIB_ADDRESS(bus, dev, func, 0x14));
+      debug_print(debug_mask, "DEBUG -- #%d: PCI -- B %d -- D %d -- F %d 0x14 hi_bar = 0x%LX\n", 42, bus, dev, func,
+                  hi_bar);
+      bar |= (uint64_t)hi_bar << 32;
+    }
+    debug_print(debug_mask, "DEBUG -- #%d: PCI -- B %d -- D %d -- F %d  MBAR = 0x%LX\n", 42, bus, dev, func, bar);
+
+    bool ehci = (prog_if & ~0x20) == 0;
+    bool xhci = prog_if == 0x30;
+    if (!ehci && !xhci) continue;
+    // A BAR that holds no memory address (unassigned, or an I/O BAR) gives
+    // no controller registers to read.
+    uint64_t register_base = ehci ? (bar & 0xFFFFFC00ULL) : (bar & 0xFFFFFFFFFFFF0000ULL);
+    if ((lo_bar & 1) || register_base == 0) {
+      debug_print(debug_mask, "DEBUG -- #%d: PCI -- B %d -- D %d -- F %d  MBAR not decodable, skipped.\n", 42, bus,
+                  dev, func);
+      continue;
+    }
+
+    bool failed = false;
+    bool legacy = ehci ? ehci_has_legacy_support(tc, d, bar, &failed) : xhci_has_legacy_support(d, bar);
+    if (failed) return 0;
+    if (!legacy) continue;
+    if (rmrr_scope_has_rid(request_id(bus, dev, func))) continue;
+    set_result_fmt(tc, TEST_FAIL, u" USB Device (B%d:D%d:F%d) not listed in RMRR.\n", bus, dev, func);
+    return 0;
+  }
+  set_result(tc, TEST_PASS);
+  return 0;
+}
