@@ -1,7 +1,110 @@
-// Not evaluated yet: each assertion leaves its record as loaded.
+// DMAR presence, the DRHDs against the platform's engine BARs, the table's
+// size and its reserved fields.
 #include "assertions/assertions.h"
+#include "assertions/walks.h"
+#include "platform/print.h"
 
-uint64_t assert_dmar_presence(acpi_tables_t*, test_info_t*) { return 0; }
-uint64_t assert_drhd_bars(acpi_tables_t*, test_info_t*) { return 0; }
-uint64_t assert_dmar_size(acpi_tables_t*, test_info_t*) { return 0; }
-uint64_t assert_reserved_fields(acpi_tables_t*, test_info_t*) { return 0; }
+uint64_t assert_dmar_presence(acpi_tables_t* tables, test_info_t* tinfo) {
+  test_case_t* tc = assertion_record(1, false);
+  if (!tc) return 1;
+  bool present = tables->dmar != nullptr;
+  bool supported = tinfo->zyrd_supported != 0;
+  if (!present && supported)
+    set_result(tc, TEST_FAIL, u"DMAR Table not present.");
+  else if (present && !supported)
+    set_result(tc, TEST_FAIL, u"This processor does not support Zyr-d, DMAR Table should not exist in ACPI space.\n");
+  else if (present)
+    set_result(tc, TEST_PASS);
+  else
+    set_result(tc, TEST_NA, u"This processor does not support Zyr-d.\n");
+  return 0;
+}
+
+// The i-th DRHD in DMAR order must name the i-th engine the platform
+// records, and that engine must be enabled.
+uint64_t assert_drhd_bars(acpi_tables_t* tables, test_info_t* tinfo) {
+  test_case_t* tc = assertion_record(3, false);
+  if (!tc) return 1;
+  if (recorded_not_applicable(tc, tinfo, 3)) return 0;
+  if (list_empty(drhd_list)) {
+    Print(u"ERROR -- No DRHD found in DMAR table.\n");
+    return 1;
+  }
+  uint64_t drhd_count = list_count(drhd_list);
+  if (tinfo->remap_bar_count != drhd_count || drhd_count > MAX_REMAP_BARS) {
+    debug_print(debug_mask, "DEBUG -- #%d : remap_bar_count = %d, drhd_count = %d\n", 3, tinfo->remap_bar_count,
+                drhd_count);
+    set_result(tc, TEST_FAIL, u"DRHD count in DMAR differs from remapping BARs on platform.\n");
+    return 0;
+  }
+  uint32_t i = 0;
+  for (remap_node_t* node : each<remap_node_t>(drhd_list)) {
+    uint64_t reported = node->view().u64(DRHD_OFF_BASE) & ZYRD_BARONLY_MASK;
+    uint64_t platform = platform_bar_base(tinfo, i);
+    debug_print(debug_mask, "DEBUG -- #%d : pnode->remap->RegisterBaseAddress = 0x%X\n", 3, reported);
+    debug_print(debug_mask, "DEBUG -- #%d : tinfo->bars[%d].address = 0x%X\n", 3, i, platform);
+    if (reported != platform) {
+      set_result(tc, TEST_FAIL, u"DRHD BAR reported is not valid for this platform.\n");
+      return 0;
+    }
+    if ((tinfo->bars[i].address & 1) == 0) {
+      set_result(tc, TEST_FAIL, u"Remapping engine BAR is not enabled for this Platform.\n");
+      return 0;
+    }
+    i++;
+  }
+  set_result(tc, TEST_PASS);
+  return 0;
+}
+
+uint64_t assert_dmar_size(acpi_tables_t* tables, test_info_t* tinfo) {
+  test_case_t* tc = assertion_record(4, false);
+  if (!tc) return 1;
+  if (recorded_not_applicable(tc, tinfo, 4)) return 0;
+  uint32_t reported = dmar_view(*tables).u32(DMAR_OFF_LENGTH);
+  if (list_empty(drhd_list))
+    set_result(tc, TEST_FAIL, u"DMAR must contain at least 1 DRHD.\n");
+  else if (reported < DMAR_HEADER_SIZE + DRHD_FIXED_SIZE)
+    set_result(tc, TEST_FAIL, u"DMAR does not meet minimum size.\n");
+  else if (reported != tinfo->dmar_calc_len)
+    set_result_fmt(tc, TEST_FAIL, u"DMAR reported size does not match calculated: Reported: 0x%X - Calculated 0x%X.\n",
+                   reported, tinfo->dmar_calc_len);
+  else
+    set_result(tc, TEST_PASS);
+  return 0;
+}
+
+namespace {
+bool any_nonzero(byte_view v, size_t offset, size_t count) {
+  for (size_t i = 0; i < count; i++)
+    if (v.u8(offset + i) != 0) return true;
+  return false;
+}
+
+// True when some structure of the list has a non-zero byte in its reserved
+// field.
+bool list_reserved_nonzero(list_entry& list, size_t offset, size_t count) {
+  for (remap_node_t* node : each<remap_node_t>(list))
+    if (any_nonzero(node->view(), offset, count)) return true;
+  return false;
+}
+}  // namespace
+
+// Reserved fields of the DMAR header, DRHDs, RMRRs and ANDDs (ATSR and RHSA
+// reserved fields are not examined).
+uint64_t assert_reserved_fields(acpi_tables_t* tables, test_info_t* tinfo) {
+  test_case_t* tc = assertion_record(5, false);
+  if (!tc) return 1;
+  if (recorded_not_applicable(tc, tinfo, 5)) return 0;
+  if (any_nonzero(dmar_view(*tables), DMAR_OFF_RESERVED, 10))
+    set_result(tc, TEST_FAIL, u"DMAR reserved field must be all zeros.\n");
+  else if (list_reserved_nonzero(drhd_list, DRHD_OFF_RESERVED, 1))
+    set_result(tc, TEST_FAIL, u"DRHD structure reserved field must be zero.\n");
+  else if (list_reserved_nonzero(rmrr_list, RMRR_OFF_RESERVED, 2))
+    set_result(tc, TEST_FAIL, u"RMRR structure reserved field must be zero.\n");
+  else if (list_reserved_nonzero(andd_list, ANDD_OFF_RESERVED, 3))
+    set_result(tc, TEST_FAIL, u"ANDD structure reserved field must be zero.\n");
+  else
+    set_result(tc, TEST_PASS);
+  return 0;
+}

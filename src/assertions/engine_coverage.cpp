@@ -1,6 +1,94 @@
-// Not evaluated yet: each assertion leaves its record as loaded.
+// Engine coverage by the DRHDs, placement of the INCLUDE_PCI_ALL DRHD, and
+// the device-scope types of DRHDs, RMRRs and ATSRs.
 #include "assertions/assertions.h"
+#include "assertions/walks.h"
+#include "platform/print.h"
 
-uint64_t assert_engines_reported(acpi_tables_t*, test_info_t*) { return 0; }
-uint64_t assert_include_pci_all_last(acpi_tables_t*, test_info_t*) { return 0; }
-uint64_t assert_scope_types(acpi_tables_t*, test_info_t*) { return 0; }
+// Every platform engine is named by some DRHD, in any order: counts the
+// DRHDs that name some engine (each at most once).
+uint64_t assert_engines_reported(acpi_tables_t* tables, test_info_t* tinfo) {
+  test_case_t* tc = assertion_record(15, false);
+  if (!tc) return 1;
+  if (recorded_not_applicable(tc, tinfo, 15)) return 0;
+  if (list_empty(drhd_list)) {
+    Print(u"ERROR -- No DRHD found in DMAR table.\n");
+    return 1;
+  }
+  uint32_t bars = platform_bar_count(tinfo);
+  uint32_t match = 0;
+  for (remap_node_t* node : each<remap_node_t>(drhd_list)) {
+    byte_view d = node->view();
+    uint64_t reported = d.u64(DRHD_OFF_BASE) & ZYRD_BARONLY_MASK;
+    for (uint32_t i = 0; i < bars; i++) {
+      debug_print(debug_mask, "DEBUG -- #%d : pnode->remap->Type = 0x%X\n", 15, remap_type(d));
+      debug_print(debug_mask, "DEBUG -- #%d : pnode->remap->Length = 0x%X\n", 15, remap_length(d));
+      debug_print(debug_mask, "DEBUG -- #%d : pnode->remap->Flags = 0x%X\n", 15, d.u8(DRHD_OFF_FLAGS));
+      debug_print(debug_mask, "DEBUG -- #%d : pnode->remap->Reserved = 0x%X\n", 15, d.u8(DRHD_OFF_RESERVED));
+      debug_print(debug_mask, "DEBUG -- #%d : pnode->remap->SegmentNumber = 0x%X\n", 15, d.u16(DRHD_OFF_SEGMENT));
+      debug_print(debug_mask, "DEBUG -- #%d : pnode->remap->RegisterBaseAddress & ZYRD_BARONLY_MASK = 0x%X\n", 15,
+                  reported);
+      debug_print(debug_mask, "DEBUG -- #%d : tinfo->bars[i].address & (~BIT0) = 0x%X\n", 15,
+                  platform_bar_base(tinfo, i));
+      if (reported == platform_bar_base(tinfo, i)) {
+        match++;
+        break;
+      }
+    }
+  }
+  if (match == tinfo->remap_bar_count) {
+    set_result(tc, TEST_PASS);
+  } else {
+    debug_print(debug_mask, "DEBUG: match = %d, remap_bar_count = %d\n", match, tinfo->remap_bar_count);
+    set_result(tc, TEST_FAIL, u"All Zyr-d Remapping engines are not reported via DRHDs in DMAR structure.\n");
+  }
+  return 0;
+}
+
+// The last DRHD carries INCLUDE_PCI_ALL for the segment of every allocation.
+uint64_t assert_include_pci_all_last(acpi_tables_t* tables, test_info_t* tinfo) {
+  test_case_t* tc = assertion_record(23, true);
+  if (!tc) return 1;
+  if (recorded_not_applicable(tc, tinfo, 23)) return 0;
+  if (!tables->mcfg) {
+    Print(u"ERROR -- Missing MCFG Table.\n");
+    return 1;
+  }
+  remap_node_t* last = list_last<remap_node_t>(drhd_list);
+  uint32_t allocations = 0, covered = 0;
+  for_each_mcfg_allocation(mcfg_view(*tables), [&](const mcfg_allocation_t& a) {
+    allocations++;
+    if (last && (last->view().u8(DRHD_OFF_FLAGS) & DRHD_INCLUDE_PCI_ALL) &&
+        last->view().u16(DRHD_OFF_SEGMENT) == a.pci_segment())
+      covered++;
+    return true;
+  });
+  if (covered != allocations)
+    set_result(tc, TEST_FAIL,
+               u"No DRHD with INCLUDE_PCI_ALL flag set or if set, is not last DRHD enumerated in DRHD.\n");
+  else
+    set_result(tc, TEST_PASS);
+  return 0;
+}
+
+namespace {
+// True when some scope of the list has a type above 5.
+bool list_has_undefined_scope_type(list_entry& list, uint32_t fixed) {
+  return !for_each_list_scope(list, fixed,
+                              [](remap_node_t*, const device_scope& s) { return s.type() <= SCOPE_ACPI_NAMESPACE; });
+}
+}  // namespace
+
+uint64_t assert_scope_types(acpi_tables_t* tables, test_info_t* tinfo) {
+  test_case_t* tc = assertion_record(24, true);
+  if (!tc) return 1;
+  if (recorded_not_applicable(tc, tinfo, 24)) return 0;
+  if (list_has_undefined_scope_type(drhd_list, DRHD_FIXED_SIZE))
+    set_result(tc, TEST_FAIL, u"DRHD contains invalid Device Scope Type.\n");
+  else if (list_has_undefined_scope_type(rmrr_list, RMRR_FIXED_SIZE))
+    set_result(tc, TEST_FAIL, u"RMRR contains invalid Device Scope Type.\n");
+  else if (list_has_undefined_scope_type(atsr_list, ATSR_FIXED_SIZE))
+    set_result(tc, TEST_FAIL, u"ATSR contains invalid Device Scope Type.\n");
+  else
+    set_result(tc, TEST_PASS);
+  return 0;
+}

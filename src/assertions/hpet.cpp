@@ -1,6 +1,133 @@
-// Not evaluated yet: each assertion leaves its record as loaded.
+// HPET device scopes of the DRHDs against the ACPI HPET table and the HPET
+// configuration programmed in the PCH.
 #include "assertions/assertions.h"
+#include "assertions/walks.h"
+#include "platform/print.h"
 
-uint64_t assert_hpet_scopes(acpi_tables_t*, test_info_t*) { return 0; }
-uint64_t assert_hpet_request_id(acpi_tables_t*, test_info_t*) { return 0; }
-uint64_t assert_hpet_reported(acpi_tables_t*, test_info_t*) { return 0; }
+namespace {
+
+constexpr uint32_t HPET_OFF_NUMBER = 52;
+// The HPET Number is the last field that these assertions read, so a table
+// must reach past it.
+constexpr uint32_t HPET_MIN_LENGTH = HPET_OFF_NUMBER + 1;
+// An HPET block has at most 32 timers.
+constexpr uint32_t HPET_MAX_TIMERS = 32;
+constexpr uint32_t HPTC_ADDRESS_ENABLE = 1u << 7;
+constexpr uint64_t TMR_LEVEL_TRIGGERED = 0x2;
+
+const char16_t* const no_hpet_scope = u"No HPET Device Scopes in DMAR DRHD structures.\n";
+
+// The HPET Number, or a recorded failure when the table is absent or too
+// short to hold it.
+bool hpet_number(acpi_tables_t* tables, test_case_t* tc, uint8_t* number) {
+  if (!tables->hpet) {
+    set_result(tc, TEST_FAIL, u"HPET table not located, assertion can not be evaluated.\n");
+    return false;
+  }
+  byte_view hpet = hpet_view(*tables);
+  if (acpi_table_extent(hpet) < HPET_MIN_LENGTH) {
+    set_result(tc, TEST_FAIL, u"HPET table size not valid.\n");
+    return false;
+  }
+  *number = hpet.u8(HPET_OFF_NUMBER);
+  return true;
+}
+
+}  // namespace
+
+// The HPET scopes carry the table's HPET Number, and the chipset's timers
+// are set up for message-signalled (edge) delivery.
+uint64_t assert_hpet_scopes(acpi_tables_t* tables, test_info_t* tinfo) {
+  test_case_t* tc = assertion_record(19, false);
+  if (!tc) return 1;
+  if (recorded_not_applicable(tc, tinfo, 19, TEST_MISSING)) return 0;
+  uint8_t number = 0;
+  if (!hpet_number(tables, tc, &number)) return 0;
+  bool any_scope = false;
+  bool all_equal = for_each_drhd_scope_of_type(SCOPE_HPET, [&](remap_node_t*, const device_scope& s) {
+    any_scope = true;
+    debug_print(debug_mask, "DEBUG -- #%d : HPET Num = %0d, Enum ID = %0d\n", 19, number, s.enumeration_id());
+    if (number == s.enumeration_id()) return true;
+    set_result_fmt(tc, TEST_FAIL,
+                   u"HPET number (%0d) reported in ACPI HPET table is not equalto Enumeration ID (%0d) of HPET Device "
+                   u"Scope.\n",
+                   number, s.enumeration_id());
+    return false;
+  });
+  if (!all_equal) return 0;
+  if (!any_scope) {
+    set_result(tc, TEST_WARNING, no_hpet_scope);
+    return 0;
+  }
+  debug_print(debug_mask, "DEBUG -- #%d : hptc_reg = 0x%X, hpet_addr = 0x%X count = 0x%X\n", 19, tinfo->hptc_reg,
+              tinfo->hpet_addr, tinfo->hpet_count);
+  if ((tinfo->hptc_reg & HPTC_ADDRESS_ENABLE) == 0) {
+    set_result(tc, TEST_FAIL,
+               u"HPTC-High Precision Timer Configuration Register: Address Enable Bit[7] = 0. Tool cannot verify HPET "
+               u"Timer Configuration.\n");
+    return 0;
+  }
+  uint32_t timers = tinfo->hpet_count < HPET_MAX_TIMERS ? tinfo->hpet_count : HPET_MAX_TIMERS;
+  for (uint32_t n = 0; n < timers; n++) {
+    uint32_t address = tinfo->hpet_addr + 32 * n;
+    uint64_t cnf_cap = MmioRead64(address);
+    debug_print(debug_mask, "DEBUG -- #%d : TMRn_CNF_CAP = 0x%X\n", 19, cnf_cap);
+    if (cnf_cap & TMR_LEVEL_TRIGGERED) {
+      set_result(tc, TEST_FAIL, u"HPET must be MSI capable.\n");
+      return 0;
+    }
+  }
+  set_result(tc, TEST_PASS);
+  return 0;
+}
+
+// Every HPET scope names a request ID programmed in the PCH; a scope without
+// a path is accepted once an earlier scope has matched.
+uint64_t assert_hpet_request_id(acpi_tables_t* tables, test_info_t* tinfo) {
+  test_case_t* tc = assertion_record(20, true);
+  if (!tc) return 1;
+  if (recorded_not_applicable(tc, tinfo, 20, TEST_MISSING)) return 0;
+  uint32_t programmed = tinfo->hpet_count < PCH_HPET_REQIDS ? tinfo->hpet_count : PCH_HPET_REQIDS;
+  bool any_scope = false, matched = false;
+  bool all_found = for_each_drhd_scope_of_type(SCOPE_HPET, [&](remap_node_t*, const device_scope& s) {
+    any_scope = true;
+    if (s.path_count_inside() == 0) return matched;
+    bool found = !for_each_path_entry(s, [&](int32_t, uint8_t, uint8_t, uint16_t rid) {
+      for (uint32_t i = 0; i < programmed; i++)
+        if (tinfo->pch_hpet_reqid[i] == rid) return false;
+      return true;
+    });
+    if (found) matched = true;
+    return found;
+  });
+  if (!all_found)
+    set_result(tc, TEST_FAIL, u"PCH Request ID not found in HPET Device Scope(s).\n");
+  else if (!any_scope)
+    set_result(tc, TEST_WARNING, no_hpet_scope);
+  else
+    set_result(tc, TEST_PASS);
+  return 0;
+}
+
+// With interrupt remapping on, some HPET scope reports the table's HPET.
+uint64_t assert_hpet_reported(acpi_tables_t* tables, test_info_t* tinfo) {
+  test_case_t* tc = assertion_record(22, true);
+  if (!tc) return 1;
+  if (recorded_not_applicable(tc, tinfo, 22)) return 0;
+  if ((dmar_view(*tables).u8(DMAR_OFF_FLAGS) & DMAR_FLAG_INTR_REMAP) == 0) {
+    set_result(tc, TEST_NA, u"DMAR.Flags[0] : Interrupt remapping bit not set, assertion not evaluated.\n");
+    return 0;
+  }
+  uint8_t number = 0;
+  if (!hpet_number(tables, tc, &number)) return 0;
+  bool reported = !for_each_drhd_scope_of_type(
+      SCOPE_HPET, [&](remap_node_t*, const device_scope& s) { return s.enumeration_id() != number; });
+  if (reported)
+    set_result(tc, TEST_PASS);
+  else
+    set_result_fmt(tc, TEST_FAIL,
+                   u"HPET number (%0d) reported in ACPI HPET table is not reported in Device Scope for corresponding "
+                   u"DRHD.\n",
+                   number);
+  return 0;
+}

@@ -1,6 +1,76 @@
-// Not evaluated yet: each assertion leaves its record as loaded.
+// IOAPIC device scopes of the DRHDs against the MADT's I/O APICs and the
+// IOxAPIC request ID programmed in the PCH.
 #include "assertions/assertions.h"
+#include "assertions/walks.h"
+#include "platform/print.h"
 
-uint64_t assert_scope_ioxapics_in_madt(acpi_tables_t*, test_info_t*) { return 0; }
-uint64_t assert_ioxapic_request_id(acpi_tables_t*, test_info_t*) { return 0; }
-uint64_t assert_madt_ioxapics_in_scopes(acpi_tables_t*, test_info_t*) { return 0; }
+namespace {
+bool madt_has_ioapic(byte_view madt, uint8_t id) {
+  return !for_each_madt_ioapic(madt, [&](uint8_t ioapic_id) { return ioapic_id != id; });
+}
+}  // namespace
+
+// Every IOAPIC scope's I/O APIC is in the MADT.
+uint64_t assert_scope_ioxapics_in_madt(acpi_tables_t* tables, test_info_t* tinfo) {
+  test_case_t* tc = assertion_record(17, false);
+  if (!tc) return 1;
+  if (recorded_not_applicable(tc, tinfo, 17)) return 0;
+  if (!tables->madt) {
+    set_result(tc, TEST_FAIL, u"MADT table not located, assertion can not be evaluated.\n");
+    return 0;
+  }
+  byte_view madt = madt_view(*tables);
+  bool all_found = for_each_drhd_scope_of_type(
+      SCOPE_IOAPIC, [&](remap_node_t*, const device_scope& s) { return madt_has_ioapic(madt, s.enumeration_id()); });
+  if (all_found)
+    set_result(tc, TEST_PASS);
+  else
+    set_result(tc, TEST_FAIL, u"Not all IOxAPIC enumerated in Device Scopes are reported in MADT Table.\n");
+  return 0;
+}
+
+// Every path entry of every IOAPIC scope names the PCH's IOxAPIC.
+uint64_t assert_ioxapic_request_id(acpi_tables_t* tables, test_info_t* tinfo) {
+  test_case_t* tc = assertion_record(18, false);
+  if (!tc) return 1;
+  if (recorded_not_applicable(tc, tinfo, 18, TEST_MISSING)) return 0;
+  bool same = for_each_drhd_scope_of_type(SCOPE_IOAPIC, [&](remap_node_t*, const device_scope& s) {
+    return for_each_path_entry(s, [&](int32_t, uint8_t, uint8_t, uint16_t rid) {
+      if (rid == tinfo->ioxapic_reqid) return true;
+      set_result_fmt(tc, TEST_FAIL, u"Reported Request ID (0x%X) not equal to PCH programmed value (0x%X).\n", rid,
+                     tinfo->ioxapic_reqid);
+      return false;
+    });
+  });
+  if (same) set_result(tc, TEST_PASS);
+  return 0;
+}
+
+// With interrupt remapping on, every MADT I/O APIC carries the ID of every
+// IOAPIC scope (so all describe one IOxAPIC).
+uint64_t assert_madt_ioxapics_in_scopes(acpi_tables_t* tables, test_info_t* tinfo) {
+  test_case_t* tc = assertion_record(21, true);
+  if (!tc) return 1;
+  if (recorded_not_applicable(tc, tinfo, 21)) return 0;
+  if (!tables->madt) {
+    set_result(tc, TEST_FAIL, u"MADT table not located, assertion can not be evaluated.\n");
+    return 0;
+  }
+  if ((dmar_view(*tables).u8(DMAR_OFF_FLAGS) & DMAR_FLAG_INTR_REMAP) == 0) {
+    set_result(tc, TEST_NA, u"DMAR.Flags[0] : Interrupt remapping bit not set, assertion not evaluated.\n");
+    return 0;
+  }
+  byte_view madt = madt_view(*tables);
+  bool same = for_each_drhd_scope_of_type(SCOPE_IOAPIC, [&](remap_node_t*, const device_scope& s) {
+    return for_each_madt_ioapic(madt, [&](uint8_t ioapic_id) {
+      debug_print(debug_mask, "DEBUG -- #%d : IoApicId = 0x%X, Enumeration_ID = 0x%X\n", 21, ioapic_id,
+                  s.enumeration_id());
+      return ioapic_id == s.enumeration_id();
+    });
+  });
+  if (same)
+    set_result(tc, TEST_PASS);
+  else
+    set_result(tc, TEST_FAIL, u"Not all IOxAPIC reported in MADT Table are enumerated in Device Scope.\n");
+  return 0;
+}

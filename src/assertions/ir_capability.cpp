@@ -1,6 +1,72 @@
-// Not evaluated yet: each assertion leaves its record as loaded.
+// Interrupt-remapping capability of the engines (ECAP bit 3) against the
+// DMAR's interrupt-remapping flag and against each other.
 #include "assertions/assertions.h"
+#include "assertions/walks.h"
+#include "platform/print.h"
 
-uint64_t assert_ir_matches_flag(acpi_tables_t*, test_info_t*) { return 0; }
-uint64_t assert_ir_consistent(acpi_tables_t*, test_info_t*) { return 0; }
-uint64_t assert_ir_all_when_flag(acpi_tables_t*, test_info_t*) { return 0; }
+namespace {
+
+constexpr uint64_t ECAP_OFFSET = 0x10;
+constexpr uint64_t ECAP_IR = 1ULL << 3;
+
+bool dmar_ir_flag(acpi_tables_t* tables) { return (dmar_view(*tables).u8(DMAR_OFF_FLAGS) & DMAR_FLAG_INTR_REMAP) != 0; }
+
+// Reads engine i's ECAP and prints its debug line.
+bool engine_has_ir(uint32_t id, test_info_t* tinfo, uint32_t i) {
+  uint64_t base = platform_bar_base(tinfo, i);
+  uint64_t ecap = MmioRead64(base + ECAP_OFFSET);
+  debug_print(debug_mask, "DEBUG -- #%d: REMAP BAR = 0x%LX : ECAP = 0x%LX\n", id, base, ecap);
+  return (ecap & ECAP_IR) != 0;
+}
+
+// Number of engines with interrupt remapping, reading every engine.
+uint32_t engines_with_ir(uint32_t id, test_info_t* tinfo) {
+  uint32_t n = 0;
+  for (uint32_t i = 0; i < platform_bar_count(tinfo); i++)
+    if (engine_has_ir(id, tinfo, i)) n++;
+  return n;
+}
+
+}  // namespace
+
+// Every engine's capability equals the flag; stops at the first that differs.
+uint64_t assert_ir_matches_flag(acpi_tables_t* tables, test_info_t* tinfo) {
+  test_case_t* tc = assertion_record(8, false);
+  if (!tc) return 1;
+  if (recorded_not_applicable(tc, tinfo, 8)) return 0;
+  bool flag = dmar_ir_flag(tables);
+  for (uint32_t i = 0; i < platform_bar_count(tinfo); i++) {
+    if (engine_has_ir(8, tinfo, i) != flag) {
+      set_result(tc, TEST_FAIL, u"ECAP[3] of remapping engine(s) must match DMAR.Flags[0].\n");
+      return 0;
+    }
+  }
+  set_result(tc, TEST_PASS);
+  return 0;
+}
+
+// All engines have the capability, or none has.
+uint64_t assert_ir_consistent(acpi_tables_t* tables, test_info_t* tinfo) {
+  test_case_t* tc = assertion_record(9, false);
+  if (!tc) return 1;
+  if (recorded_not_applicable(tc, tinfo, 9)) return 0;
+  uint32_t n = engines_with_ir(9, tinfo);
+  if (n != 0 && n != platform_bar_count(tinfo))
+    set_result(tc, TEST_FAIL, u"ECAP[3] must be consistent across all remapping engines.\n");
+  else
+    set_result(tc, TEST_PASS);
+  return 0;
+}
+
+// With the flag set, every engine has the capability.
+uint64_t assert_ir_all_when_flag(acpi_tables_t* tables, test_info_t* tinfo) {
+  test_case_t* tc = assertion_record(10, false);
+  if (!tc) return 1;
+  if (recorded_not_applicable(tc, tinfo, 10)) return 0;
+  uint32_t n = engines_with_ir(10, tinfo);
+  if (dmar_ir_flag(tables) && n != platform_bar_count(tinfo))
+    set_result(tc, TEST_FAIL, u"ECAP[3] across all remapping engines not consistent with DMAR.Flags[0].\n");
+  else
+    set_result(tc, TEST_PASS);
+  return 0;
+}
