@@ -1,0 +1,21 @@
+# Checks of the UEFI image in QEMU (label "qemu"). They boot
+# build/efi/Iovet.efi (make efi; IOVET_EFI_IMAGE points elsewhere) and are
+# reported as skipped when QEMU or the image is missing.
+find_package(Python3 COMPONENTS Interpreter)
+if(NOT Python3_Interpreter_FOUND)
+  message(STATUS "python3 not found: the QEMU checks are not registered")
+  return()
+endif()
+
+foreach(group frame no-catalogue bad-path)
+  add_test(NAME qemu.${group}
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/qemu/qemu_checks.py ${group}
+           WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+  set_tests_properties(qemu.${group} PROPERTIES
+    LABELS qemu
+    TIMEOUT 300
+    SKIP_RETURN_CODE 77
+    # One virtual machine at a time: TCG needs a whole core to stay within
+    # its time bound.
+    RESOURCE_LOCK qemu)
+endforeach()

@@ -1,0 +1,251 @@
+#!/usr/bin/env python3
+"""Checks of the UEFI image in QEMU, through tools/qemu-run.
+
+Usage: qemu_checks.py GROUP [--image FILE]
+
+Each group is one boot of the virtual machine (about 15-30 s under TCG):
+  frame         usage forms, banner, arguments, default/-v/-d/--dbg runs on
+                QEMU's own tables, and the firmware version section from an
+                added SMBIOS group
+  no-catalogue  the run without zyr-tests beside the application
+  bad-path      a DMAR of our own whose device scope has a three-entry path
+
+Exit status 0 when every check passed, 1 when one failed, 77 when QEMU, the
+firmware or the image is missing (CTest reports the group as skipped).
+"""
+
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+QEMU_RUN = os.path.join(ROOT, "tools", "qemu-run")
+
+USAGE = (
+    "Usage:   Iovet.efi [-h] [-d] [-p] [-t] [-v]\n"
+    "Options: -h   Display command line options.\n"
+    "         -d   Display ACPI Tables (DMAR, HPET, MADT, MCFG).\n"
+    "         -p   Pause output after each screen.\n"
+    "              Do not use when output is redirected to file.\n"
+    "         -t   Run Zyr tests.\n"
+    "         -v   Verbose option.\n"
+)
+BANNER_RULE = "*" * 45 + "\n"
+COLLECTION_FAILED = "Application Exists. Error occurred collecting needed Zyr test data.\n"
+STATUS_LINE = "Zyr Test Status: "
+
+failures = []
+
+
+def check(condition, what, output=None):
+    if condition:
+        print("ok    " + what)
+        return
+    print("FAIL  " + what)
+    failures.append(what)
+    if output is not None:
+        print("      --- output ---")
+        for line in output.splitlines()[:80]:
+            print("      | " + line)
+        print("      --------------")
+
+
+def qemu_run(image, options, batch=None, args=()):
+    command = [sys.executable, QEMU_RUN, "--image", image] + list(options)
+    if batch is not None:
+        command += ["--batch", batch]
+    command += ["--"] + list(args)
+    proc = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          timeout=300)
+    out = proc.stdout.decode("utf-8", "replace")
+    err = proc.stderr.decode("utf-8", "replace")
+    if proc.returncode != 0:
+        print("qemu-run ended with %d:\n%s" % (proc.returncode, err))
+    return proc.returncode, out, err
+
+
+def split_batch(out):
+    """Splits the output of a batch into {arguments: output}, in order."""
+    runs = []
+    for chunk in out.split("==> Iovet.efi ")[1:]:
+        args, _, text = chunk.partition("\n")
+        runs.append((args.strip(), text))
+    return runs
+
+
+def statuses(err):
+    return [line.split(":", 1)[1].strip() for line in err.splitlines() if line.startswith("Iovet.efi status:")]
+
+
+# ---------------------------------------------------------------------------
+# Tables built for the checks.
+
+def acpi_checksum(table):
+    table = bytearray(table)
+    table[9] = (-sum(table)) & 0xFF
+    return bytes(table)
+
+
+def acpi_header(signature, length, revision=1):
+    return (signature + struct.pack("<IBB", length, revision, 0) + b"IOVETQ" + b"QEMUTEST" +
+            struct.pack("<I", 1) + b"IOVT" + struct.pack("<I", 1))
+
+
+def dmar_with_long_path():
+    """A DMAR whose only DRHD has one device scope with three path entries."""
+    scope = struct.pack("<BBHBB", 1, 12, 0, 0, 0) + bytes([2, 0, 3, 0, 4, 0])
+    drhd = struct.pack("<HHBBHQ", 0, 16 + len(scope), 0, 0, 0, 0xFED90000) + scope
+    body = struct.pack("<BB", 38, 1) + bytes(10) + drhd
+    return acpi_checksum(acpi_header(b"DMAR", 36 + len(body)) + body)
+
+
+def smbios_structure(type_, handle, formatted, strings):
+    area = b"".join(s.encode("ascii") + b"\0" for s in strings) + b"\0"
+    if not strings:
+        area = b"\0\0"
+    return struct.pack("<BBH", type_, 4 + len(formatted), handle) + formatted + area
+
+
+def smbios_firmware_group():
+    """A group "Firmware Version Info" (type 14) naming one OEM structure
+    (type 0xDD) that carries two version records: one "Reference Code"
+    component that the report shows and one other component it leaves out."""
+    records = struct.pack("<B", 2)
+    records += struct.pack("<BBBBBH", 1, 2, 0x0A, 0x0B, 0x0C, 0x1234)
+    records += struct.pack("<BBBBBH", 3, 4, 9, 9, 9, 9)
+    oem = smbios_structure(0xDD, 0xE001, records,
+                           ["Reference Code - SA", "RC 10.11.12", "Microcode", "MC 9"])
+    group = smbios_structure(14, 0xE000, struct.pack("<BBH", 1, 0xDD, 0xE001), ["Firmware Version Info"])
+    return group, oem
+
+
+# ---------------------------------------------------------------------------
+# Groups.
+
+def group_frame(image, work):
+    group, oem = smbios_firmware_group()
+    with open(os.path.join(work, "type14.bin"), "wb") as f:
+        f.write(group)
+    with open(os.path.join(work, "type221.bin"), "wb") as f:
+        f.write(oem)
+    batch = os.path.join(work, "batch")
+    runs = ["-h", "/H", "-t -h", "", "-x --dbg", "-d", "-v"]
+    with open(batch, "w") as f:
+        f.write("\n".join(runs) + "\n")
+    rc, out, err = qemu_run(image, ["--qemu", "-smbios", "--qemu", "file=" + os.path.join(work, "type14.bin"),
+                                    "--qemu", "-smbios", "--qemu", "file=" + os.path.join(work, "type221.bin")],
+                            batch=batch)
+    check(rc == 0, "qemu-run boots, runs every command and shuts the machine down", err)
+    results = split_batch(out)
+    check([a for a, _ in results] == runs, "every run of the batch reported", out)
+    check(statuses(err) == ["0x0"] * len(runs), "every run ends with status 0", err)
+    by_args = dict(results)
+
+    for args in ("-h", "/H", "-t -h"):
+        check(by_args.get(args) == USAGE, "%s prints exactly the usage text" % args, by_args.get(args))
+
+    plain = by_args.get("", "")
+    check(plain.startswith(BANNER_RULE + "Iovet v1.1.35\nBuilt: "), "plain run starts with the banner", plain)
+    check(plain.count(BANNER_RULE) == 2, "banner has its two rules", plain)
+    check(COLLECTION_FAILED not in plain, "collection succeeds on QEMU's tables", plain)
+    check(STATUS_LINE in plain and "Total | " in plain, "plain run ends in the short report", plain)
+    check("Test Assertions" not in plain and "BIOS Information" not in plain,
+          "plain run prints no verbose section", plain)
+
+    dbg = by_args.get("-x --dbg", "")
+    check("DEBUG -- support Line# 262\n" in dbg, "arguments reach main: --dbg switches the debug lines on", dbg)
+    check("DEBUG -- main() Line# 101\n" in dbg, "the debug line of main before the report", dbg)
+    mch = dbg.find("DEBUG : testsetup_rav() :  MCHBAR = 0x")
+    check(mch >= 0, "Skylake-Client reaches testsetup_rav and prints its MCHBAR line", dbg)
+    check(mch >= 0 and dbg.find(STATUS_LINE, mch) > mch, "the report follows the setup routine", dbg)
+    check("DEBUG" not in plain, "no debug line without --dbg", plain)
+
+    dump = by_args.get("-d", "")
+    for heading in ("-- DMAR --\nSignature                    DMAR\n", "-- HPET --\nSignature                    HPET\n",
+                    "-- MCFG --\nSignature                    MCFG\n", "-- MADT --\nSignature                    APIC\n"):
+        check(heading in dump, "-d dumps %s" % heading.split("\n")[0], dump)
+    order = [dump.find(h) for h in ("-- DMAR --", "-- HPET --", "-- MCFG --", "-- MADT --")]
+    check(order == sorted(order) and order[0] > 0, "dumps in the order DMAR, HPET, MCFG, MADT", dump)
+    check(" --DRHD\n" in dump and " RegisterBaseAddress         0x00000000FED90000\n" in dump,
+          "DMAR dump shows QEMU's remapping engine", dump)
+    check(STATUS_LINE not in dump and "Result :" not in dump and "MCHBAR" not in dump,
+          "-d alone runs no assertion and prints no report", dump)
+
+    verbose = by_args.get("-v", "")
+    check("----------------\nBIOS Information\n----------------\nVendor                  EFI Development Kit II / OVMF\n"
+          in verbose, "-v shows OVMF's BIOS information", verbose)
+    fw = ("----------------------------\nFirmware Version Information\n----------------------------\n"
+          "Reference Code - SA\n Component Name     = 1\nRC 10.11.12\n Version String     = 2\n"
+          " Major Version      = 0xA\n Minor Version      = 0xB\n Revision           = 0xC\n"
+          " Build Number       = 0x1234\n")
+    check(fw in verbose, "-v shows the firmware version group added through -smbios", verbose)
+    check("Microcode" not in verbose, "a component without \"Reference Code\" is left out", verbose)
+    check("--------------------\nPlatform Information\n--------------------\nCPUID1.EAX              0x000506E" in verbose
+          and "IA32_FEATURE_CONTROL    0x" in verbose and "B0:D0:F0:0x02           0x29C0\n" in verbose,
+          "-v shows the platform information of the q35 machine", verbose)
+    sections = [verbose.find(s) for s in ("BIOS Information", "Firmware Version Information",
+                                          "Platform Information", "Test Assertions", STATUS_LINE)]
+    check(min(sections) > 0 and sections == sorted(sections),
+          "-v: BIOS, firmware, platform, assertions, then the summary", verbose)
+    check("01) " in verbose and "Result : " in verbose, "-v lists the assertions", verbose)
+
+
+def group_no_catalogue(image, work):
+    rc, out, err = qemu_run(image, ["--no-catalogue"])
+    check(rc == 0, "qemu-run without the catalogue", err)
+    check(statuses(err) == ["0x0"], "status 0 without the catalogue", err)
+    expected = ("Failed to open Zyr Test file (zyr-tests).\n"
+                "Please ensure it is located in same directory as application.\n" + COLLECTION_FAILED)
+    check(out.startswith(BANNER_RULE) and out.endswith(expected),
+          "the catalogue message, then the collection-failure line ends the run", out)
+    check(STATUS_LINE not in out, "no report without the catalogue", out)
+
+
+def group_bad_path(image, work):
+    table = os.path.join(work, "dmar.bin")
+    with open(table, "wb") as f:
+        f.write(dmar_with_long_path())
+    rc, out, err = qemu_run(image, ["--no-iommu", "--qemu", "-acpitable", "--qemu", "file=" + table], args=["-d"])
+    check(rc == 0, "qemu-run with an injected DMAR", err)
+    check(statuses(err) == ["0x1"], "the dump ends the application with status 1", err)
+    tail = ("  Start Bus Number           0x00\n"
+            "  PCI Path:                  D:2 F:0\n"
+            "  PCI Path:                  D:3 F:0\n"
+            "  PCI Path:                  D:4 F:0\n"
+            "ERROR -- PciPath of Device Scope appears to be invalid.\n")
+    check(out.endswith(tail), "three path lines, the path error line and nothing after it", out)
+    check(" RegisterBaseAddress         0x00000000FED90000\n" in out and "-- HPET --" not in out,
+          "the injected DMAR is the one dumped, and no dump follows it", out)
+
+
+GROUPS = {"frame": group_frame, "no-catalogue": group_no_catalogue, "bad-path": group_bad_path}
+
+
+def main():
+    args = sys.argv[1:]
+    if not args or args[0] not in GROUPS:
+        sys.stderr.write(__doc__)
+        return 2
+    image = os.environ.get("IOVET_EFI_IMAGE", os.path.join(ROOT, "build", "efi", "Iovet.efi"))
+    if "--image" in args:
+        image = args[args.index("--image") + 1]
+    if not os.path.isfile(image):
+        print("skipped: %s not found (make efi builds it)" % image)
+        return 77
+    if not shutil.which(os.environ.get("QEMU", "qemu-system-x86_64")):
+        print("skipped: qemu-system-x86_64 not installed")
+        return 77
+    with tempfile.TemporaryDirectory(prefix="iovet-check-") as work:
+        GROUPS[args[0]](image, work)
+    if failures:
+        print("%d check(s) failed" % len(failures))
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
