@@ -268,12 +268,13 @@ efi_status_t get_configuration_table(const efi_guid_t& guid, uint64_t* table) {
 
 efi_status_t GetMemoryMap(uint64_t* map_size, void* map, uint64_t* map_key, uint64_t* descriptor_size,
                           uint32_t* descriptor_version) {
-  UINTN size = map_size ? *map_size : 0;
+  if (!map_size) return EFI_INVALID_PARAMETER;
+  UINTN size = *map_size;
   UINTN key = 0, dsize = 0;
   UINT32 version = 0;
   EFI_STATUS s =
       boot_services->GetMemoryMap(&size, static_cast<EFI_MEMORY_DESCRIPTOR*>(map), &key, &dsize, &version);
-  if (map_size) *map_size = size;
+  *map_size = size;
   if (map_key) *map_key = key;
   if (descriptor_size) *descriptor_size = dsize;
   if (descriptor_version) *descriptor_version = version;
@@ -338,11 +339,105 @@ void enable_page_break() {
 }
 
 // ---------------------------------------------------------------------------
-// Shell files, through the UEFI Shell protocol.
+// Shell files: through the UEFI Shell protocol, which resolves the name
+// against the shell's current directory. Under an older shell that lacks it,
+// a bare name is looked up in the directory the application was loaded from,
+// on the same volume, through the file system protocols.
+
+namespace {
+
+EFI_GUID loaded_image_guid = EFI_LOADED_IMAGE_PROTOCOL_GUID;
+EFI_GUID file_system_guid = EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID;
+EFI_GUID file_info_guid = EFI_FILE_INFO_ID;
+
+constexpr size_t PATH_CHARS = 260;
+constexpr unsigned MAX_PATH_NODES = 64;
+
+// Joins the file-path nodes of the image's device path into one path, then
+// keeps the directory part (up to and with the last backslash). False when
+// the path does not fit or names no directory.
+bool image_directory(const EFI_LOADED_IMAGE* image, CHAR16* out, size_t chars) {
+  size_t n = 0;
+  const uint8_t* node = reinterpret_cast<const uint8_t*>(image->FilePath);
+  for (unsigned count = 0; node && count < MAX_PATH_NODES; count++) {
+    uint8_t type = node[0], subtype = node[1];
+    uint16_t length = (uint16_t)(node[2] | (node[3] << 8));
+    if (type == END_DEVICE_PATH_TYPE || length < 4) break;
+    if (type == MEDIA_DEVICE_PATH && subtype == MEDIA_FILEPATH_DP) {
+      const uint8_t* text = node + 4;
+      size_t text_chars = (size_t)(length - 4) / 2;
+      for (size_t i = 0; i < text_chars; i++) {
+        CHAR16 c = (CHAR16)(text[2 * i] | (text[2 * i + 1] << 8));
+        if (!c) break;
+        // One separator between nodes, whichever side carries it.
+        if (i == 0 && n > 0 && out[n - 1] != u'\\' && c != u'\\') {
+          if (n + 1 >= chars) return false;
+          out[n++] = u'\\';
+        }
+        if (c == u'\\' && n > 0 && out[n - 1] == u'\\') continue;
+        if (n + 1 >= chars) return false;
+        out[n++] = c;
+      }
+    }
+    node += length;
+  }
+  // The image's own name goes.
+  size_t cut = 0;
+  for (size_t i = 0; i < n; i++)
+    if (out[i] == u'\\') cut = i + 1;
+  if (cut == 0) return false;
+  out[cut] = 0;
+  return true;
+}
+
+efi_status_t open_beside_image(const char16_t* name, shell_file_t* file) {
+  void* interface = nullptr;
+  if (EFI_ERROR(boot_services->OpenProtocol(image_handle, &loaded_image_guid, &interface, image_handle, nullptr,
+                                            EFI_OPEN_PROTOCOL_GET_PROTOCOL)) ||
+      !interface)
+    return EFI_UNSUPPORTED;
+  EFI_LOADED_IMAGE* image = static_cast<EFI_LOADED_IMAGE*>(interface);
+
+  CHAR16 path[PATH_CHARS];
+  size_t n = 0;
+  if (name[0] != u'\\') {
+    if (!image_directory(image, path, PATH_CHARS)) {
+      path[0] = u'\\';
+      path[1] = 0;
+    }
+    while (path[n]) n++;
+  }
+  for (const char16_t* c = name; *c; c++) {
+    if (n + 1 >= PATH_CHARS) return EFI_INVALID_PARAMETER;
+    path[n++] = *c;
+  }
+  path[n] = 0;
+
+  interface = nullptr;
+  if (EFI_ERROR(boot_services->OpenProtocol(image->DeviceHandle, &file_system_guid, &interface, image_handle,
+                                            nullptr, EFI_OPEN_PROTOCOL_GET_PROTOCOL)) ||
+      !interface)
+    return EFI_UNSUPPORTED;
+  EFI_SIMPLE_FILE_SYSTEM_PROTOCOL* volume = static_cast<EFI_SIMPLE_FILE_SYSTEM_PROTOCOL*>(interface);
+  EFI_FILE_HANDLE root = nullptr;
+  EFI_STATUS s = volume->OpenVolume(volume, &root);
+  if (EFI_ERROR(s) || !root) return EFI_ERROR(s) ? s : EFI_DEVICE_ERROR;
+  EFI_FILE_HANDLE handle = nullptr;
+  s = root->Open(root, &handle, path, EFI_FILE_MODE_READ, 0);
+  root->Close(root);
+  if (EFI_ERROR(s) || !handle) return EFI_ERROR(s) ? s : EFI_NOT_FOUND;
+  *file = handle;
+  return EFI_SUCCESS;
+}
+
+EFI_FILE_HANDLE volume_file(shell_file_t file) { return static_cast<EFI_FILE_HANDLE>(file); }
+
+}  // namespace
 
 efi_status_t shell_open_file(const char16_t* name, shell_file_t* file) {
   *file = nullptr;
-  if (!shell) return EFI_UNSUPPORTED;
+  if (!name) return EFI_INVALID_PARAMETER;
+  if (!shell) return open_beside_image(name, file);
   SHELL_FILE_HANDLE handle = nullptr;
   EFI_STATUS s = shell->OpenFileByName(reinterpret_cast<const CHAR16*>(name), &handle, EFI_FILE_MODE_READ);
   if (EFI_ERROR(s)) return s;
@@ -351,33 +446,56 @@ efi_status_t shell_open_file(const char16_t* name, shell_file_t* file) {
 }
 
 efi_status_t shell_get_file_position(shell_file_t file, uint64_t* position) {
-  if (!shell || !file) return EFI_INVALID_PARAMETER;
+  if (!file) return EFI_INVALID_PARAMETER;
+  if (!shell) return volume_file(file)->GetPosition(volume_file(file), position);
   return shell->GetFilePosition(file, position);
 }
 
 efi_status_t shell_set_file_position(shell_file_t file, uint64_t position) {
-  if (!shell || !file) return EFI_INVALID_PARAMETER;
+  if (!file) return EFI_INVALID_PARAMETER;
+  if (!shell) return volume_file(file)->SetPosition(volume_file(file), position);
   return shell->SetFilePosition(file, position);
 }
 
 efi_status_t shell_get_file_size(shell_file_t file, uint64_t* size) {
   *size = 0;
-  if (!shell || !file) return EFI_INVALID_PARAMETER;
-  EFI_FILE_INFO* info = shell->GetFileInfo(file);
-  if (!info) return EFI_DEVICE_ERROR;
+  if (!file) return EFI_INVALID_PARAMETER;
+  EFI_FILE_INFO* info = nullptr;
+  if (shell) {
+    info = shell->GetFileInfo(file);
+    if (!info) return EFI_DEVICE_ERROR;
+  } else {
+    EFI_FILE_HANDLE f = volume_file(file);
+    UINTN bytes = 0;
+    EFI_STATUS s = f->GetInfo(f, &file_info_guid, &bytes, nullptr);
+    if (s != EFI_BUFFER_TOO_SMALL || bytes < sizeof(EFI_FILE_INFO)) return EFI_ERROR(s) ? s : EFI_DEVICE_ERROR;
+    void* buffer = nullptr;
+    if (EFI_ERROR(boot_services->AllocatePool(EfiBootServicesData, bytes, &buffer)) || !buffer)
+      return EFI_OUT_OF_RESOURCES;
+    s = f->GetInfo(f, &file_info_guid, &bytes, buffer);
+    if (EFI_ERROR(s)) {
+      boot_services->FreePool(buffer);
+      return s;
+    }
+    info = static_cast<EFI_FILE_INFO*>(buffer);
+  }
   *size = info->FileSize;
   boot_services->FreePool(info);
   return EFI_SUCCESS;
 }
 
 efi_status_t shell_read_file(shell_file_t file, uint64_t* size, void* buffer) {
-  if (!shell || !file) return EFI_INVALID_PARAMETER;
+  if (!file) return EFI_INVALID_PARAMETER;
   UINTN n = *size;
-  EFI_STATUS s = shell->ReadFile(file, &n, buffer);
+  EFI_STATUS s = shell ? shell->ReadFile(file, &n, buffer) : volume_file(file)->Read(volume_file(file), &n, buffer);
   *size = n;
   return s;
 }
 
 void shell_close_file(shell_file_t file) {
-  if (shell && file) shell->CloseFile(file);
+  if (!file) return;
+  if (shell)
+    shell->CloseFile(file);
+  else
+    volume_file(file)->Close(volume_file(file));
 }
