@@ -494,6 +494,7 @@ void console_write(const char16_t* text) {
   if (active->console.empty() || active->console.back().attribute != active->attribute)
     active->console.push_back({active->attribute, u""});
   active->console.back().text += text;
+  if (active->console_echo) active->console_echo(active->attribute, text);
 }
 
 void set_text_attribute(uint64_t attribute) {

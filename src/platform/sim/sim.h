@@ -90,6 +90,8 @@ struct machine {
   // Console.
   std::vector<console_segment> console;
   uint64_t attribute = 0x07;
+  // Called with each piece of console text as it is written (host runner).
+  std::function<void(uint64_t attribute, const char16_t* text)> console_echo;
 
   // Pool.
   std::map<void*, size_t> live_allocations;

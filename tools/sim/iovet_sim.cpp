@@ -1,0 +1,289 @@
+// iovet-sim: runs the application's own entry on a simulated machine that
+// serves a platform directory or a built-in reference platform, so that a
+// platform can be checked from a Linux host.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "catalogue/catalogue.h"
+#include "platform/sim/platform_dir.h"
+#include "platform/sim/reference.h"
+#include "platform/sim/sim.h"
+
+namespace {
+
+const char* const usage =
+    "Usage: iovet-sim [--platform DIR | --reference FAMILY] [--tables PATH]\n"
+    "                 [--junit FILE] [--json FILE] [--status-exit] [--save DIR] [--] [Iovet arguments]\n"
+    "  --platform DIR     platform directory (docs/platform-format.md)\n"
+    "  --reference FAMILY built-in healthy platform: qen, rav, mof, jix, yod, gux or wez\n"
+    "  --tables PATH      ACPI tables replacing the platform's, signature by signature\n"
+    "                     (a directory of binary tables or an acpidump text file)\n"
+    "  --junit FILE       write the results as JUnit XML\n"
+    "  --json FILE        write the results as JSON\n"
+    "  --status-exit      exit 1 when the report's status is FAIL, else 0\n"
+    "  --save DIR         write the platform (after --tables) as a directory and exit\n"
+    "  --generate FAMILY  build the reference platform from its generator (for --save)\n"
+    "Arguments after the options (or after --) go to Iovet; the catalogue defaults to the\n"
+    "repository's zyr-tests.\n";
+
+struct record {
+  uint64_t id;
+  uint64_t result;
+  std::string description;
+  std::string message;
+};
+
+std::vector<record>* collected = nullptr;
+
+std::string narrow(const char16_t* s, size_t max) {
+  std::u16string u;
+  for (size_t i = 0; i < max && s[i]; i++) u += s[i];
+  std::string t = sim::to_utf8(u);
+  while (!t.empty() && (t.back() == '\n' || t.back() == '\r')) t.pop_back();
+  return t;
+}
+
+void collect(const test_case_t* tc) {
+  if (!collected || !tc) return;
+  collected->push_back({tc->id, tc->result, narrow(tc->description, TEST_TEXT_CHARS), narrow(tc->message, TEST_TEXT_CHARS)});
+}
+
+const char* result_word(uint64_t r) {
+  static const char* const words[] = {"PASS", "FAIL", "Not Applicable for this platform",
+                                      "Missing Data needed for test.", "WARNING"};
+  return r < 5 ? words[r] : "UNKNOWN";
+}
+
+std::string xml_escape(const std::string& s) {
+  std::string o;
+  for (unsigned char c : s) {
+    switch (c) {
+      case '&': o += "&amp;"; break;
+      case '<': o += "&lt;"; break;
+      case '>': o += "&gt;"; break;
+      case '"': o += "&quot;"; break;
+      case '\n': o += "&#10;"; break;
+      default:
+        if (c < 0x20 && c != '\t') o += ' ';
+        else o += (char)c;
+    }
+  }
+  return o;
+}
+
+std::string json_escape(const std::string& s) {
+  std::string o;
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      o += '\\';
+      o += (char)c;
+    } else if (c < 0x20) {
+      char b[8];
+      snprintf(b, sizeof b, "\\u%04x", c);
+      o += b;
+    } else {
+      o += (char)c;
+    }
+  }
+  return o;
+}
+
+bool write_junit(const std::string& file, const std::vector<record>& recs, const std::string& platform) {
+  size_t failures = 0, skipped = 0;
+  for (const auto& r : recs) {
+    if (r.result == TEST_FAIL) failures++;
+    if (r.result == TEST_NA || r.result == TEST_MISSING) skipped++;
+  }
+  std::ofstream f(file);
+  f << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites>\n";
+  f << "  <testsuite name=\"iovet " << xml_escape(platform) << "\" tests=\"" << recs.size() << "\" failures=\""
+    << failures << "\" errors=\"0\" skipped=\"" << skipped << "\">\n";
+  for (const auto& r : recs) {
+    char num[16];
+    snprintf(num, sizeof num, "%02llu", (unsigned long long)r.id);
+    f << "    <testcase classname=\"iovet\" name=\"" << num << ") " << xml_escape(r.description) << "\">";
+    if (r.result == TEST_FAIL)
+      f << "<failure message=\"" << xml_escape(r.message) << "\">" << xml_escape(r.message) << "</failure>";
+    else if (r.result == TEST_NA || r.result == TEST_MISSING)
+      f << "<skipped message=\"" << xml_escape(result_word(r.result)) << "\"/>";
+    else if (r.result == TEST_WARNING)
+      f << "<system-out>WARNING: " << xml_escape(r.message) << "</system-out>";
+    f << "</testcase>\n";
+  }
+  f << "  </testsuite>\n</testsuites>\n";
+  return (bool)f;
+}
+
+bool write_json(const std::string& file, const std::vector<record>& recs, const std::string& status,
+                const std::string& platform) {
+  std::ofstream f(file);
+  f << "{\n  \"platform\": \"" << json_escape(platform) << "\",\n  \"status\": \"" << json_escape(status)
+    << "\",\n  \"results\": [";
+  for (size_t i = 0; i < recs.size(); i++) {
+    const auto& r = recs[i];
+    f << (i ? ",\n" : "\n") << "    {\"number\": " << r.id << ", \"description\": \"" << json_escape(r.description)
+      << "\", \"result\": \"" << result_word(r.result) << "\", \"message\": \"" << json_escape(r.message) << "\"}";
+  }
+  f << (recs.empty() ? "]\n}\n" : "\n  ]\n}\n");
+  return (bool)f;
+}
+
+// UEFI text attributes as ANSI colours.
+std::string ansi(uint64_t attribute) {
+  static const int fg[8] = {30, 34, 32, 36, 31, 35, 33, 37};
+  int f = fg[attribute & 7] + ((attribute & 8) ? 60 : 0);
+  int b = (int)((attribute >> 4) & 7);
+  char buf[32];
+  if (b) snprintf(buf, sizeof buf, "\x1b[0;%d;%dm", f, 40 + fg[b] - 30);
+  else snprintf(buf, sizeof buf, "\x1b[0;%dm", f);
+  return buf;
+}
+
+// The status word of the report's "Zyr Test Status: " line, if there is one.
+std::string report_status(const std::string& text) {
+  const std::string key = "Zyr Test Status: ";
+  size_t at = text.rfind(key);
+  if (at == std::string::npos) return "";
+  size_t s = at + key.size();
+  size_t e = s;
+  while (e < text.size() && isalpha((unsigned char)text[e])) e++;
+  return text.substr(s, e - s);
+}
+
+int run_main(int argc, char** argv) {
+  std::string platform_dir, reference, generate, tables, junit, json, save;
+  bool status_exit = false;
+  std::vector<std::string> app_args;
+  int i = 1;
+  for (; i < argc; i++) {
+    std::string a = argv[i];
+    auto value = [&](std::string& into) {
+      if (i + 1 >= argc) {
+        fprintf(stderr, "iovet-sim: %s needs a value\n%s", a.c_str(), usage);
+        return false;
+      }
+      into = argv[++i];
+      return true;
+    };
+    if (a == "--") {
+      i++;
+      break;
+    } else if (a == "--platform") {
+      if (!value(platform_dir)) return 2;
+    } else if (a == "--reference") {
+      if (!value(reference)) return 2;
+    } else if (a == "--generate") {
+      if (!value(generate)) return 2;
+    } else if (a == "--tables") {
+      if (!value(tables)) return 2;
+    } else if (a == "--junit") {
+      if (!value(junit)) return 2;
+    } else if (a == "--json") {
+      if (!value(json)) return 2;
+    } else if (a == "--save") {
+      if (!value(save)) return 2;
+    } else if (a == "--status-exit") {
+      status_exit = true;
+    } else if (a == "--help") {
+      fputs(usage, stdout);
+      return 0;
+    } else {
+      break;
+    }
+  }
+  for (; i < argc; i++) app_args.push_back(argv[i]);
+  if ((!platform_dir.empty()) + (!reference.empty()) + (!generate.empty()) > 1) {
+    fprintf(stderr, "iovet-sim: give at most one of --platform, --reference and --generate\n");
+    return 2;
+  }
+
+  sim::platform_description p;
+  std::string name = "empty platform";
+  if (!platform_dir.empty()) {
+    sim::load_result r = sim::load_platform_dir(platform_dir, p);
+    for (const auto& n : r.notes) fprintf(stderr, "iovet-sim: note: %s\n", n.c_str());
+    if (!r.ok) {
+      fprintf(stderr, "iovet-sim: %s\n", r.error.c_str());
+      return 2;
+    }
+    name = platform_dir;
+  } else if (!reference.empty()) {
+    std::string error;
+    if (!sim::load_reference_description(reference, p, &error)) {
+      fprintf(stderr, "iovet-sim: %s (families: qen, rav, mof, jix, yod, gux, wez)\n", error.c_str());
+      return 2;
+    }
+    name = "reference " + reference;
+  } else if (!generate.empty()) {
+    if (!sim::make_reference_platform(generate, p)) {
+      fprintf(stderr, "iovet-sim: unknown reference family \"%s\"\n", generate.c_str());
+      return 2;
+    }
+    name = "generated " + generate;
+  }
+  if (!tables.empty()) {
+    std::vector<sim::acpi_table_file> t;
+    sim::load_result r = sim::read_acpi_tables(tables, t);
+    for (const auto& n : r.notes) fprintf(stderr, "iovet-sim: note: %s\n", n.c_str());
+    if (!r.ok) {
+      fprintf(stderr, "iovet-sim: %s\n", r.error.c_str());
+      return 2;
+    }
+    sim::replace_acpi_tables(p, t);
+    name += " with tables " + tables;
+  }
+  if (!save.empty()) {
+    std::string error;
+    if (!sim::write_platform_dir(p, save, error)) {
+      fprintf(stderr, "iovet-sim: %s\n", error.c_str());
+      return 2;
+    }
+    return 0;
+  }
+  if (!p.has_catalogue) {
+    std::ifstream f(std::string(IOVET_SOURCE_DIR) + "/zyr-tests", std::ios::binary);
+    if (f) {
+      p.catalogue.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+      p.has_catalogue = true;
+    }
+  }
+
+  sim::machine m;
+  sim::install_platform(p, m);
+  bool colour = isatty(STDOUT_FILENO);
+  uint64_t shown_attribute = 0x07;
+  m.console_echo = [&](uint64_t attribute, const char16_t* text) {
+    if (colour && attribute != shown_attribute) {
+      fputs(ansi(attribute).c_str(), stdout);
+      shown_attribute = attribute;
+    }
+    fputs(sim::to_utf8(text).c_str(), stdout);
+  };
+
+  std::vector<record> recs;
+  collected = &recs;
+  catalogue_release_hook = collect;
+  std::vector<std::u16string> a;
+  for (const auto& s : app_args) a.push_back(sim::from_utf8(s));
+  sim::run_result r = sim::run(m, a);
+  catalogue_release_hook = nullptr;
+  collected = nullptr;
+  if (colour && shown_attribute != 0x07) fputs("\x1b[0m", stdout);
+  fflush(stdout);
+  if (r.watchdog) fprintf(stderr, "iovet-sim: the run did not end within its operation bound and was stopped\n");
+
+  std::string status = report_status(r.text);
+  if (!junit.empty() && !write_junit(junit, recs, name)) fprintf(stderr, "iovet-sim: cannot write %s\n", junit.c_str());
+  if (!json.empty() && !write_json(json, recs, status, name)) fprintf(stderr, "iovet-sim: cannot write %s\n", json.c_str());
+  if (status_exit) return status == "FAIL" ? 1 : 0;
+  return (int)(r.status & 0xFF);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return run_main(argc, argv); }
