@@ -49,8 +49,6 @@ uint64_t assert_memory_bars(acpi_tables_t*, test_info_t*) {
   bar_table_t table;
 
   for (pci_dev_t* d : each<pci_dev_t>(pci_dev_list)) {
-    // Configuration ports and the memory-mapped window reach segment 0 only.
-    if (d->segment != 0) continue;
     uint8_t bus = d->bus(), dev = d->dev(), func = d->func();
     debug_print(debug_mask, "DEBUG -- #%d: PCI -- B %d -- D %d -- F %d \n", 49, bus, dev, func);
     uint16_t command = PciRead16(PCI_LIB_ADDRESS(bus, dev, func, 0x04));

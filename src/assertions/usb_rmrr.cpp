@@ -61,8 +61,6 @@ uint64_t assert_usb_rmrr(acpi_tables_t*, test_info_t* tinfo) {
     return 0;
   }
   for (pci_dev_t* d : each<pci_dev_t>(pci_dev_list)) {
-    // Configuration ports and the memory-mapped window reach segment 0 only.
-    if (d->segment != 0) continue;
     uint8_t bus = d->bus(), dev = d->dev(), func = d->func();
     debug_print(debug_mask, "DEBUG -- #%d: PCI -- B %d -- D %d -- F %d \n", 42, bus, dev, func);
     uint8_t base_class = PciRead8(PCI_LIB_ADDRESS(bus, dev, func, 0x0B));
