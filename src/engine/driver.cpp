@@ -48,6 +48,8 @@ setup_fn select_setup(uint32_t eax) {
   return nullptr;
 }
 
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Inline assertions.
 
@@ -150,6 +152,8 @@ uint64_t assert_placeholder_62(acpi_tables_t*, test_info_t* tinfo) {
     set_result(tc, TEST_NA, u"This test is still under investigation.\n");
   return 0;
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // The fixed order.

@@ -14,3 +14,13 @@ uint64_t testsetup_jix(test_info_t* tinfo);
 uint64_t testsetup_yod(test_info_t* tinfo);
 uint64_t testsetup_gux(test_info_t* tinfo);
 uint64_t testsetup_wez(test_info_t* tinfo);
+
+// The driver's own assertions (tests 2, 6, 7, 16, 38, 45 and 62), same
+// signature as every assertion.
+uint64_t assert_dmar_checksum(acpi_tables_t* tables, test_info_t* tinfo);        // 2
+uint64_t assert_structure_types(acpi_tables_t* tables, test_info_t* tinfo);      // 6
+uint64_t assert_has_drhd(acpi_tables_t* tables, test_info_t* tinfo);             // 7
+uint64_t assert_has_include_pci_all(acpi_tables_t* tables, test_info_t* tinfo);  // 16
+uint64_t assert_rmrr_has_scope(acpi_tables_t* tables, test_info_t* tinfo);       // 38
+uint64_t assert_placeholder_45(acpi_tables_t* tables, test_info_t* tinfo);       // 45
+uint64_t assert_placeholder_62(acpi_tables_t* tables, test_info_t* tinfo);       // 62
