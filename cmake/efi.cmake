@@ -12,7 +12,9 @@ set(CMAKE_CXX_EXTENSIONS OFF)
 set(IOVET_EFI_FLAGS
   --target=x86_64-unknown-windows -std=c++17 -ffreestanding -fno-exceptions -fno-rtti
   -fno-stack-protector -mno-red-zone -nostdinc++ -mno-stack-arg-probe
-  -fno-threadsafe-statics -Wall -Wextra -Wno-unused-parameter)
+  -fno-threadsafe-statics -Wall -Wextra -Wno-unused-parameter
+  # No stack probes: keep frames well inside the firmware's stack.
+  -Wframe-larger-than=16384)
 
 add_library(iovet_efi_objects OBJECT ${IOVET_CORE_SOURCES} ${IOVET_EFI_SOURCES})
 target_include_directories(iovet_efi_objects PRIVATE ${CMAKE_SOURCE_DIR}/src)

@@ -19,3 +19,9 @@ foreach(group frame no-catalogue bad-path)
     # its time bound.
     RESOURCE_LOCK qemu)
 endforeach()
+
+# tools/qemu-run's own logic, without a virtual machine.
+add_test(NAME qemu_run.logic
+         COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/qemu/qemu_run_test.py
+         WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+set_tests_properties(qemu_run.logic PROPERTIES LABELS tools TIMEOUT 60)
