@@ -8,7 +8,8 @@ Each group is one boot of the virtual machine (about 15-30 s under TCG):
                 QEMU's own tables, and the firmware version section from an
                 added SMBIOS group
   no-catalogue  the run without zyr-tests beside the application
-  bad-path      a DMAR of our own whose device scope has a three-entry path
+  bad-path      a DMAR of our own whose device scope has a three-entry path,
+                on a processor that no setup routine supports
 
 Exit status 0 when every check passed, 1 when one failed, 77 when QEMU, the
 firmware or the image is missing (CTest reports the group as skipped).
@@ -212,20 +213,33 @@ def group_no_catalogue(image, work):
 
 
 def group_bad_path(image, work):
+    """Our own DMAR on a processor that no setup routine supports (qemu64):
+    the dump stops at the path, and a run of the assertions stops at the
+    processor dispatch."""
     table = os.path.join(work, "dmar.bin")
     with open(table, "wb") as f:
         f.write(dmar_with_long_path())
-    rc, out, err = qemu_run(image, ["--no-iommu", "--qemu", "-acpitable", "--qemu", "file=" + table], args=["-d"])
+    batch = os.path.join(work, "batch")
+    with open(batch, "w") as f:
+        f.write("-d\n-t\n")
+    rc, out, err = qemu_run(image, ["--no-iommu", "--cpu", "qemu64", "--qemu", "-acpitable", "--qemu", "file=" + table],
+                            batch=batch)
     check(rc == 0, "qemu-run with an injected DMAR", err)
-    check(statuses(err) == ["0x1"], "the dump ends the application with status 1", err)
+    check(statuses(err) == ["0x1", "0x0"], "the dump ends the application with status 1, the other run with 0", err)
+    by_args = dict(split_batch(out))
+    dump = by_args.get("-d", "")
     tail = ("  Start Bus Number           0x00\n"
             "  PCI Path:                  D:2 F:0\n"
             "  PCI Path:                  D:3 F:0\n"
             "  PCI Path:                  D:4 F:0\n"
             "ERROR -- PciPath of Device Scope appears to be invalid.\n")
-    check(out.endswith(tail), "three path lines, the path error line and nothing after it", out)
-    check(" RegisterBaseAddress         0x00000000FED90000\n" in out and "-- HPET --" not in out,
-          "the injected DMAR is the one dumped, and no dump follows it", out)
+    check(dump.endswith(tail), "three path lines, the path error line and nothing after it", dump)
+    check(" RegisterBaseAddress         0x00000000FED90000\n" in dump and "-- HPET --" not in dump,
+          "the injected DMAR is the one dumped, and no dump follows it", dump)
+    run = by_args.get("-t", "")
+    check(COLLECTION_FAILED not in run and "CPU not supported 0x" in run and run.endswith("\n"),
+          "an unsupported processor is named", run)
+    check(STATUS_LINE not in run and "MCHBAR" not in run, "no setup routine and no report for it", run)
 
 
 GROUPS = {"frame": group_frame, "no-catalogue": group_no_catalogue, "bad-path": group_bad_path}
