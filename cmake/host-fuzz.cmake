@@ -1,0 +1,58 @@
+# Fuzz targets over the simulated machine.
+#
+# Every host build gets a plain replay executable per target
+# (iovet_fuzz_<target>_replay) and a test that runs it over the target's seed
+# corpus and saved reproducers, so a fixed finding stays fixed; under
+# IOVET_SANITIZE those replays run with the sanitizers too.
+#
+# With IOVET_FUZZ=ON (clang only; build/fuzz, see cmake/fuzz.mk) the
+# libFuzzer executables iovet_fuzz_<target> are built as well, and the core
+# and the simulated machine are instrumented for coverage.
+
+set(IOVET_FUZZ_TARGETS run catalogue dump)
+set(IOVET_FUZZ_DIR ${CMAKE_SOURCE_DIR}/tests/fuzz)
+
+option(IOVET_FUZZ "Build the libFuzzer targets (clang)" OFF)
+if(IOVET_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "IOVET_FUZZ needs clang (configure with CC=clang CXX=clang++)")
+  endif()
+  set(IOVET_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g)
+  # Coverage guides the fuzzer through the program only; the simulated
+  # machine and the harness are sanitized but not traced.
+  set(IOVET_FUZZ_FLAGS -fsanitize=fuzzer-no-link ${IOVET_SANITIZER_FLAGS})
+  target_compile_options(iovet_core PRIVATE ${IOVET_FUZZ_FLAGS})
+  target_compile_options(iovet_sim PRIVATE ${IOVET_SANITIZER_FLAGS})
+  foreach(lib iovet_core iovet_sim)
+    target_link_options(${lib} INTERFACE -fsanitize=address,undefined)
+  endforeach()
+endif()
+
+add_library(iovet_fuzz_support STATIC ${IOVET_FUZZ_DIR}/fuzz_machine.cpp)
+target_include_directories(iovet_fuzz_support PUBLIC ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(iovet_fuzz_support PUBLIC iovet_sim)
+if(IOVET_FUZZ)
+  target_compile_options(iovet_fuzz_support PRIVATE ${IOVET_SANITIZER_FLAGS})
+endif()
+
+# The robustness tests share the machine description with the targets.
+target_link_libraries(iovet_tests PRIVATE iovet_fuzz_support)
+
+foreach(t ${IOVET_FUZZ_TARGETS})
+  add_executable(iovet_fuzz_${t}_replay ${IOVET_FUZZ_DIR}/fuzz_${t}.cpp ${IOVET_FUZZ_DIR}/replay_main.cpp)
+  target_link_libraries(iovet_fuzz_${t}_replay PRIVATE iovet_fuzz_support)
+  add_test(NAME fuzz_replay_${t}
+           COMMAND iovet_fuzz_${t}_replay ${IOVET_FUZZ_DIR}/corpus/${t} ${IOVET_FUZZ_DIR}/crashes/${t})
+  set_tests_properties(fuzz_replay_${t} PROPERTIES LABELS fuzz-replay TIMEOUT 120)
+
+  if(IOVET_FUZZ)
+    add_executable(iovet_fuzz_${t} ${IOVET_FUZZ_DIR}/fuzz_${t}.cpp)
+    target_compile_options(iovet_fuzz_${t} PRIVATE ${IOVET_SANITIZER_FLAGS})
+    target_link_options(iovet_fuzz_${t} PRIVATE -fsanitize=fuzzer,address,undefined)
+    target_link_libraries(iovet_fuzz_${t} PRIVATE iovet_fuzz_support)
+  endif()
+endforeach()
+
+# Writes seed inputs from ACPI table directories (see cmake/fuzz.mk, "seeds").
+add_executable(iovet_fuzz_seeds ${IOVET_FUZZ_DIR}/make_seeds.cpp)
+target_link_libraries(iovet_fuzz_seeds PRIVATE iovet_fuzz_support)

@@ -1,0 +1,28 @@
+// Fuzz target: a whole run of the image entry on a machine whose ACPI
+// tables, SMBIOS, memory map, catalogue file, configuration spaces,
+// registers and processor come from the input.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "fuzz/fuzz_machine.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz::description d = fuzz::decode(data, size);
+  sim::machine m;
+  fuzz::install(d, m);
+  fuzz::p2sb_state before = fuzz::p2sb_before(m);
+  const auto& args = fuzz::run_modes[d.settings & fuzz::SET_MODE_MASK];
+  sim::run_result r = sim::run(m, args);
+
+  std::string problems = fuzz::check_pool_and_files(m, r);
+  problems += fuzz::check_platform_writes(m, before);
+  if (!r.watchdog) problems += fuzz::check_lists_empty();
+  if (r.exited && r.status != 1) problems += "left through Exit with a status other than 1; ";
+  if (!r.exited && !r.watchdog && r.status != 0) problems += "the image returned a status other than 0; ";
+  if (!problems.empty()) fuzz::finding(problems, &r);
+  // IOVET_FUZZ_SHOW=1: print each run's console, to see how far seeds get.
+  if (getenv("IOVET_FUZZ_SHOW")) fprintf(stderr, "%s\n", r.text.c_str());
+  return 0;
+}
