@@ -18,7 +18,8 @@ namespace {
 
 const char* const usage =
     "Usage: iovet-sim [--platform DIR | --reference FAMILY] [--tables PATH]\n"
-    "                 [--junit FILE] [--json FILE] [--status-exit] [--save DIR] [--] [Iovet arguments]\n"
+    "                 [--junit FILE] [--json FILE] [--status-exit] [--fix-checksums] [--save DIR]\n"
+    "                 [--] [Iovet arguments]\n"
     "  --platform DIR     platform directory (docs/platform-format.md)\n"
     "  --reference FAMILY built-in healthy platform: qen, rav, mof, jix, yod, gux or wez\n"
     "  --tables PATH      ACPI tables replacing the platform's, signature by signature\n"
@@ -26,6 +27,7 @@ const char* const usage =
     "  --junit FILE       write the results as JUnit XML\n"
     "  --json FILE        write the results as JSON\n"
     "  --status-exit      exit 1 when the report's status is FAIL, else 0\n"
+    "  --fix-checksums    recompute the checksum of every ACPI table (after hand edits)\n"
     "  --save DIR         write the platform (after --tables) as a directory and exit\n"
     "  --generate FAMILY  build the reference platform from its generator (for --save)\n"
     "Arguments after the options (or after --) go to Iovet; the catalogue defaults to the\n"
@@ -157,7 +159,7 @@ std::string report_status(const std::string& text) {
 
 int run_main(int argc, char** argv) {
   std::string platform_dir, reference, generate, tables, junit, json, save;
-  bool status_exit = false;
+  bool status_exit = false, fix_checksums = false;
   std::vector<std::string> app_args;
   int i = 1;
   for (; i < argc; i++) {
@@ -187,6 +189,8 @@ int run_main(int argc, char** argv) {
       if (!value(json)) return 2;
     } else if (a == "--save") {
       if (!value(save)) return 2;
+    } else if (a == "--fix-checksums") {
+      fix_checksums = true;
     } else if (a == "--status-exit") {
       status_exit = true;
     } else if (a == "--help") {
@@ -237,6 +241,7 @@ int run_main(int argc, char** argv) {
     sim::replace_acpi_tables(p, t);
     name += " with tables " + tables;
   }
+  if (fix_checksums) sim::fix_acpi_checksums(p);
   if (!save.empty()) {
     std::string error;
     if (!sim::write_platform_dir(p, save, error)) {

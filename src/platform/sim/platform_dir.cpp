@@ -560,6 +560,18 @@ void replace_acpi_tables(platform_description& p, const std::vector<acpi_table_f
   p.acpi = result;
 }
 
+void fix_acpi_checksums(platform_description& p) {
+  for (auto& t : p.acpi) {
+    if (t.signature() == "FACS" || t.bytes.size() < 36) continue;
+    size_t len = std::min<size_t>(get32(t.bytes, 4), t.bytes.size());
+    if (len < 10) continue;
+    t.bytes[9] = 0;
+    uint8_t sum = 0;
+    for (size_t i = 0; i < len; i++) sum = (uint8_t)(sum + t.bytes[i]);
+    t.bytes[9] = (uint8_t)(0 - sum);
+  }
+}
+
 // ---------------------------------------------------------------------------
 // PCI configuration space.
 

@@ -72,6 +72,10 @@ load_result read_acpi_tables(const std::string& path, std::vector<acpi_table_fil
 // signature; the other tables stay.
 void replace_acpi_tables(platform_description& p, const std::vector<acpi_table_file>& tables);
 
+// Sets the checksum byte of every table with a standard header (all but
+// FACS) so that its Length bytes sum to zero; for hand-edited tables.
+void fix_acpi_checksums(platform_description& p);
+
 // Parsers of the text pieces, exposed for the capture tool's tests and for
 // tools that convert dumps; `name` is used in messages.
 load_result parse_acpidump_text(const std::string& text, const std::string& name, std::vector<acpi_table_file>& out);
