@@ -1,6 +1,7 @@
 // Remapping-engine register assertions: tests 52, 57, 58, 63, 64 and 65.
 #include "assertions/assertions.h"
 #include "assertions/capability_walks.h"
+#include "assertions/walks.h"
 #include "discovery/pci_inventory.h"
 #include "discovery/remap_lists.h"
 #include "platform/platform.h"
@@ -15,13 +16,6 @@ constexpr uint64_t ECAP_QI = 1ULL << 1;
 constexpr uint64_t ECAP_IR = 1ULL << 3;
 constexpr uint16_t PCIE_EXT_CAP_ATS = 0x000F;
 constexpr uint16_t PCIE_EXT_CAP_PASID = 0x001B;
-
-// Entries of tinfo.bars that the setup routine filled.
-uint64_t bar_count(const test_info_t* tinfo) {
-  return tinfo->remap_bar_count < MAX_REMAP_BARS ? tinfo->remap_bar_count : MAX_REMAP_BARS;
-}
-// Register base of an engine: the BAR with its enable bit cleared.
-uint64_t engine_base(const test_info_t* tinfo, uint64_t i) { return tinfo->bars[i].address & ~1ULL; }
 
 }  // namespace
 
@@ -52,12 +46,12 @@ uint64_t assert_default_snoop(acpi_tables_t*, test_info_t* tinfo) {
   if (!tc) return 1;
   // No engine recorded (the setup stopped before the engines were known):
   // there is no register to read.
-  uint64_t count = bar_count(tinfo);
+  uint32_t count = platform_bar_count(tinfo);
   if (count == 0) {
     set_result(tc, TEST_MISSING);
     return 0;
   }
-  uint64_t base = engine_base(tinfo, count - 1);
+  uint64_t base = platform_bar_base(tinfo, count - 1);
   debug_print(debug_mask, "DEBUG -- #%d: Default Engine BAR = 0x%LX.\n", 57, base);
   uint32_t policy = MmioRead32(base + ZYRD_POLICY_REG);
   debug_print(debug_mask, "DEBUG -- #%d: offset 0xFF0 = 0x%X.\n", 57, policy);
@@ -75,8 +69,8 @@ uint64_t assert_policy_locked(acpi_tables_t*, test_info_t* tinfo) {
     set_result(tc, TEST_NA);
     return 0;
   }
-  for (uint64_t i = 0; i < bar_count(tinfo); i++) {
-    uint64_t base = engine_base(tinfo, i);
+  for (uint32_t i = 0; i < platform_bar_count(tinfo); i++) {
+    uint64_t base = platform_bar_base(tinfo, i);
     debug_print(debug_mask, "DEBUG -- #%d: Engine BAR = 0x%LX.\n", 58, base);
     uint32_t policy = MmioRead32(base + ZYRD_POLICY_REG);
     debug_print(debug_mask, "DEBUG -- #%d: offset 0xFF0 = 0x%X.\n", 58, policy);
@@ -96,9 +90,9 @@ uint64_t assert_gfx_pasid(acpi_tables_t*, test_info_t* tinfo) {
     set_result(tc, TEST_NA);
     return 0;
   }
-  for (uint64_t i = 0; i < bar_count(tinfo); i++) {
+  for (uint32_t i = 0; i < platform_bar_count(tinfo); i++) {
     if (tinfo->bars[i].type != BAR_TYPE_IGFX) continue;
-    uint64_t base = engine_base(tinfo, i);
+    uint64_t base = platform_bar_base(tinfo, i);
     uint64_t ecap = MmioRead64(base + ZYRD_ECAP_REG);
     debug_print(debug_mask, "DEBUG -- #%d: GFX BAR = 0x%LX : ECAP = 0x%LX\n", 63, base, ecap);
     if (!(ecap & tinfo->gfx_pasid_mask)) {
@@ -117,9 +111,9 @@ uint64_t assert_gfx_prs(acpi_tables_t*, test_info_t* tinfo) {
     set_result(tc, TEST_NA);
     return 0;
   }
-  for (uint64_t i = 0; i < bar_count(tinfo); i++) {
+  for (uint32_t i = 0; i < platform_bar_count(tinfo); i++) {
     if (tinfo->bars[i].type != BAR_TYPE_IGFX) continue;
-    uint64_t base = engine_base(tinfo, i);
+    uint64_t base = platform_bar_base(tinfo, i);
     uint64_t ecap = MmioRead64(base + ZYRD_ECAP_REG);
     debug_print(debug_mask, "DEBUG -- #%d: GFX BAR = 0x%LX : ECAP = 0x%LX\n", 64, base, ecap);
     uint8_t prs = (uint8_t)((ecap >> 29) & 1);

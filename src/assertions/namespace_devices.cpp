@@ -1,5 +1,6 @@
 // ACPI namespace device assertions: tests 59, 60 and 61.
 #include "assertions/assertions.h"
+#include "assertions/walks.h"
 #include "discovery/remap_lists.h"
 
 namespace {
@@ -10,13 +11,7 @@ uint8_t andd_device_number(const remap_node_t* andd) { return andd->view().u8(AN
 // f returns false to stop. Returns false when f stopped.
 template <class F>
 bool for_each_namespace_scope(F f) {
-  for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
-    bool go_on = for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [&](const device_scope& scope) {
-      return scope.type() != SCOPE_ACPI_NAMESPACE || f(scope);
-    });
-    if (!go_on) return false;
-  }
-  return true;
+  return for_each_drhd_scope_of_type(SCOPE_ACPI_NAMESPACE, [&](remap_node_t*, const device_scope& s) { return f(s); });
 }
 
 }  // namespace

@@ -1,14 +1,15 @@
 // DRHD device-scope functions and bridges: tests 28 and 29.
 #include "assertions/assertions.h"
+#include "assertions/walks.h"
 #include "discovery/remap_lists.h"
 #include "platform/platform.h"
 
 namespace {
 
-// Configuration address of a register of the function that a scope names:
-// its starting bus and its first path entry, masked to a device and function.
-uint64_t scope_function_address(const device_scope& scope, uint64_t reg) {
-  return PCI_LIB_ADDRESS(scope.start_bus(), scope.path_device(0) & 0x1F, scope.path_function(0) & 0x7, reg);
+// The function that a scope names: its starting bus and its first path
+// entry, masked to a device and function.
+pci_location scope_function(const device_scope& scope) {
+  return pci_location{scope.start_bus(), (uint8_t)(scope.path_device(0) & 0x1F), (uint8_t)(scope.path_function(0) & 0x7)};
 }
 
 }  // namespace
@@ -24,7 +25,7 @@ uint64_t assert_scope_functions_exist(acpi_tables_t*, test_info_t* tinfo) {
     bool ok = for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [&](const device_scope& scope) {
       uint8_t type = scope.type();
       if (type > SCOPE_PCI_SUBHIERARCHY || scope.path_count_inside() < 1) return true;
-      if (PciRead32(scope_function_address(scope, 0x00)) != 0xFFFFFFFF) return true;
+      if (!pci_function_silent(scope_function(scope))) return true;
       set_result_fmt(tc, TEST_FAIL, u"PCI Device from Device Scope not enumerable : B%d:D%d:F%d\n", scope.start_bus(),
                      scope.path_device(0), scope.path_function(0));
       return false;
@@ -46,14 +47,13 @@ uint64_t assert_bridge_scopes(acpi_tables_t*, test_info_t* tinfo) {
     bool ok = for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [&](const device_scope& scope) {
       // A bridge scope without a path entry names no function to examine.
       if (scope.type() != SCOPE_PCI_SUBHIERARCHY || scope.path_count_inside() < 1) return true;
-      if (PciRead32(scope_function_address(scope, 0x00)) == 0xFFFFFFFF) {
-        set_result_fmt(tc, TEST_FAIL, u"PCI Device (DID = 0x%X) is not enumerable.\n",
-                       PciRead16(scope_function_address(scope, 0x02)));
+      pci_location at = scope_function(scope);
+      if (pci_function_silent(at)) {
+        set_result_fmt(tc, TEST_FAIL, u"PCI Device (DID = 0x%X) is not enumerable.\n", pci_device_id(at));
         return false;
       }
-      if ((PciRead8(scope_function_address(scope, 0x0E)) & 0x7F) != 1 && scope.path_count() == 1) {
-        set_result_fmt(tc, TEST_FAIL, u"PCI Device (DID = 0x%X) must have header value of 1.\n",
-                       PciRead16(scope_function_address(scope, 0x02)));
+      if ((PciRead8(pci_config_address(at, PCI_OFF_HEADER_TYPE)) & 0x7F) != 1 && scope.path_count() == 1) {
+        set_result_fmt(tc, TEST_FAIL, u"PCI Device (DID = 0x%X) must have header value of 1.\n", pci_device_id(at));
         return false;
       }
       return true;

@@ -1,5 +1,6 @@
 // Device-scope uniqueness and the graphics engine scope: tests 47 and 48.
 #include "assertions/assertions.h"
+#include "assertions/walks.h"
 #include "discovery/pci_inventory.h"
 #include "discovery/remap_lists.h"
 #include "platform/platform.h"
@@ -72,10 +73,9 @@ uint64_t assert_igfx_scopes(acpi_tables_t*, test_info_t* tinfo) {
     set_result(tc, TEST_NA);
     return 0;
   }
-  uint64_t count = tinfo->remap_bar_count < MAX_REMAP_BARS ? tinfo->remap_bar_count : MAX_REMAP_BARS;
-  for (uint64_t i = 0; i < count; i++) {
+  for (uint32_t i = 0; i < platform_bar_count(tinfo); i++) {
     if (tinfo->bars[i].type != BAR_TYPE_IGFX) continue;
-    uint64_t gfx_base = tinfo->bars[i].address & ~1ULL;
+    uint64_t gfx_base = platform_bar_base(tinfo, i);
     for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
       uint64_t base = drhd->view().u64(DRHD_OFF_BASE) & ZYRD_BARONLY_MASK;
       debug_print(debug_mask, "DEBUG -- #%d : drnode->remap->RegisterBaseAddress = 0x%016LX\n", 48, base);
