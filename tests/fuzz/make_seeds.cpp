@@ -11,6 +11,7 @@
 // by content, so writing them again adds no duplicate.
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_machine.h"
+#include "platform/sim/platform_dir.h"
 #include "platform/sim/tables.h"
 
 namespace fs = std::filesystem;
@@ -302,6 +304,45 @@ void hand_made(const fs::path& out) {
   write_seed(out / "dump", "hand-long-path", long_path);
 }
 
+// The reference platforms of the repository, as the machine they install.
+void reference_seeds(const fs::path& out) {
+  unsigned index = 0;
+  for (const std::string& family : sim::reference_families()) {
+    sim::platform_description pd;
+    std::string error;
+    if (!sim::load_reference_description(family, pd, &error)) {
+      fprintf(stderr, "reference platform %s: %s\n", family.c_str(), error.c_str());
+      continue;
+    }
+    sim::machine m;
+    sim::install_platform(pd, m);
+    fuzz::description d;
+    for (const auto& t : pd.acpi)
+      if (t.signature() != "DSDT" && t.signature() != "FACS") d.acpi.push_back(t.bytes);
+    for (const auto& [key, f] : m.functions) d.pci.push_back({(uint8_t)(key >> 8), (uint8_t)(key >> 3 & 0x1F), (uint8_t)(key & 7), f.config});
+    for (const auto& [address, b] : m.regions) {
+      if (address >= 0x7EF00000 && address < 0x80000000) continue;  // tables the decoder lays out itself
+      for (size_t at = 0; at < b.size(); at += 60000)
+        d.memory_bytes.push_back({address + at, bytes(b.begin() + (long)at, b.begin() + (long)std::min(b.size(), at + 60000))});
+    }
+    for (const auto& [leaf, r] : m.cpuid_leaves) d.cpuid.push_back({leaf, r[0], r[1], r[2], r[3]});
+    for (const auto& msr : m.msrs) d.msrs.push_back(msr);
+    d.memory = m.memory_map;
+    if (!pd.smbios_table.empty()) {
+      d.has_smbios = true;
+      d.smbios = pd.smbios_table;
+    }
+    if (pd.has_catalogue) {
+      d.has_catalogue = true;
+      d.catalogue = pd.catalogue;
+    }
+    for (uint8_t mode : {0, 2}) {
+      d.settings = (uint8_t)(mode | fuzz::SET_ECAM_FROM_MCFG | (index++ % 2 ? fuzz::SET_FIX_LENGTHS : 0));
+      write_seed(out / "run", "reference-" + family, fuzz::encode(d));
+    }
+  }
+}
+
 void catalogue_seeds(const fs::path& out) {
   const std::string& text = fuzz::repository_catalogue();
   auto as_bytes = [](const std::string& s) { return bytes(s.begin(), s.end()); };
@@ -358,6 +399,7 @@ int main(int argc, char** argv) {
     }
   }
   hand_made(out);
+  reference_seeds(out);
   catalogue_seeds(out);
   printf("seeds written under %s\n", out.string().c_str());
   return 0;
