@@ -1,0 +1,234 @@
+// What a run leaves behind on the platform and in the pool, on every path
+// through the application, and the checks the fuzz targets rely on.
+#include "catalogue/catalogue.h"
+#include "discovery/pci_inventory.h"
+#include "discovery/remap_lists.h"
+#include "fuzz/fuzz_machine.h"
+#include "platform/sim/platform_dir.h"
+#include "support/harness.h"
+
+using namespace testing_support;
+using sim::bytes;
+
+namespace {
+
+constexpr uint64_t HIDE_REGISTER = PCI_LIB_ADDRESS(0, 31, 1, 0xE1);
+
+bool all_lists_empty() { return fuzz::check_lists_empty().empty(); }
+
+sim::machine reference(const std::string& family) {
+  sim::machine m;
+  EXPECT_TRUE(sim::load_reference_platform(family, m)) << family;
+  return m;
+}
+
+enum class p2sb { visible, hidden, absent };
+
+void set_p2sb(sim::machine& m, p2sb state) {
+  if (state == p2sb::absent) {
+    m.remove_pci(0, 31, 1);
+    return;
+  }
+  m.pci(0, 31, 1).set8(0xE1, state == p2sb::hidden ? 1 : 0);
+}
+
+// The hide-register writes of a -t run and the value left, per family and
+// starting state. A hidden function reads all ones, so the restoring routine
+// puts back 0xFF, the value it read.
+struct p2sb_case {
+  const char* family;
+  p2sb state;
+  std::vector<uint8_t> writes;
+  int left;  // -1: no function
+};
+
+const p2sb_case p2sb_cases[] = {
+    {"qen", p2sb::visible, {}, 0},          {"qen", p2sb::hidden, {}, 1},           {"qen", p2sb::absent, {}, -1},
+    {"gux", p2sb::visible, {}, 0},          {"gux", p2sb::hidden, {}, 1},           {"gux", p2sb::absent, {}, -1},
+    {"rav", p2sb::visible, {0x00}, 0x00},   {"rav", p2sb::hidden, {0xFE, 0xFF}, 0xFF}, {"rav", p2sb::absent, {0xFE}, -1},
+    {"mof", p2sb::visible, {1}, 1},         {"mof", p2sb::hidden, {0, 1}, 1},       {"mof", p2sb::absent, {0}, -1},
+    {"jix", p2sb::visible, {1}, 1},         {"jix", p2sb::hidden, {0, 1}, 1},       {"jix", p2sb::absent, {0}, -1},
+    {"yod", p2sb::visible, {1}, 1},         {"yod", p2sb::hidden, {0, 1}, 1},       {"yod", p2sb::absent, {0}, -1},
+    {"wez", p2sb::visible, {1}, 1},         {"wez", p2sb::hidden, {0, 1}, 1},       {"wez", p2sb::absent, {0}, -1},
+};
+
+std::vector<uint8_t> hide_writes(const sim::machine& m) {
+  std::vector<uint8_t> v;
+  for (const auto& w : m.pci_writes) {
+    EXPECT_EQ(w.address, HIDE_REGISTER) << "configuration write outside the P2SB hide register";
+    v.push_back(w.value);
+  }
+  return v;
+}
+
+}  // namespace
+
+TEST(PlatformWrites, OnlyTheHideRegisterIsWrittenAndItIsLeftAsEachRoutineSays) {
+  for (const auto& c : p2sb_cases) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-t"}, std::vector<std::string>{"-d", "-t", "-v", "--dbg"}}) {
+      SCOPED_TRACE(std::string(c.family) + " P2SB state " + std::to_string((int)c.state) + " args " + args[0]);
+      sim::machine m = reference(c.family);
+      set_p2sb(m, c.state);
+      fuzz::p2sb_state before = fuzz::p2sb_before(m);
+      auto r = run_iovet(m, args);
+      ASSERT_TRUE(contains(r.text, "Zyr Test Status: ")) << r.text;
+      EXPECT_EQ(hide_writes(m), c.writes);
+      EXPECT_EQ(fuzz::expected_hide_writes(m, before), c.writes) << "the fuzz targets' expectation";
+      EXPECT_EQ(fuzz::check_platform_writes(m, before), "");
+      if (c.left >= 0) EXPECT_EQ(m.config_byte(0, 31, 1, 0xE1), c.left);
+    }
+  }
+}
+
+TEST(PlatformWrites, NothingIsWrittenWhenNoRoutineGetsToTheP2sb) {
+  // Dumps only; unsupported processor; MCHBAR disabled; collection failure.
+  sim::machine dumps = reference("mof");
+  run_iovet(dumps, {"-d"});
+  EXPECT_TRUE(dumps.pci_writes.empty());
+
+  sim::machine cpu = reference("mof");
+  cpu.set_cpuid(1, 0x00A50F00);
+  auto r = run_iovet(cpu, {"-t"});
+  EXPECT_TRUE(contains(r.text, "CPU not supported 0xA50F00\n"));
+  EXPECT_TRUE(cpu.pci_writes.empty());
+
+  sim::machine mch = reference("rav");
+  mch.pci(0, 0, 0).set32(0x48, mch.pci(0, 0, 0).get32(0x48) & ~1u);
+  r = run_iovet(mch, {"-t"});
+  EXPECT_TRUE(contains(r.text, "ERROR -- MCHBAR enabled bit not set. Tests need access to MCHBAR.\n"));
+  EXPECT_TRUE(mch.pci_writes.empty());
+
+  sim::machine nocat = reference("wez");
+  nocat.files.clear();
+  r = run_iovet(nocat, {"-t"});
+  EXPECT_TRUE(contains(r.text, "Application Exists. Error occurred collecting needed Zyr test data.\n"));
+  EXPECT_TRUE(nocat.pci_writes.empty());
+}
+
+TEST(Teardown, PoolIsEmptyAfterEveryPath) {
+  struct path {
+    const char* name;
+    std::vector<std::string> args;
+    std::function<void(sim::machine&)> change;
+    const char* marker;  // shows the path was taken
+    bool exits;
+  };
+  auto bad_dmar = [](const bytes& dmar) {
+    return [dmar](sim::machine& m) {
+      sim::platform_description p;
+      ASSERT_TRUE(sim::load_reference_description("mof", p));
+      for (auto& t : p.acpi)
+        if (t.signature() == "DMAR") t.bytes = dmar;
+      sim::machine fresh;
+      sim::install_platform(p, fresh);
+      add_catalogue(fresh);
+      m = std::move(fresh);
+    };
+  };
+  bytes type5 = sim::dmar_builder().drhd(1, 0, 0xFED91000).raw({5, 0, 8, 0, 0, 0, 0, 0}).build();
+  bytes long_path = sim::dmar_builder().drhd(1, 0, 0xFED91000, {{1, 0, 0, {{1, 0}, {0, 0}, {0, 0}}}}).build();
+  const path paths[] = {
+      {"catalogue missing", {"-t"}, [](sim::machine& m) { m.files.clear(); },
+       "Application Exists. Error occurred collecting needed Zyr test data.\n", false},
+      {"invalid structure type", {"-d", "-t"}, bad_dmar(type5),
+       "Error -- DMAR Table: Detected invalid remapping structure type.\n", false},
+      {"unsupported processor", {"-v"}, [](sim::machine& m) { m.set_cpuid(1, 0x206A7); }, "CPU not supported 0x206A0\n",
+       false},
+      {"dump exit", {"-d", "-t"}, bad_dmar(long_path), "ERROR -- PciPath of Device Scope appears to be invalid.\n", true},
+      {"MCHBAR disabled", {"-t"}, [](sim::machine& m) { m.pci(0, 0, 0).set32(0x48, 0); },
+       "ERROR -- MCHBAR enabled bit not set.", false},
+      {"no DMAR", {"-v"}, [](sim::machine& m) { m.regions.clear(); m.configuration_table.clear(); },
+       "Zyr Test Status: ", false},
+      {"full run", {"-d", "-t", "-v", "--dbg", "-p"}, [](sim::machine&) {}, "Zyr Test Status: PASS\n", false},
+      {"usage", {"-h"}, [](sim::machine&) {}, "Usage:", false},
+  };
+  for (const auto& p : paths) {
+    SCOPED_TRACE(p.name);
+    sim::machine m = reference("mof");
+    p.change(m);
+    auto r = run_iovet(m, p.args);  // no pool block, file or watchdog left
+    EXPECT_TRUE(contains(r.text, p.marker)) << r.text;
+    EXPECT_EQ(r.exited, p.exits);
+    EXPECT_EQ(r.status, p.exits ? 1u : 0u);
+    EXPECT_EQ(m.pool_bytes, 0u);
+    EXPECT_TRUE(all_lists_empty()) << fuzz::check_lists_empty();
+  }
+}
+
+TEST(Teardown, AnAllocationFailingAnywhereLeavesNothingBehind) {
+  // Every allocation of a full run on a healthy platform fails once in
+  // turn: the run may lose what it needed, but it ends normally and frees
+  // all it took.
+  sim::machine probe = reference("jix");
+  run_iovet(probe, {"-d", "-t", "-v"});
+  const uint64_t total = probe.allocations;
+  ASSERT_GT(total, 20u);
+  for (uint64_t n = 0; n < total; n++) {
+    SCOPED_TRACE("allocation " + std::to_string(n) + " of " + std::to_string(total) + " fails");
+    sim::machine m = reference("jix");
+    m.fail_allocation_at = (int64_t)n;
+    auto r = run_iovet(m, {"-d", "-t", "-v"});
+    EXPECT_FALSE(r.exited) << r.text;
+    EXPECT_EQ(r.status, 0u);
+    EXPECT_TRUE(all_lists_empty()) << fuzz::check_lists_empty();
+    if (HasFailure()) break;
+  }
+}
+
+TEST(FuzzChecks, EachCheckFiresOnTheFaultItIsFor) {
+  sim::machine m = reference("mof");
+  fuzz::p2sb_state before = fuzz::p2sb_before(m);
+  auto r = run_iovet(m, {"-t"});
+  EXPECT_EQ(fuzz::check_pool_and_files(m, r), "");
+  EXPECT_EQ(fuzz::check_platform_writes(m, before), "");
+
+  sim::machine stray = m;
+  stray.pci_writes.push_back({PCI_LIB_ADDRESS(0, 31, 1, 0xE0), 0});
+  EXPECT_NE(fuzz::check_platform_writes(stray, before), "");
+  sim::machine wrong = m;
+  wrong.pci_writes.back().value = 0;
+  EXPECT_NE(fuzz::check_platform_writes(wrong, before), "") << "left visible instead of hidden";
+
+  sim::run_result leaked = r;
+  leaked.leaked_allocations = 1;
+  EXPECT_NE(fuzz::check_pool_and_files(m, leaked), "");
+
+  // A run that does not end within its bound is stopped and reported.
+  sim::machine slow = reference("mof");
+  slow.operation_limit = 2000;
+  sim::run_result hung = sim::run(slow, {u"-t"});
+  EXPECT_TRUE(hung.watchdog);
+  EXPECT_NE(fuzz::check_pool_and_files(slow, hung), "");
+  // The stopped run left its lists and table copies: free them for the
+  // tests that follow.
+  slow.operation_limit = ~0ULL;  // the bound would stop the freeing too
+  {
+    sim::scoped_machine use(slow);
+    acpi_tables_t none{};
+    free_test_data(&none);
+  }
+  for (auto& block : slow.live_allocations) free(block.first);
+  EXPECT_TRUE(all_lists_empty());
+}
+
+TEST(FuzzChecks, AnInputDescribesTheSameMachineAfterEncoding) {
+  fuzz::description d;
+  d.settings = fuzz::SET_FIX_LENGTHS | 2;
+  d.acpi = {sim::dmar_builder().drhd(1, 0, 0xFED91000).build(), sim::build_mcfg({{0xE0000000, 0, 0, 0}})};
+  d.pci.push_back({0, 31, 1, {0x86, 0x80, 0x20, 0xA3}});
+  d.memory_bytes.push_back({0xFED91000, {0x10, 0, 0, 0}});
+  d.cpuid.push_back({1, 0x906EA, 0, 0, 0});
+  d.msrs.push_back({0x3A, 5});
+  d.memory.push_back({7, 0x100000, 16, 0xF});
+  d.has_catalogue = true;
+  d.catalogue = "1@one\n";
+  bytes in = fuzz::encode(d);
+  fuzz::description back = fuzz::decode(in.data(), in.size());
+  EXPECT_EQ(fuzz::encode(back), in);
+  // Cut anywhere, an input still decodes (to the records before the cut).
+  for (size_t n = 0; n <= in.size(); n++) {
+    fuzz::description part = fuzz::decode(in.data(), n);
+    EXPECT_LE(part.acpi.size(), 2u);
+  }
+}
