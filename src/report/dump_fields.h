@@ -4,6 +4,7 @@
 #include <stdint.h>
 
 #include "discovery/dmar.h"
+#include "discovery/pci_inventory.h"
 
 enum class field_format : uint8_t {
   hex,      // 0x and two digits per byte of width (1, 2, 4 or 8 bytes)
@@ -105,20 +106,17 @@ constexpr dump_field_t hpet_fields[] = {
     {u"Page Protection              ", 55, 1, field_format::hex},
 };
 
-constexpr uint32_t MCFG_OFF_ALLOCATIONS = 44;
-constexpr uint32_t MCFG_ALLOCATION_SIZE = 16;
-
 constexpr dump_field_t mcfg_fields[] = {
     {u"Reserved                     ", 36, 8, field_format::bytes},
     {u"-- Configuration Space Base Address Allocation Structure(s)\n", 0, 0, field_format::heading},
 };
 
 constexpr dump_field_t mcfg_allocation_fields[] = {
-    {u" Base Address                ", 0, 8, field_format::hex},
-    {u" PCI Segment Group Number    ", 8, 2, field_format::hex},
-    {u" Start Bus Number            ", 10, 1, field_format::hex},
-    {u" End Bus Number              ", 11, 1, field_format::hex},
-    {u" Reserved                    ", 12, 4, field_format::hex},
+    {u" Base Address                ", CSBAAS_OFF_BASE, 8, field_format::hex},
+    {u" PCI Segment Group Number    ", CSBAAS_OFF_SEGMENT, 2, field_format::hex},
+    {u" Start Bus Number            ", CSBAAS_OFF_START_BUS, 1, field_format::hex},
+    {u" End Bus Number              ", CSBAAS_OFF_END_BUS, 1, field_format::hex},
+    {u" Reserved                    ", CSBAAS_OFF_RESERVED, 4, field_format::hex},
 };
 
 constexpr uint32_t MADT_OFF_STRUCTURES = 44;
