@@ -3,6 +3,7 @@
 // platform can be checked from a Linux host.
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -18,7 +19,7 @@ namespace {
 
 const char* const usage =
     "Usage: iovet-sim [--platform DIR | --reference FAMILY] [--tables PATH]\n"
-    "                 [--junit FILE] [--json FILE] [--status-exit] [--fix-checksums] [--save DIR]\n"
+    "                 [--junit FILE] [--json FILE] [--status-exit] [--fix-checksums] [--stats] [--save DIR]\n"
     "                 [--] [Iovet arguments]\n"
     "  --platform DIR     platform directory (docs/platform-format.md)\n"
     "  --reference FAMILY built-in healthy platform: qen, rav, mof, jix, yod, gux or wez\n"
@@ -28,6 +29,7 @@ const char* const usage =
     "  --json FILE        write the results as JSON\n"
     "  --status-exit      exit 1 when the report's status is FAIL, else 0\n"
     "  --fix-checksums    recompute the checksum of every ACPI table (after hand edits)\n"
+    "  --stats            print the run's time, platform operations and pool use on stderr\n"
     "  --save DIR         write the platform (after --tables) as a directory and exit\n"
     "  --generate FAMILY  build the reference platform from its generator (for --save)\n"
     "Arguments after the options (or after --) go to Iovet; the catalogue defaults to the\n"
@@ -159,7 +161,7 @@ std::string report_status(const std::string& text) {
 
 int run_main(int argc, char** argv) {
   std::string platform_dir, reference, generate, tables, junit, json, save;
-  bool status_exit = false, fix_checksums = false;
+  bool status_exit = false, fix_checksums = false, stats = false;
   std::vector<std::string> app_args;
   int i = 1;
   for (; i < argc; i++) {
@@ -189,6 +191,8 @@ int run_main(int argc, char** argv) {
       if (!value(json)) return 2;
     } else if (a == "--save") {
       if (!value(save)) return 2;
+    } else if (a == "--stats") {
+      stats = true;
     } else if (a == "--fix-checksums") {
       fix_checksums = true;
     } else if (a == "--status-exit") {
@@ -275,11 +279,17 @@ int run_main(int argc, char** argv) {
   catalogue_release_hook = collect;
   std::vector<std::u16string> a;
   for (const auto& s : app_args) a.push_back(sim::from_utf8(s));
+  auto started = std::chrono::steady_clock::now();
   sim::run_result r = sim::run(m, a);
+  double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
   catalogue_release_hook = nullptr;
   collected = nullptr;
   if (colour && shown_attribute != 0x07) fputs("\x1b[0m", stdout);
   fflush(stdout);
+  if (stats)
+    fprintf(stderr, "iovet-sim: run %.3f ms, %llu platform operations, pool high-water %llu bytes in %llu allocations\n",
+            ms, (unsigned long long)m.operations, (unsigned long long)m.pool_high_water,
+            (unsigned long long)m.allocations);
   if (r.watchdog) fprintf(stderr, "iovet-sim: the run did not end within its operation bound and was stopped\n");
 
   std::string status = report_status(r.text);
