@@ -3,6 +3,9 @@
 #include "platform/platform.h"
 #include "platform/print.h"
 
+// More allocation structures than any platform has segment bus ranges.
+constexpr uint32_t MCFG_MAX_SCANNED_ALLOCATIONS = 64;
+
 list_entry pci_dev_list = LIST_HEAD_INIT(pci_dev_list);
 uint64_t pcie_base = 0;
 
@@ -11,6 +14,13 @@ uint64_t build_pci_inventory(byte_view mcfg) {
   uint32_t length = mcfg.u32(4);
   if (length > mcfg.size) length = (uint32_t)mcfg.size;
   uint32_t allocations = length >= 36 ? (length - 36) / MCFG_ALLOCATION_SIZE : 0;
+  // Each allocation costs a scan of up to 256 buses: a corrupt Length
+  // (millions of allocations) would keep the scan going for hours.
+  if (allocations > MCFG_MAX_SCANNED_ALLOCATIONS) {
+    Print(u"WARNING -- MCFG Length gives %d allocation structures; only the first %d are scanned.\n", allocations,
+          MCFG_MAX_SCANNED_ALLOCATIONS);
+    allocations = MCFG_MAX_SCANNED_ALLOCATIONS;
+  }
   for (uint32_t a = 0; a < allocations; a++) {
     // A counted allocation may run past the copy (the count starts at
     // offset 36, the structures at 44): its missing bytes read as zero.
