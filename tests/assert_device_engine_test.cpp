@@ -216,6 +216,10 @@ TEST(EngineRegisters, GraphicsExtendedCapabilities) {
   bench na;
   na.tinfo.igfx_present = 0;
   EXPECT_EQ(na.evaluate(65).result, TEST_NA);
+  bench no_window;  // no MCFG: no configuration window to read
+  no_window.with_mcfg = false;
+  no_window.tinfo.igfx_present = 1;
+  EXPECT_EQ(no_window.evaluate(65).result, TEST_MISSING);
 }
 
 TEST(EngineRegisters, NotApplicableFlags) {

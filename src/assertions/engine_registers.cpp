@@ -134,6 +134,12 @@ uint64_t assert_gfx_ext_caps(acpi_tables_t*, test_info_t* tinfo) {
     return 0;
   }
   debug_print(debug_mask, "DEBUG -- #%d: pcie base using MCFG =  0x%016LX\n", 65, pcie_base);
+  // Without a memory-mapped configuration window there is no extended
+  // configuration space to read.
+  if (pcie_base == 0) {
+    set_result(tc, TEST_MISSING);
+    return 0;
+  }
   bool pasid = false, ats = false;
   walk_pcie_ext_capabilities(pcie_address(pcie_base, 0, 2, 0, 0), [&](uint32_t, uint32_t header) {
     uint16_t id = (uint16_t)(header & 0xFFFF);
