@@ -13,8 +13,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 QEMU_RUN = os.path.join(os.path.dirname(os.path.dirname(HERE)), "tools", "qemu-run")
 
 loader = importlib.machinery.SourceFileLoader("qemu_run", QEMU_RUN)
-spec = importlib.util.spec_from_loader("qemu_run", loader)
-qr = importlib.util.module_from_spec(spec)
+module_spec = importlib.util.spec_from_loader("qemu_run", loader)
+qr = importlib.util.module_from_spec(module_spec)
 loader.exec_module(qr)
 
 
