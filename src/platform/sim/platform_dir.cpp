@@ -1,5 +1,7 @@
 #include "platform/sim/platform_dir.h"
 
+#include "platform/sim/reference.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -987,7 +989,11 @@ bool load_reference_description(const std::string& family, platform_description&
     if (error) *error = "unknown reference family \"" + family + "\"";
     return false;
   }
-  load_result r = load_platform_dir(std::string(IOVET_SOURCE_DIR) + "/platforms/" + family, p);
+  std::string dir = std::string(IOVET_SOURCE_DIR) + "/platforms/" + family;
+  std::error_code ec;
+  // Away from the source tree the platform comes from its generator.
+  if (!fs::is_directory(dir, ec)) return make_reference_platform(family, p);
+  load_result r = load_platform_dir(dir, p);
   if (!r.ok && error) *error = r.error;
   return r.ok;
 }

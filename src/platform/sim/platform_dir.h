@@ -91,7 +91,8 @@ bool write_platform_dir(const platform_description& p, const std::string& dir, s
 // The families of the built-in reference platforms, in dispatch-table order.
 const std::vector<std::string>& reference_families();
 
-// Loads IOVET_SOURCE_DIR "/platforms/" family into m, with the repository's
+// Loads IOVET_SOURCE_DIR "/platforms/" family into m (the family's
+// generator when that directory does not exist), with the repository's
 // catalogue file when the directory has none. False (and nothing installed)
 // for an unknown family or a directory that does not load.
 bool load_reference_platform(const std::string& family, machine& m);
