@@ -1,7 +1,5 @@
 #include "platform/sim/platform_dir.h"
 
-#include "platform/sim/reference.h"
-
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -9,6 +7,8 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
+
+#include "platform/sim/reference.h"
 
 namespace fs = std::filesystem;
 
