@@ -150,6 +150,16 @@ bytes smbios_for(const family_spec& f) {
   add(smbios_structure(1, 0x0001, sys,
                        {"Iovet", std::string(f.name) + " reference platform", "1.0", "REF0001", "SKU-REF",
                         std::string(f.name)}));
+  // Firmware version group (type 14) naming a record structure of the
+  // firmware's own type 221: reference code components and microcode.
+  bytes group{1, 221, 0xDD, 0x00};
+  add(smbios_structure(14, 0x000E, group, {"Firmware Version Info"}));
+  bytes versions{3};
+  for (const bytes& r : {bytes{1, 0, 7, 0, 0x3A, 0x40, 0x00}, bytes{2, 3, 0, 0, 0, 0, 0},
+                         bytes{4, 0, 3, 2, 1, 0x20, 0x00}})
+    versions.insert(versions.end(), r.begin(), r.end());
+  add(smbios_structure(221, 0x00DD, versions,
+                       {"Reference Code - CPU", "uCode Version", "000000C6", "Reference Code - PCH"}));
   // Type 131: capability word (VMX capable and enabled) and its signature.
   bytes t131(0x3C, 0);
   t131[0] = 0x31;
