@@ -706,6 +706,13 @@ load_result load_platform_dir(const std::string& dir_text, platform_description&
     if (!take(read_piece(cat, p.catalogue))) return r;
     p.has_catalogue = true;
   }
+  bool any = false;
+  for (const char* piece : {"platform.txt", "acpi", "pci", "mmio.txt", "cpuid.txt", "msr.txt", "memmap.txt", "smbios",
+                            "zyr-tests"})
+    if (fs::exists(dir / piece, ec)) any = true;
+  if (!any)
+    r.notes.push_back(dir_text + ": no platform pieces here, the machine is empty (for a directory of ACPI tables, use "
+                                 "--tables)");
   return r;
 }
 
