@@ -1,8 +1,6 @@
 // Platform directories and the reference platforms: the healthy platforms
 // pass, directories with one changed field fail what checks that field, and
 // every piece of the format is read faithfully or refused with its place.
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
 
@@ -12,7 +10,6 @@
 #include "support/harness.h"
 
 using namespace testing_support;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -47,22 +44,6 @@ std::map<uint64_t, result_line> run_collecting(sim::machine& m, const std::vecto
 const std::map<std::string, std::set<uint64_t>> family_na = {
     {"qen", {62}}, {"rav", {62}}, {"mof", {42, 62, 63}}, {"jix", {58, 62, 63, 64, 65}},
     {"yod", {58, 62, 63, 64, 65}}, {"gux", {58, 62, 63, 64, 65}}, {"wez", {58, 62, 63, 64, 65}}};
-
-struct temp_dir {
-  fs::path path;
-  explicit temp_dir(const std::string& name) {
-    path = fs::temp_directory_path() / ("iovet-sim-test-" + name + "-" + std::to_string(getpid()));
-    fs::remove_all(path);
-    fs::create_directories(path);
-  }
-  ~temp_dir() { fs::remove_all(path); }
-  void put(const std::string& rel, const std::string& text) const {
-    fs::create_directories((path / rel).parent_path());
-    std::ofstream(path / rel, std::ios::binary) << text;
-  }
-};
-
-sim::load_result load_dir(const temp_dir& d, sim::platform_description& p) { return sim::load_platform_dir(d.path.string(), p); }
 
 }  // namespace
 
