@@ -32,7 +32,7 @@ fuzz-build:
 
 $(addprefix fuzz-,$(FUZZ_TARGETS)): fuzz-%: fuzz-build
 	mkdir -p $(FUZZ_BUILD)/corpus/$* $(FUZZ_BUILD)/crashes/$*
-	cp -n tests/fuzz/corpus/$*/* $(FUZZ_BUILD)/corpus/$*/ 2>/dev/null || true
+	cp -n tests/fuzz/corpus/$*/* tests/fuzz/crashes/$*/* $(FUZZ_BUILD)/corpus/$*/ 2>/dev/null || true
 	ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	$(FUZZ_BUILD)/iovet_fuzz_$* -max_total_time=$(FUZZ_SECONDS) -max_len=$(max_len_$*) \

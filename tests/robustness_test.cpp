@@ -5,6 +5,7 @@
 #include "discovery/remap_lists.h"
 #include "fuzz/fuzz_machine.h"
 #include "platform/sim/platform_dir.h"
+#include "report/report.h"
 #include "support/harness.h"
 
 using namespace testing_support;
@@ -252,4 +253,22 @@ TEST(FuzzFindings, AnMcfgLengthOfMillionsOfAllocationsIsScannedOnlyAsFarAsTheBou
                                "scanned.\n"))
       << r.text;
   EXPECT_TRUE(contains(r.text, "Zyr Test Status: "));
+}
+
+TEST(FuzzFindings, TheMcfgDumpStopsAfterSixtyFourAllocationStructures) {
+  // An MCFG Length of 12 MB asked the dump for 788589 structures, five
+  // lines each.
+  const std::string warning =
+      "\nWarning: Stopped dumping the Configuration Space Base Address Allocation Structure(s). Data not appearing "
+      "valid.\n";
+  for (size_t count : {64, 65}) {
+    std::vector<sim::mcfg_allocation> allocations(count, {0xE0000000, 0, 0, 0});
+    bytes mcfg = sim::build_mcfg(allocations);
+    sim::machine m;
+    sim::run_result r = sim::call(m, [&] { dump_mcfg(byte_view(mcfg.data(), mcfg.size())); });
+    size_t shown = 0;
+    for (size_t at = 0; (at = r.text.find("\n Base Address                0x", at)) != std::string::npos; at++) shown++;
+    EXPECT_EQ(shown, 64u) << count;
+    EXPECT_EQ(contains(r.text, warning), count == 65) << count;
+  }
 }

@@ -3,9 +3,6 @@
 #include "platform/platform.h"
 #include "platform/print.h"
 
-// More allocation structures than any platform has segment bus ranges.
-constexpr uint32_t MCFG_MAX_SCANNED_ALLOCATIONS = 64;
-
 list_entry pci_dev_list = LIST_HEAD_INIT(pci_dev_list);
 uint64_t pcie_base = 0;
 
@@ -16,10 +13,10 @@ uint64_t build_pci_inventory(byte_view mcfg) {
   uint32_t allocations = length >= 36 ? (length - 36) / MCFG_ALLOCATION_SIZE : 0;
   // Each allocation costs a scan of up to 256 buses: a corrupt Length
   // (millions of allocations) would keep the scan going for hours.
-  if (allocations > MCFG_MAX_SCANNED_ALLOCATIONS) {
+  if (allocations > MCFG_MAX_ALLOCATIONS) {
     Print(u"WARNING -- MCFG Length gives %d allocation structures; only the first %d are scanned.\n", allocations,
-          MCFG_MAX_SCANNED_ALLOCATIONS);
-    allocations = MCFG_MAX_SCANNED_ALLOCATIONS;
+          MCFG_MAX_ALLOCATIONS);
+    allocations = MCFG_MAX_ALLOCATIONS;
   }
   for (uint32_t a = 0; a < allocations; a++) {
     // A counted allocation may run past the copy (the count starts at

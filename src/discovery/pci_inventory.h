@@ -13,6 +13,9 @@ constexpr uint32_t CSBAAS_OFF_SEGMENT = 8;
 constexpr uint32_t CSBAAS_OFF_START_BUS = 10;
 constexpr uint32_t CSBAAS_OFF_END_BUS = 11;
 constexpr uint32_t CSBAAS_OFF_RESERVED = 12;
+// More allocation structures than any platform has segment bus ranges; the
+// scan and the dump stop there, so a corrupt Length cannot run for hours.
+constexpr uint32_t MCFG_MAX_ALLOCATIONS = 64;
 
 struct pci_dev_t {
   list_entry link;

@@ -20,7 +20,7 @@ const std::vector<std::vector<std::u16string>> run_modes = {
     {u"-v"},
     {u"-d", u"--dbg"},
     {u"-t", u"-p"},
-    {u"-t", u"-v", u"--dbg"},
+    {u"/D", u"-T", u"--DBG"},
 };
 
 namespace {
@@ -57,7 +57,7 @@ void record(std::vector<uint8_t>& out, uint8_t tag, const std::vector<uint8_t>& 
 void fix_table(std::vector<uint8_t>& t) {
   if (t.size() < 10) return;
   uint32_t n = (uint32_t)t.size();
-  if (t.size() >= 8) memcpy(&t[4], &n, 4);
+  memcpy(&t[4], &n, 4);
   t[9] = 0;
   uint8_t sum = 0;
   for (uint8_t c : t) sum = (uint8_t)(sum + c);
