@@ -399,10 +399,58 @@ uint64_t MmioRead64(uint64_t a) {
   tick();
   return active->read_phys(a, 8);
 }
+namespace sim {
+namespace {
+// Bytes from a (at most max) that are plain memory or a gap, inside one
+// region or one gap and clear of register models and the configuration
+// window; 0 when a itself is not plain.
+size_t plain_run(const machine& m, uint64_t a, size_t max) {
+  uint64_t limit = max;
+  if (a + limit < a) limit = 0 - a;  // no wrap past the top of the address space
+  auto clip = [&](uint64_t base, uint64_t size) {
+    if (a >= base && a - base < size) limit = 0;
+    else if (base > a && base - a < limit) limit = base - a;
+  };
+  for (const auto& r : m.models) clip(r.base, r.size);
+  if (m.ecam_base) clip(m.ecam_base, (uint64_t)m.ecam_buses << 20);
+  auto it = m.regions.upper_bound(a);
+  if (it != m.regions.end() && it->first - a < limit) limit = it->first - a;
+  if (it != m.regions.begin()) {
+    auto prev = std::prev(it);
+    uint64_t in = a - prev->first;
+    if (in < prev->second.size() && prev->second.size() - in < limit) limit = prev->second.size() - in;
+  }
+  return (size_t)limit;
+}
+}  // namespace
+}  // namespace sim
+
 void PhysCopy(void* dest, uint64_t address, size_t count) {
   tick();
   uint8_t* d = static_cast<uint8_t*>(dest);
-  for (size_t i = 0; i < count; i++) d[i] = (uint8_t)active->read_phys(address + i, 1);
+  // Plain memory is copied a region (or a gap, all ones) at a time: byte by
+  // byte, a corrupt Length of megabytes would take seconds to copy.
+  for (size_t i = 0; i < count;) {
+    uint64_t a = address + i;
+    size_t n = sim::plain_run(*active, a, count - i);
+    if (n == 0) {
+      d[i++] = (uint8_t)active->read_phys(a, 1);
+      continue;
+    }
+    auto it = active->regions.upper_bound(a);
+    const std::vector<uint8_t>* region = nullptr;
+    uint64_t in = 0;
+    if (it != active->regions.begin()) {
+      auto prev = std::prev(it);
+      in = a - prev->first;
+      if (in < prev->second.size()) region = &prev->second;
+    }
+    if (region)
+      memcpy(d + i, region->data() + in, n);
+    else
+      memset(d + i, 0xFF, n);
+    i += n;
+  }
 }
 
 void AsmCpuid(uint32_t leaf, uint32_t* eax, uint32_t* ebx, uint32_t* ecx, uint32_t* edx) {
