@@ -296,3 +296,19 @@ TEST(SimulatedMachine, BlockCopiesReadWhatByteReadsRead) {
   PhysCopy(top, ~0ULL - 7, sizeof top);  // wraps to address 0
   EXPECT_EQ(top[0], 0xFF);
 }
+
+TEST(FuzzFindings, AssertionsWalkNoMoreMcfgAllocationsThanTheInventoryScans) {
+  // 184322 counted allocations times every device scope gave a debug line
+  // each: gigabytes of console text.
+  sim::platform_description p;
+  ASSERT_TRUE(sim::load_reference_description("jix", p));
+  for (auto& t : p.acpi)
+    if (t.signature() == "MCFG") sim::put_le(t.bytes, 4, 2949180, 4);
+  sim::machine m;
+  sim::install_platform(p, m);
+  add_catalogue(m);
+  auto r = run_iovet(m, {"-t", "-v", "--dbg"});
+  EXPECT_TRUE(contains(r.text, "only the first 64 are scanned.\n"));
+  EXPECT_TRUE(contains(r.text, "Zyr Test Status: "));
+  EXPECT_LT(r.text.size(), 4u << 20) << "console text of a bounded run";
+}
