@@ -1,5 +1,6 @@
 // The application frame: options, usage, banner, debug output, formatter.
 #include "app/app.h"
+#include "discovery/remap_lists.h"
 #include "platform/print.h"
 #include "support/harness.h"
 
@@ -138,4 +139,20 @@ TEST(DebugPrint, CutAt127CharactersAndOnlyWithBit31) {
   // 8-bit formats are widened byte by byte: 0x97 becomes U+0097.
   debug_print(0x80000000, "a\x97" "b %d\n", 12);
   EXPECT_EQ(m.console_u16(), std::u16string(u"a\u0097b 12\n"));
+}
+
+TEST(SimulatedMachine, WatchdogStopsARunAndLaterCallsOnTheMachineAreSafe) {
+  sim::machine m;
+  add_catalogue(m);
+  m.install_acpi({sim::dmar_builder().drhd(1, 0, 0xFED90000).build(), sim::build_mcfg({{0xE0000000, 0, 0, 255}})});
+  m.operation_limit = 1000;  // far below what the inventory scan needs
+  sim::run_result r = sim::run(m, {});
+  EXPECT_TRUE(r.watchdog);
+  EXPECT_FALSE(r.exited);
+  // What the stopped run left can be freed afterwards without the watchdog
+  // jumping back into the finished run.
+  sim::scoped_machine use(m);
+  for (int i = 0; i < 2000; i++) PciRead32(0);
+  acpi_tables_t none{};
+  free_test_data(&none);
 }

@@ -1,6 +1,7 @@
 #include "platform/sim/sim.h"
 
 #include <csetjmp>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -20,9 +21,13 @@ struct open_file {
   uint64_t position;
 };
 
+// True while run() or call() can take an unwind back; the watchdog and
+// Exit only jump while it is set.
+bool armed = false;
+
 void tick() {
   if (!active) return;
-  if (++active->operations > active->operation_limit) {
+  if (++active->operations > active->operation_limit && armed) {
     exit_by_watchdog = true;
     std::longjmp(run_exit, 2);
   }
@@ -297,61 +302,56 @@ uint64_t machine::read_phys(uint64_t address, unsigned width) {
 // ---------------------------------------------------------------------------
 // Running.
 
-run_result run(machine& m, const std::vector<std::u16string>& args) {
+namespace {
+
+// Runs f on m with Exit and the watchdog unwinding back here.
+run_result unwinding(machine& m, const std::function<efi_status_t()>& f) {
   run_result r;
-  m.args.clear();
-  m.args.push_back(u"Iovet.efi");
-  for (const auto& a : args) m.args.push_back(a);
-  m.argv.clear();
-  for (auto& a : m.args) m.argv.push_back(&a[0]);
-  m.argv.push_back(nullptr);
   m.console.clear();
   m.operations = 0;
   uint64_t allocations_before = m.live_allocations.size();
   uint64_t files_before = m.open_files;
-
   machine* previous = active;
+  bool was_armed = armed;
   active = &m;
   exit_status = 0;
   exit_by_watchdog = false;
+  armed = true;
   int how = setjmp(run_exit);
   if (how == 0) {
-    r.status = image_entry();
+    r.status = f();
   } else {
     r.exited = how == 1;
     r.watchdog = exit_by_watchdog;
     r.status = exit_status;
   }
+  armed = was_armed;
   active = previous;
+  // Calls on this machine after a watchdog stop count afresh.
+  m.operations = 0;
   r.text = m.console_text();
   r.leaked_allocations = m.live_allocations.size() - allocations_before;
   r.leaked_files = m.open_files - files_before;
   return r;
 }
 
+}  // namespace
+
+run_result run(machine& m, const std::vector<std::u16string>& args) {
+  m.args.clear();
+  m.args.push_back(u"Iovet.efi");
+  for (const auto& a : args) m.args.push_back(a);
+  m.argv.clear();
+  for (auto& a : m.args) m.argv.push_back(&a[0]);
+  m.argv.push_back(nullptr);
+  return unwinding(m, [] { return image_entry(); });
+}
+
 run_result call(machine& m, const std::function<void()>& f) {
-  run_result r;
-  m.console.clear();
-  m.operations = 0;
-  uint64_t allocations_before = m.live_allocations.size();
-  uint64_t files_before = m.open_files;
-  machine* previous = active;
-  active = &m;
-  exit_status = 0;
-  exit_by_watchdog = false;
-  int how = setjmp(run_exit);
-  if (how == 0) {
+  return unwinding(m, [&] {
     f();
-  } else {
-    r.exited = how == 1;
-    r.watchdog = exit_by_watchdog;
-    r.status = exit_status;
-  }
-  active = previous;
-  r.text = m.console_text();
-  r.leaked_allocations = m.live_allocations.size() - allocations_before;
-  r.leaked_files = m.open_files - files_before;
-  return r;
+    return (efi_status_t)0;
+  });
 }
 
 }  // namespace sim
@@ -614,6 +614,12 @@ void library_cleanup() {}
 
 void exit_application(efi_status_t status) {
   library_cleanup();
+  if (!sim::armed) {
+    // Exit outside sim::run or sim::call has nowhere to unwind to.
+    fprintf(stderr, "simulated machine: Exit(0x%llx) outside a run; use sim::run or sim::call\n",
+            (unsigned long long)status);
+    std::abort();
+  }
   sim::exit_status = status;
   std::longjmp(sim::run_exit, 1);
 }
