@@ -83,6 +83,25 @@ uint64_t assert_policy_locked(acpi_tables_t*, test_info_t* tinfo) {
   return 0;
 }
 
+namespace {
+
+// Reads the ECAP of each graphics engine recorded in tinfo, with its debug
+// line, and calls ok(ecap); stops at the first engine for which ok is false.
+// True when every graphics engine was ok (also when there is none).
+template <class F>
+bool for_each_gfx_ecap(const test_info_t* tinfo, uint32_t test, F ok) {
+  for (uint32_t i = 0; i < platform_bar_count(tinfo); i++) {
+    if (tinfo->bars[i].type != BAR_TYPE_IGFX) continue;
+    uint64_t base = platform_bar_base(tinfo, i);
+    uint64_t ecap = MmioRead64(base + ZYRD_ECAP_REG);
+    debug_print(debug_mask, "DEBUG -- #%d: GFX BAR = 0x%LX : ECAP = 0x%LX\n", test, base, ecap);
+    if (!ok(ecap)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 uint64_t assert_gfx_pasid(acpi_tables_t*, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(63, true);
   if (!tc) return 1;
@@ -90,17 +109,11 @@ uint64_t assert_gfx_pasid(acpi_tables_t*, test_info_t* tinfo) {
     set_result(tc, TEST_NA);
     return 0;
   }
-  for (uint32_t i = 0; i < platform_bar_count(tinfo); i++) {
-    if (tinfo->bars[i].type != BAR_TYPE_IGFX) continue;
-    uint64_t base = platform_bar_base(tinfo, i);
-    uint64_t ecap = MmioRead64(base + ZYRD_ECAP_REG);
-    debug_print(debug_mask, "DEBUG -- #%d: GFX BAR = 0x%LX : ECAP = 0x%LX\n", 63, base, ecap);
-    if (!(ecap & tinfo->gfx_pasid_mask)) {
-      set_result(tc, TEST_FAIL, u"ECAP (PASID) should be set on GFX Zyrd engine.\n");
-      return 0;
-    }
-  }
-  set_result(tc, TEST_PASS);
+  bool all = for_each_gfx_ecap(tinfo, 63, [&](uint64_t ecap) { return (ecap & tinfo->gfx_pasid_mask) != 0; });
+  if (!all)
+    set_result(tc, TEST_FAIL, u"ECAP (PASID) should be set on GFX Zyrd engine.\n");
+  else
+    set_result(tc, TEST_PASS);
   return 0;
 }
 
@@ -111,18 +124,15 @@ uint64_t assert_gfx_prs(acpi_tables_t*, test_info_t* tinfo) {
     set_result(tc, TEST_NA);
     return 0;
   }
-  for (uint32_t i = 0; i < platform_bar_count(tinfo); i++) {
-    if (tinfo->bars[i].type != BAR_TYPE_IGFX) continue;
-    uint64_t base = platform_bar_base(tinfo, i);
-    uint64_t ecap = MmioRead64(base + ZYRD_ECAP_REG);
-    debug_print(debug_mask, "DEBUG -- #%d: GFX BAR = 0x%LX : ECAP = 0x%LX\n", 64, base, ecap);
-    uint8_t prs = (uint8_t)((ecap >> 29) & 1);
-    if (prs != tinfo->gfx_prs) {
-      set_result_fmt(tc, TEST_FAIL, u" ECAP[29] (PRS) = %d. Should be %d on GFX Zyrd engine.\n", prs, tinfo->gfx_prs);
-      return 0;
-    }
-  }
-  set_result(tc, TEST_PASS);
+  uint8_t prs = 0;
+  bool all = for_each_gfx_ecap(tinfo, 64, [&](uint64_t ecap) {
+    prs = (uint8_t)((ecap >> 29) & 1);
+    return prs == tinfo->gfx_prs;
+  });
+  if (!all)
+    set_result_fmt(tc, TEST_FAIL, u" ECAP[29] (PRS) = %d. Should be %d on GFX Zyrd engine.\n", prs, tinfo->gfx_prs);
+  else
+    set_result(tc, TEST_PASS);
   return 0;
 }
 
