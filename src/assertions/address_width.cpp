@@ -6,10 +6,7 @@
 uint64_t assert_address_widths(acpi_tables_t* tables, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(46, true);
   if (!tc) return 1;
-  if (is_not_applicable(tinfo, 46)) {
-    set_result(tc, TEST_NA);
-    return 0;
-  }
+  if (recorded_not_applicable(tc, tinfo, 46)) return 0;
   uint8_t haw = (uint8_t)(dmar_view(*tables).u8(DMAR_OFF_HOST_ADDRESS_WIDTH) + 1);
   uint32_t eax = 0, ebx = 0, ecx = 0, edx = 0;
   AsmCpuid(0x80000008, &eax, &ebx, &ecx, &edx);

@@ -79,3 +79,13 @@ uint64_t assert_scope_has_andd(acpi_tables_t* tables, test_info_t* tinfo);      
 // The record of an assertion, or null after printing the lookup-failure
 // line ("...ID = 20.\n" when full_stop is set, "...ID = 8\n" otherwise).
 test_case_t* assertion_record(uint64_t id, bool full_stop);
+
+// Assertion frame: after the record lookup, an assertion whose N/A flag is
+// set records na_result (TEST_NA, or TEST_MISSING for those whose flag means
+// the platform's registers were out of reach), keeps its message and stops.
+inline bool recorded_not_applicable(test_case_t* tc, const test_info_t* tinfo, uint32_t id,
+                                    uint64_t na_result = TEST_NA) {
+  if (!is_not_applicable(tinfo, id)) return false;
+  tc->result = na_result;
+  return true;
+}

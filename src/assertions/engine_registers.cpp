@@ -22,10 +22,7 @@ constexpr uint16_t PCIE_EXT_CAP_PASID = 0x001B;
 uint64_t assert_ir_ecap(acpi_tables_t* tables, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(52, true);
   if (!tc) return 1;
-  if (is_not_applicable(tinfo, 52)) {
-    set_result(tc, TEST_NA);
-    return 0;
-  }
+  if (recorded_not_applicable(tc, tinfo, 52)) return 0;
   bool ir = dmar_view(*tables).u8(DMAR_OFF_FLAGS) & DMAR_FLAG_INTR_REMAP;
   if (ir) {
     for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
@@ -65,10 +62,7 @@ uint64_t assert_default_snoop(acpi_tables_t*, test_info_t* tinfo) {
 uint64_t assert_policy_locked(acpi_tables_t*, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(58, true);
   if (!tc) return 1;
-  if (is_not_applicable(tinfo, 58)) {
-    set_result(tc, TEST_NA);
-    return 0;
-  }
+  if (recorded_not_applicable(tc, tinfo, 58)) return 0;
   for (uint32_t i = 0; i < platform_bar_count(tinfo); i++) {
     uint64_t base = platform_bar_base(tinfo, i);
     debug_print(debug_mask, "DEBUG -- #%d: Engine BAR = 0x%LX.\n", 58, base);
@@ -120,10 +114,7 @@ uint64_t assert_gfx_pasid(acpi_tables_t*, test_info_t* tinfo) {
 uint64_t assert_gfx_prs(acpi_tables_t*, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(64, true);
   if (!tc) return 1;
-  if (is_not_applicable(tinfo, 64)) {
-    set_result(tc, TEST_NA);
-    return 0;
-  }
+  if (recorded_not_applicable(tc, tinfo, 64)) return 0;
   uint8_t prs = 0;
   bool all = for_each_gfx_ecap(tinfo, 64, [&](uint64_t ecap) {
     prs = (uint8_t)((ecap >> 29) & 1);

@@ -5,10 +5,7 @@
 uint64_t assert_include_pci_all_scopes(acpi_tables_t*, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(43, true);
   if (!tc) return 1;
-  if (is_not_applicable(tinfo, 43)) {
-    set_result(tc, TEST_NA);
-    return 0;
-  }
+  if (recorded_not_applicable(tc, tinfo, 43)) return 0;
   for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
     uint8_t flags = drhd->view().u8(DRHD_OFF_FLAGS);
     debug_print(debug_mask, "DEBUG -- #%d: DRHD Flags = 0x%X\n", 43, flags);
@@ -32,10 +29,7 @@ uint64_t assert_include_pci_all_scopes(acpi_tables_t*, test_info_t* tinfo) {
 uint64_t assert_one_include_pci_all(acpi_tables_t*, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(44, true);
   if (!tc) return 1;
-  if (is_not_applicable(tinfo, 44)) {
-    set_result(tc, TEST_NA);
-    return 0;
-  }
+  if (recorded_not_applicable(tc, tinfo, 44)) return 0;
   uint32_t flagged = 0;
   for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
     uint8_t flags = drhd->view().u8(DRHD_OFF_FLAGS);

@@ -26,10 +26,7 @@ bool has_duplicate_ioapic(byte_view drhd) {
 uint64_t assert_ioapic_ids_unique(acpi_tables_t*, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(53, true);
   if (!tc) return 1;
-  if (is_not_applicable(tinfo, 53)) {
-    set_result(tc, TEST_NA);
-    return 0;
-  }
+  if (recorded_not_applicable(tc, tinfo, 53)) return 0;
   for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
     for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [](const device_scope& scope) {
       if (scope.type() == SCOPE_IOAPIC)
@@ -48,10 +45,7 @@ uint64_t assert_ioapic_ids_unique(acpi_tables_t*, test_info_t* tinfo) {
 uint64_t assert_hpet_scope_reqid(acpi_tables_t*, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(54, true);
   if (!tc) return 1;
-  if (is_not_applicable(tinfo, 54)) {
-    set_result(tc, TEST_MISSING);
-    return 0;
-  }
+  if (recorded_not_applicable(tc, tinfo, 54, TEST_MISSING)) return 0;
   // hpet_count 0 means no PCH request ID was read: there is nothing to
   // compare the scopes' request IDs with.
   uint32_t count = tinfo->hpet_count < PCH_HPET_REQIDS ? tinfo->hpet_count : PCH_HPET_REQIDS;

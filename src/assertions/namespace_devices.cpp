@@ -19,10 +19,7 @@ bool for_each_namespace_scope(F f) {
 uint64_t assert_andd_has_scope(acpi_tables_t*, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(59, true);
   if (!tc) return 1;
-  if (is_not_applicable(tinfo, 59)) {
-    set_result(tc, TEST_NA);
-    return 0;
-  }
+  if (recorded_not_applicable(tc, tinfo, 59)) return 0;
   for (remap_node_t* andd : each<remap_node_t>(andd_list)) {
     uint8_t number = andd_device_number(andd);
     debug_print(debug_mask, "DEBUG -- #%d: acpi_num = 0x%X\n", 59, number);
@@ -48,10 +45,7 @@ uint64_t assert_andd_has_scope(acpi_tables_t*, test_info_t* tinfo) {
 uint64_t assert_namespace_needs_andd(acpi_tables_t*, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(60, true);
   if (!tc) return 1;
-  if (is_not_applicable(tinfo, 60)) {
-    set_result(tc, TEST_NA);
-    return 0;
-  }
+  if (recorded_not_applicable(tc, tinfo, 60)) return 0;
   uint64_t scopes = 0;
   for_each_namespace_scope([&](const device_scope&) {
     scopes++;
@@ -71,10 +65,7 @@ uint64_t assert_namespace_needs_andd(acpi_tables_t*, test_info_t* tinfo) {
 uint64_t assert_scope_has_andd(acpi_tables_t*, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(61, true);
   if (!tc) return 1;
-  if (is_not_applicable(tinfo, 61)) {
-    set_result(tc, TEST_NA);
-    return 0;
-  }
+  if (recorded_not_applicable(tc, tinfo, 61)) return 0;
   bool all_matched = for_each_namespace_scope([&](const device_scope& scope) {
     debug_print(debug_mask, "DEBUG -- #%d: DS Type == ANDD, DS-Enumeration_ID = 0x%X\n", 61, scope.enumeration_id());
     for (remap_node_t* andd : each<remap_node_t>(andd_list))

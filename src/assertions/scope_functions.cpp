@@ -17,10 +17,7 @@ pci_location scope_function(const device_scope& scope) {
 uint64_t assert_scope_functions_exist(acpi_tables_t*, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(28, true);
   if (!tc) return 1;
-  if (is_not_applicable(tinfo, 28)) {
-    set_result(tc, TEST_NA);
-    return 0;
-  }
+  if (recorded_not_applicable(tc, tinfo, 28)) return 0;
   for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
     bool ok = for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [&](const device_scope& scope) {
       uint8_t type = scope.type();
@@ -39,10 +36,7 @@ uint64_t assert_scope_functions_exist(acpi_tables_t*, test_info_t* tinfo) {
 uint64_t assert_bridge_scopes(acpi_tables_t*, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(29, true);
   if (!tc) return 1;
-  if (is_not_applicable(tinfo, 29)) {
-    set_result(tc, TEST_NA);
-    return 0;
-  }
+  if (recorded_not_applicable(tc, tinfo, 29)) return 0;
   for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
     bool ok = for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [&](const device_scope& scope) {
       // A bridge scope without a path entry names no function to examine.

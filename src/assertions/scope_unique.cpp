@@ -8,10 +8,7 @@
 uint64_t assert_scopes_unique(acpi_tables_t*, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(47, true);
   if (!tc) return 1;
-  if (is_not_applicable(tinfo, 47)) {
-    set_result(tc, TEST_NA);
-    return 0;
-  }
+  if (recorded_not_applicable(tc, tinfo, 47)) return 0;
   set_result(tc, TEST_PASS);
 
   // First walk: the INCLUDE_PCI_ALL flag, the number of device scopes (for
@@ -69,10 +66,7 @@ uint64_t assert_scopes_unique(acpi_tables_t*, test_info_t* tinfo) {
 uint64_t assert_igfx_scopes(acpi_tables_t*, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(48, true);
   if (!tc) return 1;
-  if (is_not_applicable(tinfo, 48)) {
-    set_result(tc, TEST_NA);
-    return 0;
-  }
+  if (recorded_not_applicable(tc, tinfo, 48)) return 0;
   for (uint32_t i = 0; i < platform_bar_count(tinfo); i++) {
     if (tinfo->bars[i].type != BAR_TYPE_IGFX) continue;
     uint64_t gfx_base = platform_bar_base(tinfo, i);

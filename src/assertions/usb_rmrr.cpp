@@ -56,10 +56,7 @@ bool xhci_has_legacy_support(const pci_dev_t* d, uint64_t bar) {
 uint64_t assert_usb_rmrr(acpi_tables_t*, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(42, true);
   if (!tc) return 1;
-  if (is_not_applicable(tinfo, 42)) {
-    set_result(tc, TEST_NA);
-    return 0;
-  }
+  if (recorded_not_applicable(tc, tinfo, 42)) return 0;
   for (pci_dev_t* d : each<pci_dev_t>(pci_dev_list)) {
     uint8_t bus = d->bus(), dev = d->dev(), func = d->func();
     debug_print(debug_mask, "DEBUG -- #%d: PCI -- B %d -- D %d -- F %d \n", 42, bus, dev, func);

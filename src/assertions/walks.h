@@ -20,17 +20,6 @@
 #include "platform/list.h"
 
 // ---------------------------------------------------------------------------
-// Assertion frame: after the record lookup, an assertion whose N/A flag is
-// set records na_result (TEST_NA, or TEST_MISSING for those whose flag means
-// the platform's registers were out of reach), keeps its message and stops.
-inline bool recorded_not_applicable(test_case_t* tc, const test_info_t* tinfo, uint32_t id,
-                                    uint64_t na_result = TEST_NA) {
-  if (!is_not_applicable(tinfo, id)) return false;
-  tc->result = na_result;
-  return true;
-}
-
-// ---------------------------------------------------------------------------
 // Remapping-structure lists.
 
 // Calls f(node, scope) for each device scope of each structure of a list

@@ -73,10 +73,7 @@ uint64_t assert_dmar_checksum(acpi_tables_t* tables, test_info_t*) {
 uint64_t assert_structure_types(acpi_tables_t* tables, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(6, false);
   if (!tc) return 1;
-  if (is_not_applicable(tinfo, 6)) {
-    set_result(tc, TEST_NA);
-    return 0;
-  }
+  if (recorded_not_applicable(tc, tinfo, 6)) return 0;
   bool invalid = false;
   for_each_remap_structure(dmar_view(*tables), TYPE_WALK_LIMIT, [&](byte_view s, uint32_t) {
     invalid = remap_type(s) > DMAR_TYPE_ANDD;
@@ -106,10 +103,7 @@ uint64_t assert_has_drhd(acpi_tables_t*, test_info_t* tinfo) {
 uint64_t assert_has_include_pci_all(acpi_tables_t*, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(16, false);
   if (!tc) return 1;
-  if (is_not_applicable(tinfo, 16)) {
-    set_result(tc, TEST_NA);
-    return 0;
-  }
+  if (recorded_not_applicable(tc, tinfo, 16)) return 0;
   for (remap_node_t* n : each<remap_node_t>(drhd_list)) {
     if (n->view().u8(DRHD_OFF_FLAGS) & DRHD_INCLUDE_PCI_ALL) {
       set_result(tc, TEST_PASS);
