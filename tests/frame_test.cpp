@@ -127,6 +127,25 @@ TEST(Formatter, Bounds) {
   EXPECT_EQ(m.console_u16().size(), 320u);
 }
 
+TEST(Formatter, EightBitFormatsFollowTheSameConventions) {
+  // One formatter reads both format widths; the 8-bit path must parse flags,
+  // widths and sizes exactly as the UCS-2 one.
+  struct {
+    const char16_t* wide;
+    const char* narrow;
+  } formats[] = {{u"%d|%x|%X|%02d|%08X", "%d|%x|%X|%02d|%08X"},
+                 {u"%016LX %-6d| %5s|%c", "%016LX %-6d| %5s|%c"},
+                 {u"%12d%%%", "%12d%%%"}};
+  for (const auto& f : formats) {
+    fmt_arg args[] = {fmt_arg(-5), fmt_arg(0xABCDEF12U), fmt_arg(0x1122334455667788ULL), fmt_arg(7),
+                      fmt_arg("ab"), fmt_arg(u'Q')};
+    char16_t wide[80], narrow[80];
+    format_v(wide, 80, f.wide, args, 6);
+    format_v8(narrow, 80, f.narrow, args, 6);
+    EXPECT_EQ(std::u16string(narrow), std::u16string(wide)) << f.narrow;
+  }
+}
+
 TEST(DebugPrint, CutAt127CharactersAndOnlyWithBit31) {
   sim::machine m;
   sim::scoped_machine use(m);

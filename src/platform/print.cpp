@@ -28,16 +28,24 @@ void put_padded(sink& s, const char16_t* digits, size_t len, size_t width, bool 
     for (size_t i = 0; i < pad; i++) s.put(u' ');
 }
 
-template <class Ch>
-size_t format_any(char16_t* out, size_t out_chars, const Ch* format, const fmt_arg* args, size_t nargs) {
+// One formatter for both format widths: a format is read one character at a
+// time, an 8-bit one widened byte by byte.
+struct format_text {
+  const void* text;
+  bool wide;
+  char16_t at(size_t i) const {
+    return wide ? static_cast<const char16_t*>(text)[i] : (char16_t)static_cast<const uint8_t*>(text)[i];
+  }
+};
+
+size_t format_any(char16_t* out, size_t out_chars, format_text format, const fmt_arg* args, size_t nargs) {
   if (out_chars == 0) return 0;
   sink s{out, out_chars - 1, 0};
   size_t next_arg = 0;
   auto take = [&]() -> const fmt_arg* { return next_arg < nargs ? &args[next_arg++] : nullptr; };
-  const Ch* p = format;
-  while (p && *p) {
-    char16_t c = (char16_t)(uint8_t)0;
-    c = sizeof(Ch) == 1 ? (char16_t)(uint8_t)*p : (char16_t)*p;
+  size_t p = 0;
+  while (format.text && format.at(p)) {
+    char16_t c = format.at(p);
     if (c != u'%') {
       s.put(c);
       p++;
@@ -47,8 +55,7 @@ size_t format_any(char16_t* out, size_t out_chars, const Ch* format, const fmt_a
     bool zero = false, left = false, wide = false;
     size_t width = 0;
     for (;; p++) {
-      char16_t f = (char16_t)*p;
-      if (sizeof(Ch) == 1) f = (char16_t)(uint8_t)*p;
+      char16_t f = format.at(p);
       if (f == u'0' && width == 0)
         zero = true;
       else if (f == u'-')
@@ -57,7 +64,7 @@ size_t format_any(char16_t* out, size_t out_chars, const Ch* format, const fmt_a
         ;
       else if (f >= u'1' && f <= u'9') {
         width = 0;
-        while (*p >= '0' && *p <= '9') width = width * 10 + (size_t)(*p++ - '0');
+        while (format.at(p) >= u'0' && format.at(p) <= u'9') width = width * 10 + (size_t)(format.at(p++) - u'0');
         p--;
       } else if (f == u'*') {
         const fmt_arg* a = take();
@@ -68,7 +75,7 @@ size_t format_any(char16_t* out, size_t out_chars, const Ch* format, const fmt_a
         break;
     }
     if (width > 512) width = 512;
-    char16_t t = sizeof(Ch) == 1 ? (char16_t)(uint8_t)*p : (char16_t)*p;
+    char16_t t = format.at(p);
     if (t == 0) break;
     p++;
     char16_t digits[24];
@@ -148,11 +155,11 @@ size_t format_any(char16_t* out, size_t out_chars, const Ch* format, const fmt_a
 }  // namespace
 
 size_t format_v(char16_t* out, size_t out_chars, const char16_t* format, const fmt_arg* args, size_t nargs) {
-  return format_any(out, out_chars, format, args, nargs);
+  return format_any(out, out_chars, format_text{format, true}, args, nargs);
 }
 
 size_t format_v8(char16_t* out, size_t out_chars, const char* format, const fmt_arg* args, size_t nargs) {
-  return format_any(out, out_chars, format, args, nargs);
+  return format_any(out, out_chars, format_text{format, false}, args, nargs);
 }
 
 uint64_t print_v(const char16_t* format, const fmt_arg* args, size_t nargs) {

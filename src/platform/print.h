@@ -11,25 +11,32 @@
 
 struct fmt_arg {
   enum kind_t : uint8_t { integer, str16, str8, character } kind;
-  uint64_t value;  // integers sign-extended from their own width
-  const void* ptr;
+  union {
+    uint64_t value;   // integer, character: sign-extended from its own width
+    const void* ptr;  // str16, str8
+  };
 
-  fmt_arg(bool v) : kind(integer), value(v), ptr(nullptr) {}
-  fmt_arg(char v) : kind(character), value((uint8_t)v), ptr(nullptr) {}
-  fmt_arg(char16_t v) : kind(character), value(v), ptr(nullptr) {}
-  fmt_arg(signed char v) : kind(integer), value((uint64_t)(int64_t)v), ptr(nullptr) {}
-  fmt_arg(unsigned char v) : kind(integer), value(v), ptr(nullptr) {}
-  fmt_arg(short v) : kind(integer), value((uint64_t)(int64_t)v), ptr(nullptr) {}
-  fmt_arg(unsigned short v) : kind(integer), value(v), ptr(nullptr) {}
-  fmt_arg(int v) : kind(integer), value((uint64_t)(int64_t)v), ptr(nullptr) {}
-  fmt_arg(unsigned v) : kind(integer), value(v), ptr(nullptr) {}
-  fmt_arg(long v) : kind(integer), value((uint64_t)(int64_t)v), ptr(nullptr) {}
-  fmt_arg(unsigned long v) : kind(integer), value(v), ptr(nullptr) {}
-  fmt_arg(long long v) : kind(integer), value((uint64_t)v), ptr(nullptr) {}
-  fmt_arg(unsigned long long v) : kind(integer), value(v), ptr(nullptr) {}
-  fmt_arg(const char16_t* s) : kind(str16), value(0), ptr(s) {}
-  fmt_arg(const char* s) : kind(str8), value(0), ptr(s) {}
+  fmt_arg(bool v) : kind(integer), value(v) {}
+  fmt_arg(char v) : kind(character), value((uint8_t)v) {}
+  fmt_arg(char16_t v) : kind(character), value(v) {}
+  fmt_arg(signed char v) : kind(integer), value((uint64_t)(int64_t)v) {}
+  fmt_arg(unsigned char v) : kind(integer), value(v) {}
+  fmt_arg(short v) : kind(integer), value((uint64_t)(int64_t)v) {}
+  fmt_arg(unsigned short v) : kind(integer), value(v) {}
+  fmt_arg(int v) : kind(integer), value((uint64_t)(int64_t)v) {}
+  fmt_arg(unsigned v) : kind(integer), value(v) {}
+  fmt_arg(long v) : kind(integer), value((uint64_t)(int64_t)v) {}
+  fmt_arg(unsigned long v) : kind(integer), value(v) {}
+  fmt_arg(long long v) : kind(integer), value((uint64_t)v) {}
+  fmt_arg(unsigned long long v) : kind(integer), value(v) {}
+  fmt_arg(const char16_t* s) : kind(str16), ptr(s) {}
+  fmt_arg(const char* s) : kind(str8), ptr(s) {}
 };
+
+// The variadic front ends below only pack their arguments and call one
+// formatter; they are inlined at every call so that each argument list
+// costs its stores and no function of its own.
+#define IOVET_PACK_ARGS inline __attribute__((always_inline))
 
 // Formats into out (out_chars characters including the terminator); the
 // text is cut where it would not fit. Returns the characters written.
@@ -49,7 +56,7 @@ void debug_print_v(uint64_t mask, const char* format, const fmt_arg* args, size_
 // Print(u"...", args...) writes at most 320 characters to the console.
 inline uint64_t Print(const char16_t* format) { return print_v(format, nullptr, 0); }
 template <class... A>
-uint64_t Print(const char16_t* format, const A&... a) {
+IOVET_PACK_ARGS uint64_t Print(const char16_t* format, const A&... a) {
   const fmt_arg args[] = {fmt_arg(a)...};
   return print_v(format, args, sizeof...(A));
 }
@@ -60,7 +67,7 @@ inline size_t format_to(char16_t* buffer, size_t buffer_bytes, const char16_t* f
   return format_v(buffer, buffer_bytes / 2, format, nullptr, 0);
 }
 template <class... A>
-size_t format_to(char16_t* buffer, size_t buffer_bytes, const char16_t* format, const A&... a) {
+IOVET_PACK_ARGS size_t format_to(char16_t* buffer, size_t buffer_bytes, const char16_t* format, const A&... a) {
   const fmt_arg args[] = {fmt_arg(a)...};
   return format_v(buffer, buffer_bytes / 2, format, args, sizeof...(A));
 }
@@ -70,7 +77,7 @@ size_t format_to(char16_t* buffer, size_t buffer_bytes, const char16_t* format, 
 extern uint64_t debug_mask;
 inline void debug_print(uint64_t mask, const char* format) { debug_print_v(mask, format, nullptr, 0); }
 template <class... A>
-void debug_print(uint64_t mask, const char* format, const A&... a) {
+IOVET_PACK_ARGS void debug_print(uint64_t mask, const char* format, const A&... a) {
   const fmt_arg args[] = {fmt_arg(a)...};
   debug_print_v(mask, format, args, sizeof...(A));
 }
