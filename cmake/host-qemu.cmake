@@ -20,6 +20,13 @@ foreach(group frame no-catalogue bad-path)
     RESOURCE_LOCK qemu)
 endforeach()
 
+# "Iovet.efi -?" in the shell prints the manual page Iovet.man beside the image.
+add_test(NAME qemu.manual-page
+         COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/qemu/manual_page_check.py
+         WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+set_tests_properties(qemu.manual-page PROPERTIES
+  LABELS qemu TIMEOUT 300 SKIP_RETURN_CODE 77 RESOURCE_LOCK qemu)
+
 # tools/qemu-run's own logic, without a virtual machine.
 add_test(NAME qemu_run.logic
          COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/qemu/qemu_run_test.py
