@@ -1,10 +1,12 @@
-# Entry points: make, make test, make run ARGS=..., make fuzz, make bench.
+# Entry points: make, make test, make run ARGS=..., make fuzz, make bench,
+# make efi-debug.
 HOST_BUILD := build/host
 ASAN_BUILD := build/asan
 EFI_BUILD  := build/efi
+EFI_DEBUG_BUILD := build/efi-debug
 JOBS       ?= $(shell nproc)
 
-.PHONY: all host efi asan test run fuzz bench clean
+.PHONY: all host efi efi-debug asan test run fuzz bench clean
 
 all: host efi
 
@@ -16,9 +18,16 @@ asan:
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DIOVET_SANITIZE=ON >/dev/null
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 
+# The release image users copy (optimized for size, no debug information).
 efi:
 	cmake -S . -B $(EFI_BUILD) -DIOVET_TARGET=efi -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/efi-toolchain.cmake >/dev/null
 	cmake --build $(EFI_BUILD) -j $(JOBS)
+
+# The same image unoptimized, with DWARF debug information, for a debugger.
+efi-debug:
+	cmake -S . -B $(EFI_DEBUG_BUILD) -DIOVET_TARGET=efi -DIOVET_EFI_DEBUG=ON \
+	      -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/efi-toolchain.cmake >/dev/null
+	cmake --build $(EFI_DEBUG_BUILD) -j $(JOBS)
 
 # Every test: host unit tests, the same under the sanitizers, and the QEMU
 # checks of the firmware image.

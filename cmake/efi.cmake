@@ -14,7 +14,23 @@ set(IOVET_EFI_FLAGS
   -fno-stack-protector -mno-red-zone -nostdinc++ -mno-stack-arg-probe
   -fno-threadsafe-statics -Wall -Wextra -Wno-unused-parameter
   # No stack probes: keep frames well inside the firmware's stack.
-  -Wframe-larger-than=16384)
+  -Wframe-larger-than=16384 -Werror=frame-larger-than)
+
+# The release image (the one users copy and the QEMU checks boot) is
+# optimized for size; every function and object has a section of its own so
+# that the link drops what nothing references and folds identical code, and
+# the read-only data goes into .text, as in the firmware's own images, which
+# saves a section and its padding. No debug information.
+# IOVET_EFI_DEBUG=ON builds the image for stepping in a debugger instead:
+# unoptimized, with DWARF debug information kept in the image.
+option(IOVET_EFI_DEBUG "UEFI image for a debugger: -O0, DWARF debug information in the image" OFF)
+if(IOVET_EFI_DEBUG)
+  list(APPEND IOVET_EFI_FLAGS -O0 -g -gdwarf)
+  set(IOVET_EFI_LINK_FLAGS /debug:dwarf)
+else()
+  list(APPEND IOVET_EFI_FLAGS -Oz -ffunction-sections -fdata-sections)
+  set(IOVET_EFI_LINK_FLAGS /opt:ref /opt:icf /merge:.rdata=.text)
+endif()
 
 add_library(iovet_efi_objects OBJECT ${IOVET_CORE_SOURCES} ${IOVET_EFI_SOURCES})
 target_include_directories(iovet_efi_objects PRIVATE ${CMAKE_SOURCE_DIR}/src)
@@ -23,22 +39,27 @@ target_compile_options(iovet_efi_objects PRIVATE ${IOVET_EFI_FLAGS})
 set_source_files_properties(${IOVET_EFI_SOURCES} PROPERTIES
   INCLUDE_DIRECTORIES "${IOVET_EFI_INCLUDE};${IOVET_EFI_INCLUDE}/x86_64")
 
+# The header's time stamp is fixed: two builds of the same sources give the
+# same image but for the banner's build stamp.
 set(IOVET_EFI_IMAGE ${CMAKE_BINARY_DIR}/Iovet.efi)
 add_custom_command(
   OUTPUT ${IOVET_EFI_IMAGE}
   COMMAND ${CMAKE_COMMAND} -P ${CMAKE_SOURCE_DIR}/cmake/efi-check-objects.cmake
           $<TARGET_OBJECTS:iovet_efi_objects>
   COMMAND ${IOVET_LLD_LINK} /nologo /subsystem:efi_application /entry:efi_main /nodefaultlib
-          /machine:x64 /out:${IOVET_EFI_IMAGE} $<TARGET_OBJECTS:iovet_efi_objects>
+          /machine:x64 ${IOVET_EFI_LINK_FLAGS} /timestamp:0 /out:${IOVET_EFI_IMAGE} $<TARGET_OBJECTS:iovet_efi_objects>
   DEPENDS iovet_efi_objects $<TARGET_OBJECTS:iovet_efi_objects> ${CMAKE_SOURCE_DIR}/cmake/efi-check-objects.cmake
+          ${CMAKE_CURRENT_LIST_FILE}
   COMMAND_EXPAND_LISTS
   VERBATIM
   COMMENT "Linking Iovet.efi")
 
-# The catalogue is copied on every build (it is small), so that an edit of
-# zyr-tests always reaches the image's directory.
+# The catalogue and the shell's manual page (Iovet.man, which the shell
+# shows for "Iovet.efi -?") are copied on every build (they are small), so
+# that an edit always reaches the image's directory.
 add_custom_target(iovet_efi ALL
   COMMAND ${CMAKE_COMMAND} -DSOURCE=${CMAKE_SOURCE_DIR}/zyr-tests -DDEST=${CMAKE_BINARY_DIR}/zyr-tests
           -P ${CMAKE_SOURCE_DIR}/cmake/efi-copy-catalogue.cmake
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${CMAKE_SOURCE_DIR}/Iovet.man ${CMAKE_BINARY_DIR}/Iovet.man
   DEPENDS ${IOVET_EFI_IMAGE}
   VERBATIM)
