@@ -28,7 +28,10 @@ if(IOVET_EFI_DEBUG)
   list(APPEND IOVET_EFI_FLAGS -O0 -g -gdwarf)
   set(IOVET_EFI_LINK_FLAGS /debug:dwarf)
 else()
-  list(APPEND IOVET_EFI_FLAGS -Oz -ffunction-sections -fdata-sections)
+  # Source paths (__FILE__) are kept relative to the repository, so that
+  # the image does not depend on where it was checked out.
+  list(APPEND IOVET_EFI_FLAGS -Oz -ffunction-sections -fdata-sections
+       -ffile-prefix-map=${CMAKE_SOURCE_DIR}/=)
   set(IOVET_EFI_LINK_FLAGS /opt:ref /opt:icf /merge:.rdata=.text)
 endif()
 

@@ -7,8 +7,10 @@ Usage: image_checks.py GROUP
                 size budget, without debug information, with a fixed header
                 time stamp, and with the catalogue and the manual page beside
                 it as the repository holds them
-  reproducible  builds the release image twice, in two build directories,
-                and compares the two with the banner's build stamp masked
+  reproducible  builds the release image twice, from the repository and from
+                a copy of its sources at another path, in two build
+                directories, and compares the two images with the banner's
+                build stamp masked
 
 Exit status 0 when every check passed, 1 when one failed, 77 when the image
 or the cross toolchain is missing (CTest reports the group as skipped).
@@ -73,9 +75,24 @@ def group_shipped():
     return 1 if failures else 0
 
 
-def build(directory):
-    configure = ["cmake", "-S", ROOT, "-B", directory, "-DIOVET_TARGET=efi",
-                 "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(ROOT, "cmake", "efi-toolchain.cmake")]
+# What the image is built from, for a second checkout at another path.
+IMAGE_SOURCES = ("CMakeLists.txt", "cmake", "src", "zyr-tests", "Iovet.man")
+
+
+def copy_sources(destination):
+    os.mkdir(destination)
+    for name in IMAGE_SOURCES:
+        source = os.path.join(ROOT, name)
+        if os.path.isdir(source):
+            shutil.copytree(source, os.path.join(destination, name))
+        else:
+            shutil.copy(source, os.path.join(destination, name))
+    return destination
+
+
+def build(source, directory):
+    configure = ["cmake", "-S", source, "-B", directory, "-DIOVET_TARGET=efi",
+                 "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(source, "cmake", "efi-toolchain.cmake")]
     for command in (configure, ["cmake", "--build", directory, "-j", "2"]):
         proc = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         if proc.returncode != 0:
@@ -102,10 +119,12 @@ def group_reproducible():
         print("skipped: clang++ or lld-link not installed")
         return 77
     with tempfile.TemporaryDirectory(prefix="iovet-repro-") as work:
+        # The first build from the repository, the second from a copy of its
+        # sources at another path, each in a build directory of its own.
         images = []
-        for n in range(2):
+        for n, source in enumerate((ROOT, copy_sources(os.path.join(work, "checkout")))):
             began = time.monotonic()
-            data = build(os.path.join(work, "build-%d" % n))
+            data = build(source, os.path.join(work, "build-%d" % n))
             check(data is not None, "release build %d" % (n + 1))
             if data is None:
                 return 1
@@ -124,8 +143,9 @@ def group_reproducible():
         where = sorted(set(pe.section_at(i) for i in differ))
         check(not differ, "the images are equal but for the build stamp",
               "%d bytes differ, first at 0x%X, in %s" % (len(differ), differ[0], ", ".join(where)) if differ else "")
-        stamps = [a[s:e].rstrip(b"\0").decode() for s, e in spans[0]]
-        print("      stamp masked: %s" % " ".join(stamps))
+        for n, image in enumerate(images):
+            stamps = [image[s:e].rstrip(b"\0").decode() for s, e in spans[0]]
+            print("      build %d stamp (masked): %s" % (n + 1, " ".join(stamps)))
     return 1 if failures else 0
 
 
