@@ -1,5 +1,6 @@
 # The UEFI image: build/efi/Iovet.efi from the core and the firmware
-# platform layer, with the test catalogue copied beside it.
+# platform layer, with the test catalogue and the manual page copied beside
+# it.
 if(NOT IOVET_LLD_LINK)
   find_program(IOVET_LLD_LINK NAMES lld-link lld-link-14 REQUIRED)
 endif()
@@ -19,7 +20,7 @@ set(IOVET_EFI_FLAGS
 # The release image (the one users copy and the QEMU checks boot) is
 # optimized for size; every function and object has a section of its own so
 # that the link drops what nothing references and folds identical code, and
-# the read-only data goes into .text, as in the firmware's own images, which
+# the read-only data goes into .text (as EDK2 does for its GCC builds), which
 # saves a section and its padding. No debug information.
 # IOVET_EFI_DEBUG=ON builds the image for stepping in a debugger instead:
 # unoptimized, with DWARF debug information kept in the image.
