@@ -19,6 +19,7 @@ qr = importlib.util.module_from_spec(module_spec)
 loader.exec_module(qr)
 
 sys.path.insert(0, HERE)
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 import qemu_checks  # noqa: E402
 
 
