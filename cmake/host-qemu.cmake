@@ -7,13 +7,21 @@ if(NOT Python3_Interpreter_FOUND)
   return()
 endif()
 
-foreach(group frame no-catalogue bad-path)
+# frame, no-catalogue, bad-path: one boot each; lab (the run of make run
+# against tests/qemu/lab-rav.expected, and -p), p2sb and rmrr: one boot
+# each; families: one boot per family other than rav (six).
+foreach(group frame no-catalogue bad-path lab families p2sb rmrr)
+  if(group STREQUAL "families")
+    set(timeout 900)
+  else()
+    set(timeout 300)
+  endif()
   add_test(NAME qemu.${group}
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/qemu/qemu_checks.py ${group}
            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
   set_tests_properties(qemu.${group} PROPERTIES
     LABELS qemu
-    TIMEOUT 300
+    TIMEOUT ${timeout}
     SKIP_RETURN_CODE 77
     # One virtual machine at a time: TCG needs a whole core to stay within
     # its time bound.

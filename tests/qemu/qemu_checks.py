@@ -3,24 +3,36 @@
 
 Usage: qemu_checks.py GROUP [--image FILE]
 
-Each group is one boot of the virtual machine (about 15-30 s under TCG):
+Each group is one boot of the virtual machine (about 15-30 s under TCG),
+except families (six boots):
   frame         usage forms, banner, arguments, default/-v/-d/--dbg runs on
-                QEMU's own tables, and the firmware version section from an
-                added SMBIOS group
+                QEMU's own tables (bare machine, MCHBAR disabled), and the
+                firmware version section from an added SMBIOS group
   no-catalogue  the run without zyr-tests beside the application
   bad-path      a DMAR of our own whose device scope has a three-entry path,
                 on a processor that no setup routine supports
+  lab           the default lab run (rav) against lab-rav.expected, and -p:
+                the shell's page-break prompt, answered on the serial line
+  families      every other family's routine in the lab reaches the
+                assertions and the report; a hiding family leaves the P2SB
+                hidden
+  p2sb          rav leaves the P2SB hide register as it found it, reserved
+                bits included
+  rmrr          assertion 40 against OVMF's memory map: an injected DMAR with
+                an RMRR in a reserved region and one in conventional memory
 
 Exit status 0 when every check passed, 1 when one failed, 77 when QEMU, the
 firmware or the image is missing (CTest reports the group as skipped).
 """
 
 import os
+import re
 import shutil
 import struct
 import subprocess
 import sys
 import tempfile
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -70,9 +82,10 @@ def qemu_run(image, options, batch=None, args=()):
 
 
 def split_batch(out):
-    """Splits the output of a batch into {arguments: output}, in order."""
+    """Splits the output of a batch into [(arguments, output)], in order; a
+    shell command's arguments are "! COMMAND"."""
     runs = []
-    for chunk in out.split("==> Iovet.efi ")[1:]:
+    for chunk in re.split(r"^==> (?:Iovet\.efi )?", out, flags=re.M)[1:]:
         args, _, text = chunk.partition("\n")
         runs.append((args.strip(), text))
     return runs
@@ -139,7 +152,8 @@ def group_frame(image, work):
     runs = ["-h", "/H", "-t -h", "", "-x --dbg", "-d", "-v", "-p -h"]
     with open(batch, "w") as f:
         f.write("\n".join(runs) + "\n")
-    rc, out, err = qemu_run(image, ["--qemu", "-smbios", "--qemu", "file=" + os.path.join(work, "type14.bin"),
+    rc, out, err = qemu_run(image, ["--bare",
+                                    "--qemu", "-smbios", "--qemu", "file=" + os.path.join(work, "type14.bin"),
                                     "--qemu", "-smbios", "--qemu", "file=" + os.path.join(work, "type221.bin")],
                             batch=batch)
     check(rc == 0, "qemu-run boots, runs every command and shuts the machine down", err)
@@ -242,7 +256,223 @@ def group_bad_path(image, work):
     check(STATUS_LINE not in run and "MCHBAR" not in run, "no setup routine and no report for it", run)
 
 
-GROUPS = {"frame": group_frame, "no-catalogue": group_no_catalogue, "bad-path": group_bad_path}
+# ---------------------------------------------------------------------------
+# The lab.
+
+EXPECTED = os.path.join(HERE, "lab-rav.expected")
+RESULT_WORDS = {"PASS": "PASS", "FAIL": "FAIL", "WARNING": "WARNING",
+                "Not Applicable for this platform": "N/A", "Missing Data needed for test.": "MISSING"}
+PAGE_PROMPT = "Press ENTER to continue or 'Q' break:"
+
+
+def read_expected(path):
+    """{number: (result, cause)} of an expectation file; raises ValueError
+    on a malformed line or a result other than PASS without its cause."""
+    expected = {}
+    with open(path) as f:
+        for n, line in enumerate(f, 1):
+            if not line.strip() or line.startswith("#"):
+                continue
+            fields = line.split(None, 2)
+            if len(fields) < 2 or not fields[0].isdigit() or fields[1] not in RESULT_WORDS.values():
+                raise ValueError("%s:%d: expected NUMBER RESULT [CAUSE]" % (path, n))
+            cause = fields[2].strip() if len(fields) > 2 else ""
+            if fields[1] != "PASS" and not cause:
+                raise ValueError("%s:%d: a %s needs its cause" % (path, n, fields[1]))
+            if int(fields[0]) in expected:
+                raise ValueError("%s:%d: assertion %s listed twice" % (path, n, fields[0]))
+            expected[int(fields[0])] = (fields[1], cause)
+    return expected
+
+
+def without_prompts(output):
+    """The console text without the shell's page-break prompts (the line end
+    after a prompt is the shell's own, also when it cut a line short)."""
+    return output.replace(PAGE_PROMPT + "\n", "")
+
+
+def report_results(output):
+    """{number: (result word, message)} of the records a -v report lists."""
+    output = without_prompts(output)
+    results = {}
+    for m in re.finditer(r"^(\d\d)\) .*\nResult : (.*)\n(?:       : (.*)\n)?", output, re.M):
+        results[int(m.group(1))] = (RESULT_WORDS.get(m.group(2), m.group(2)), m.group(3) or "")
+    return results
+
+
+def differences(expected, results):
+    """One line per assertion whose result differs from its expectation."""
+    lines = []
+    for number in sorted(set(expected) | set(results)):
+        if number not in results:
+            lines.append("assertion %02d: expected %s, not in the report" % (number, expected[number][0]))
+        elif number not in expected:
+            lines.append("assertion %02d: %s, not in %s" % (number, results[number][0], os.path.basename(EXPECTED)))
+        elif results[number][0] != expected[number][0]:
+            lines.append("assertion %02d: expected %s (%s), got %s: %s" %
+                         (number, expected[number][0], expected[number][1] or "-", results[number][0],
+                          results[number][1].strip()))
+    return lines
+
+
+def p2sb_read_backs(err):
+    return [(int(m.group(1), 16), int(m.group(2), 16))
+            for m in re.finditer(r"^P2SB 0xE1: 0x([0-9A-F]+) before, 0x([0-9A-F]+) after$", err, re.M)]
+
+
+def timed(what, function, *args):
+    started = time.monotonic()
+    result = function(*args)
+    print("time  %s: %.1f s" % (what, time.monotonic() - started))
+    return result
+
+
+def group_lab(image, work):
+    """The machine of make run: every result pinned; then -p, whose page
+    break the shell keeps for the rest of the boot, so it runs last."""
+    try:
+        expected = read_expected(EXPECTED)
+    except (OSError, ValueError) as e:
+        check(False, "expectation file readable: %s" % e)
+        return
+    batch = os.path.join(work, "batch")
+    with open(batch, "w") as f:
+        f.write("-v\n-p -v\n")
+    rc, out, err = timed("lab boot (-v, -p -v)", qemu_run, image, ["--answer-pages"], batch)
+    check(rc == 0, "the lab boots and runs both commands", err)
+    staging = [line for line in err.splitlines() if line.startswith("qemu-run: lab ")]
+    check(len(staging) == 1 and staging[0].startswith("qemu-run: lab rav on Skylake-Client: MCHBAR 0xFED10001"),
+          "one stderr line names the lab's staging", err)
+    check(statuses(err) == ["0x0", "0x0"], "both runs end with status 0", err)
+    by_args = dict(split_batch(out))
+    verbose = by_args.get("-v", "")
+    results = report_results(verbose)
+    wrong = differences(expected, results)
+    for line in wrong:
+        print("      " + line)
+    check(not wrong, "every result of the lab run as lab-rav.expected pins it", None if wrong else verbose)
+    evaluated = [n for n, (r, _) in results.items() if r != "N/A"]
+    check(len(results) == 55 and len(evaluated) >= 50,
+          "at least 50 of the 55 records evaluated (%d)" % len(evaluated), verbose)
+    check("ERROR -- MCHBAR" not in verbose, "the setup routine finds MCHBAR enabled", verbose)
+
+    paged = by_args.get("-p -v", "")
+    check(PAGE_PROMPT not in verbose, "no page-break prompt before -p", verbose)
+    prompts = paged.count(PAGE_PROMPT)
+    answered = re.search(r"^Page-break prompts answered: (\d+)$", err, re.M)
+    check(prompts >= 3 and answered is not None and int(answered.group(1)) == prompts,
+          "-p: the shell prompts after each screenful and every prompt is answered (%d)" % prompts, paged)
+    check(without_prompts(paged) == verbose, "-p: the output is the same but for the pauses", paged)
+
+
+# family: (the routine's MCHBAR debug line, its default engine's debug text)
+FAMILY_LINES = {
+    "qen": ("DEBUG : testsetup_qen() :  MCHBAR = 0xFED10001", "mch_bar + 0x5410 = 0xFED90001"),
+    "mof": ("DEBUG : testsetup_mof() :  MCHBAR = 0xFED10001", "mch_bar + 0x5410 = 0xFED90001"),
+    "jix": ("DEBUG : testsetup_jix():  MCHBAR = 0xFED10001", "mch_bar + 0x5410 = 0xFED90001"),
+    "yod": ("DEBUG : testsetup_yod():  MCHBAR = 0xFED10001", "mch_bar + 0x5410 = 0xFED90001"),
+    "gux": ("DEBUG : testsetup_gux():  MCHBAR = 0xFED10001", "mch_bar + 0x6C80 = 0xFED90001"),
+    "wez": ("DEBUG : testsetup_wez():  MCHBAR = 0xFED10001", "mch_bar + 0x5410 = 0xFED90001"),
+}
+
+
+def group_families(image, work):
+    """Each family's CPU in its own boot: the routine finds the staged
+    chipset, the assertions run on the staged request IDs and the report
+    follows. The families that hide the P2SB leave it hidden."""
+    for family, (mchbar_line, engine_line) in FAMILY_LINES.items():
+        rc, out, err = timed("family %s boot" % family, qemu_run, image, ["--family", family], None, ["-v", "--dbg"])
+        check(rc == 0 and statuses(err) == ["0x0"], "%s: the lab boots and the run ends with status 0" % family, err)
+        check(mchbar_line in out, "%s: CPUID selects testsetup_%s, which finds MCHBAR enabled" % (family, family), out)
+        check(engine_line in out, "%s: the default engine's base read behind MCHBAR" % family, out)
+        results = report_results(out)
+        summary = out[out.rfind(STATUS_LINE):]
+        check(len(results) == 55 and "Total | 55" in summary, "%s: the report lists all 55 records" % family, summary)
+        check(results.get(18, ("",))[0] == "PASS" and results.get(57, ("",))[0] == "PASS",
+              "%s: IBDF matches QEMU's I/O APIC scope (18) and the default engine is QEMU's (57)" % family, summary)
+        check(not [n for n, (r, _) in results.items() if r == "MISSING"],
+              "%s: nothing is missing: the PCH registers were reached" % family, summary)
+        counts = {}
+        for r, _ in results.values():
+            counts[r] = counts.get(r, 0) + 1
+        print("      %s: %s" % (family, ", ".join("%s %d" % (k, counts.get(k, 0))
+                                                for k in ("PASS", "FAIL", "WARNING", "N/A", "MISSING"))))
+        backs = p2sb_read_backs(err)
+        if family in ("mof", "jix", "yod", "wez"):
+            check(backs == [(0, 1)], "%s: the P2SB found visible (0xE1 = 0x00) is left hidden (0x01)" % family, err)
+        elif family == "qen":
+            check(backs == [(0, 0)], "qen: the P2SB hide register is not written", err)
+
+
+def group_p2sb(image, work):
+    """rav restores the hide register as it found it. The staged value has
+    reserved bits set, so that a write of a constant shows."""
+    rc, out, err = timed("p2sb boot", qemu_run, image, ["--p2sb-e1", "0xA0"], None, ["-t"])
+    check(rc == 0 and statuses(err) == ["0x0"], "rav run with 0xE1 staged as 0xA0", err)
+    check(STATUS_LINE in out, "the run reaches the report", out)
+    backs = p2sb_read_backs(err)
+    check(backs == [(0xA0, 0xA0)],
+          "rav leaves B0:D31:F1 0xE1 as it found it (0xA0): no bit but the hide bit may change, "
+          "and the P2SB it found visible stays visible (read back: %s)" %
+          (", ".join("0x%02X" % after for _, after in backs) or "nothing"), err)
+
+
+def dmar_with_rmrrs(rmrrs):
+    """QEMU's engine as an INCLUDE_PCI_ALL DRHD, then one RMRR per (base,
+    limit), each naming the SATA controller B0:D31:F2 (neither display nor
+    USB, so only reserved memory will do)."""
+    drhd = struct.pack("<HHBBHQ", 0, 16, 1, 0, 0, 0xFED90000)
+    body = struct.pack("<BB", 38, 1) + bytes(10) + drhd
+    for base, limit in rmrrs:
+        scope = struct.pack("<BBHBB", 1, 8, 0, 0, 0) + bytes([31, 2])
+        body += struct.pack("<HHHHQQ", 1, 24 + len(scope), 0, 0, base, limit) + scope
+    return acpi_checksum(acpi_header(b"DMAR", 36 + len(body)) + body)
+
+
+def memory_type_at(memmap, address):
+    """The type the shell's memmap gives the region holding address."""
+    for m in re.finditer(r"^(\S+)\s+([0-9A-F]{16})-([0-9A-F]{16}) ", memmap, re.M):
+        if int(m.group(2), 16) <= address <= int(m.group(3), 16):
+            return m.group(1)
+    return None
+
+
+RESERVED_RMRR = (0xB0000000, 0xB0000FFF)   # in OVMF's reserved PCI Express configuration window
+CONVENTIONAL_RMRR = (0x200000, 0x200FFF)  # in conventional memory below OVMF's firmware volumes
+
+
+def group_rmrr(image, work):
+    """Assertion 40 against the memory map OVMF hands the application. The
+    shell's memmap, in the same boot, shows where each RMRR lies."""
+    table = os.path.join(work, "dmar.bin")
+    with open(table, "wb") as f:
+        f.write(dmar_with_rmrrs([RESERVED_RMRR, CONVENTIONAL_RMRR]))
+    batch = os.path.join(work, "batch")
+    with open(batch, "w") as f:
+        f.write("!memmap\n-v --dbg\n")
+    rc, out, err = timed("rmrr boot", qemu_run, image,
+                         ["--no-iommu", "--qemu", "-acpitable", "--qemu", "file=" + table], batch)
+    check(rc == 0, "qemu-run with the injected DMAR", err)
+    by_args = dict(split_batch(out))
+    memmap = by_args.get("! memmap", "")
+    check(memory_type_at(memmap, RESERVED_RMRR[0]) == "Reserved" and
+          memory_type_at(memmap, RESERVED_RMRR[1]) == "Reserved",
+          "OVMF's map marks 0x%X-0x%X reserved" % RESERVED_RMRR, memmap)
+    check(memory_type_at(memmap, CONVENTIONAL_RMRR[0]) == "Available",
+          "OVMF's map marks 0x%X-0x%X conventional" % CONVENTIONAL_RMRR, memmap)
+    run = by_args.get("-v --dbg", "")
+    check(run.count("DEBUG -- #40 : RMRR found in Reserved Memory Map area.\n") == 1,
+          "40: the RMRR in the reserved region is found there", run)
+    results = report_results(run)
+    check(results.get(40) == ("FAIL", "RMRR Base Address(0x200000) Limit Adress(0x200FFF) is not marked as "
+                                      "reserved in system memory map."),
+          "40: the RMRR in conventional memory fails, and it is the one named", run)
+    check(results.get(38, ("",))[0] == "PASS" and results.get(39, ("",))[0] == "PASS",
+          "38, 39: both RMRRs have one endpoint scope", run)
+
+
+GROUPS = {"frame": group_frame, "no-catalogue": group_no_catalogue, "bad-path": group_bad_path,
+          "lab": group_lab, "families": group_families, "p2sb": group_p2sb, "rmrr": group_rmrr}
 
 
 def main():
