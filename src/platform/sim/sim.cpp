@@ -575,6 +575,7 @@ efi_status_t shell_get_file_position(shell_file_t file, uint64_t* position) {
 
 efi_status_t shell_set_file_position(shell_file_t file, uint64_t position) {
   tick();
+  if ((int64_t)active->file_seeks++ == active->fail_file_seek_at) return EFI_DEVICE_ERROR;
   auto* f = static_cast<sim::open_file*>(file);
   f->position = position == ~0ULL ? f->data->size() : position;
   return EFI_SUCCESS;
@@ -582,12 +583,17 @@ efi_status_t shell_set_file_position(shell_file_t file, uint64_t position) {
 
 efi_status_t shell_get_file_size(shell_file_t file, uint64_t* size) {
   tick();
+  if ((int64_t)active->file_infos++ == active->fail_file_info_at) return EFI_DEVICE_ERROR;
   *size = static_cast<sim::open_file*>(file)->data->size();
   return EFI_SUCCESS;
 }
 
 efi_status_t shell_read_file(shell_file_t file, uint64_t* size, void* buffer) {
   tick();
+  if ((int64_t)active->file_reads++ == active->fail_file_read_at) {
+    *size = 0;
+    return EFI_DEVICE_ERROR;
+  }
   auto* f = static_cast<sim::open_file*>(file);
   uint64_t avail = f->position < f->data->size() ? f->data->size() - f->position : 0;
   uint64_t n = *size < avail ? *size : avail;

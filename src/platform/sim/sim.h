@@ -81,6 +81,15 @@ struct machine {
   efi_status_t memory_map_first_status = 0;   // non-zero: first call answers this
   efi_status_t memory_map_second_status = 0;  // non-zero: second call answers this
   std::map<std::u16string, std::vector<uint8_t>> files;
+  // Shell file faults: the n-th call (0-based, counted over the run) of a
+  // read, a position change or a file-information request answers
+  // EFI_DEVICE_ERROR; -1 never.
+  int64_t fail_file_read_at = -1;
+  int64_t fail_file_seek_at = -1;
+  int64_t fail_file_info_at = -1;
+  uint64_t file_reads = 0;
+  uint64_t file_seeks = 0;
+  uint64_t file_infos = 0;
   bool shell_parameters = true;  // Shell Parameters protocol on the image
   bool shell_interface = false;  // older Shell Interface protocol
   bool text_output_protocol = true;
