@@ -4,6 +4,7 @@
 #include "platform/text.h"
 
 list_entry test_case_list = LIST_HEAD_INIT(test_case_list);
+bool test_record_missing = false;
 
 const char16_t* const test_result_names[5] = {u"PASS", u"FAIL", u"Not Applicable for this platform",
                                               u"Missing Data needed for test.", u"WARNING"};
@@ -140,6 +141,7 @@ uint64_t read_failure(shell_file_t file, test_case_node_t* node, char16_t* line)
 
 uint64_t load_test_cases() {
   debug_print(debug_mask, "DEBUG -- support Line# %d\n", 262);
+  test_record_missing = false;
   shell_file_t file = nullptr;
   if (shell_open_file(CATALOGUE_FILE_NAME, &file) != EFI_SUCCESS || !file) {
     Print(u"Failed to open Zyr Test file (%s).\nPlease ensure it is located in same directory as application.\n",
