@@ -362,20 +362,27 @@ run_result call(machine& m, const std::function<void()>& f) {
 using sim::active;
 using sim::tick;
 
-uint8_t PciRead8(uint64_t a) {
+namespace sim {
+namespace {
+// The port mechanism (0xCF8/0xCFC) addresses registers 0x00-0xFF of buses
+// 0-255 only: an access that reaches beyond reads all ones and a write
+// there goes nowhere, as on the firmware side.
+bool port_reachable(uint64_t a, unsigned width) { return (a & 0xFFF) + width <= 0x100 && (a >> 28) == 0; }
+
+uint64_t port_read(uint64_t a, unsigned width) {
   tick();
-  return (uint8_t)active->config_read(sim::key_of(a >> 20, a >> 15, a >> 12), (uint32_t)(a & 0xFFF), 1);
+  if (!port_reachable(a, width)) return (1ULL << (8 * width)) - 1;
+  return active->config_read(key_of(a >> 20, a >> 15, a >> 12), (uint32_t)(a & 0xFFF), width);
 }
-uint16_t PciRead16(uint64_t a) {
-  tick();
-  return (uint16_t)active->config_read(sim::key_of(a >> 20, a >> 15, a >> 12), (uint32_t)(a & 0xFFF), 2);
-}
-uint32_t PciRead32(uint64_t a) {
-  tick();
-  return (uint32_t)active->config_read(sim::key_of(a >> 20, a >> 15, a >> 12), (uint32_t)(a & 0xFFF), 4);
-}
+}  // namespace
+}  // namespace sim
+
+uint8_t PciRead8(uint64_t a) { return (uint8_t)sim::port_read(a, 1); }
+uint16_t PciRead16(uint64_t a) { return (uint16_t)sim::port_read(a, 2); }
+uint32_t PciRead32(uint64_t a) { return (uint32_t)sim::port_read(a, 4); }
 void PciWrite8(uint64_t a, uint8_t value) {
   tick();
+  if (!sim::port_reachable(a, 1)) return;
   active->pci_writes.push_back({a, value});
   uint16_t key = sim::key_of(a >> 20, a >> 15, a >> 12);
   auto it = active->functions.find(key);
