@@ -134,3 +134,45 @@ TEST(Catalogue, LineReaderTwoCallProtocol) {
   EXPECT_EQ(size, 4u);
   shell_close_file(f);
 }
+
+// A shell read, position change or file-information request that fails at
+// any point of the load ends it with the read error, status 1, the file
+// closed and every buffer freed; never a hang.
+TEST(Catalogue, FailingShellCallsEndTheLoadWithReadError) {
+  const std::string texts[] = {"1@one\r\n2@two\n\n3@three", ucs2(u"1@one\n2@two\n")};
+  for (const std::string& text : texts) {
+    for (int kind = 0; kind < 3; kind++) {
+      for (int64_t n = 0;; n++) {
+        SCOPED_TRACE(testing::Message() << "kind " << kind << ", failing call " << n);
+        sim::machine m;
+        m.add_file(u"zyr-tests", text);
+        m.operation_limit = 100000;
+        (kind == 0 ? m.fail_file_read_at : kind == 1 ? m.fail_file_seek_at : m.fail_file_info_at) = n;
+        uint64_t status = 99;
+        sim::run_result r = sim::call(m, [&] {
+          status = load_test_cases();
+          acpi_tables_t none{};
+          free_test_data(&none);
+        });
+        ASSERT_FALSE(r.watchdog) << "the load did not end";
+        EXPECT_TRUE(m.live_allocations.empty());
+        EXPECT_EQ(m.open_files, 0u);
+        uint64_t calls = kind == 0 ? m.file_reads : kind == 1 ? m.file_seeks : m.file_infos;
+        if (status == 0) {
+          EXPECT_LE(calls, (uint64_t)n) << "a failed call went unnoticed";
+          break;
+        }
+        EXPECT_EQ(status, 1u);
+        EXPECT_EQ(r.text, "ERROR -- Failed to read Zyr Test file (zyr-tests).\n");
+      }
+    }
+  }
+  // A whole run: collection fails after the error line, and nothing is left.
+  sim::machine m;
+  m.install_acpi({sim::dmar_builder().drhd(1, 0, 0xA000).build()});
+  m.add_file(u"zyr-tests", "1@one\n2@two\n");
+  m.fail_file_read_at = 2;
+  auto r = run_iovet(m);
+  EXPECT_TRUE(contains(r.text, "ERROR -- Failed to read Zyr Test file (zyr-tests).\n"
+                               "Application Exists. Error occurred collecting needed Zyr test data.\n"));
+}

@@ -180,3 +180,26 @@ TEST(SimulatedMachine, WatchdogStopsARunAndLaterCallsOnTheMachineAreSafe) {
   for (void* p : left) FreePool(p);
   EXPECT_TRUE(m.live_allocations.empty());
 }
+
+// The port path reaches registers 0x00-0xFF only, as ports 0xCF8/0xCFC do;
+// extended registers answer through the memory-mapped window alone.
+TEST(SimulatedMachine, PortAccessesReachTheFirstTwoHundredFiftySixRegistersOnly) {
+  sim::machine m;
+  m.ecam_base = 0xE0000000;
+  sim::pci_function& f = m.pci(0, 3, 0, 0x8086, 0x1234);
+  f.set32(0xFC, 0x11223344);
+  f.set32(0x100, 0x55667788);
+  sim::scoped_machine use(m);
+  EXPECT_EQ(PciRead32(PCI_LIB_ADDRESS(0, 3, 0, 0xFC)), 0x11223344u);
+  EXPECT_EQ(PciRead8(PCI_LIB_ADDRESS(0, 3, 0, 0xFF)), 0x11u);
+  EXPECT_EQ(PciRead32(PCI_LIB_ADDRESS(0, 3, 0, 0x100)), 0xFFFFFFFFu);
+  EXPECT_EQ(PciRead16(PCI_LIB_ADDRESS(0, 3, 0, 0x100)), 0xFFFFu);
+  EXPECT_EQ(PciRead8(PCI_LIB_ADDRESS(0, 3, 0, 0xFFF)), 0xFFu);
+  EXPECT_EQ(PciRead16(PCI_LIB_ADDRESS(0, 3, 0, 0xFF)), 0xFFFFu) << "an access that crosses 0x100";
+  EXPECT_EQ(MmioRead32(0xE0000000 + (3 << 15) + 0x100), 0x55667788u);
+  PciWrite8(PCI_LIB_ADDRESS(0, 3, 0, 0x100), 0xAB);
+  EXPECT_EQ(f.get8(0x100), 0x88u) << "a port write beyond 0xFF goes nowhere";
+  EXPECT_TRUE(m.pci_writes.empty());
+  PciWrite8(PCI_LIB_ADDRESS(0, 3, 0, 0x40), 0xAB);
+  EXPECT_EQ(f.get8(0x40), 0xABu);
+}

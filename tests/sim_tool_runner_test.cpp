@@ -158,3 +158,41 @@ TEST(SimCorpus, ReferencePlatformWithEveryCorpusTableSetDumps) {
   }
   EXPECT_GT(dumped, dirs.size() * 9 / 10);
 }
+
+// --stats counts every platform operation of the run by kind, and the
+// configuration reads of a dump run (the inventory scan's only) are what the
+// scan must cost on the platform.
+TEST(SimRunner, StatsCountOperationsByKindAndTheScanCostsWhatItMust) {
+  for (const char* family : {"rav", "jix"}) {
+    SCOPED_TRACE(family);
+    unsigned long long v[11] = {};
+    auto parse = [&](const std::string& out) {
+      size_t at = out.find("iovet-sim: run ");
+      return at != std::string::npos &&
+             sscanf(out.c_str() + at,
+                    "iovet-sim: run %*f ms, %llu platform operations (%llu configuration reads, %llu configuration "
+                    "writes, %llu MMIO reads, %llu physical-memory copies, %llu CPUID, %llu MSR, %llu firmware services)",
+                    &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7]) == 8;
+    };
+    auto full = sh(sim_bin() + " --reference " + family + " --stats");
+    ASSERT_TRUE(parse(full.out)) << full.out;
+    EXPECT_GT(v[1], 8192u) << "the scan alone reads register 0x0C of 256 buses";
+    EXPECT_GT(v[3], 0u);
+    EXPECT_GT(v[5], 0u);
+    EXPECT_GT(v[6], 0u);
+    EXPECT_GT(v[7], 0u);
+    EXPECT_EQ(v[0], v[1] + v[2] + v[3] + v[4] + v[5] + v[6] + v[7]);
+
+    auto dump = sh(sim_bin() + " --reference " + family + " --stats -- -d");
+    ASSERT_TRUE(parse(dump.out)) << dump.out;
+    unsigned long long allocations = 0, cost = 0;
+    size_t at = dump.out.find("iovet-sim: PCI scan: ");
+    ASSERT_NE(at, std::string::npos) << dump.out;
+    ASSERT_EQ(sscanf(dump.out.c_str() + at, "iovet-sim: PCI scan: %llu MCFG allocation structures, %llu configuration reads",
+                     &allocations, &cost),
+              2);
+    EXPECT_EQ(allocations, 1u);
+    EXPECT_EQ(v[1], cost);
+    EXPECT_EQ(v[2], 0u) << "a dump run writes nothing";
+  }
+}

@@ -4,6 +4,7 @@
 #include "platform/text.h"
 
 list_entry test_case_list = LIST_HEAD_INIT(test_case_list);
+bool test_record_missing = false;
 
 const char16_t* const test_result_names[5] = {u"PASS", u"FAIL", u"Not Applicable for this platform",
                                               u"Missing Data needed for test.", u"WARNING"};
@@ -15,7 +16,8 @@ namespace {
 constexpr uint16_t BYTE_ORDER_MARK = 0xFEFF;
 
 // Sequential reader over the shell file through a small buffer, so a line
-// costs a few shell reads rather than one per character.
+// costs a few shell reads rather than one per character. A failed read is
+// remembered and ends the reading like the end of the file does.
 struct file_reader {
   file_reader(shell_file_t f, uint8_t e) : file(f), encoding(e) {}
   shell_file_t file;
@@ -24,12 +26,16 @@ struct file_reader {
   uint64_t chunk_size = 0;
   uint64_t chunk_pos = 0;
   uint64_t consumed = 0;  // bytes taken from the start position
+  bool failed = false;
 
   bool next_byte(uint8_t* b) {
     if (chunk_pos == chunk_size) {
       chunk_size = sizeof(chunk);
       chunk_pos = 0;
-      if (shell_read_file(file, &chunk_size, chunk) != EFI_SUCCESS) chunk_size = 0;
+      if (shell_read_file(file, &chunk_size, chunk) != EFI_SUCCESS) {
+        chunk_size = 0;
+        failed = true;
+      }
       if (chunk_size == 0) return false;
     }
     *b = chunk[chunk_pos++];
@@ -69,23 +75,26 @@ bool parse_line(const char16_t* line, test_case_t* tc) {
 
 }  // namespace
 
+// Every failing shell call (position, information, read) answers
+// EFI_DEVICE_ERROR: the line is then unknown, and nothing is stored.
 efi_status_t read_catalogue_line(shell_file_t file, char16_t* buffer, uint64_t* size, uint8_t* encoding) {
   if (!file || !size || !encoding) return EFI_INVALID_PARAMETER;
   uint64_t start = 0;
   if (shell_get_file_position(file, &start) != EFI_SUCCESS) return EFI_DEVICE_ERROR;
   if (start == 0) {
     uint64_t file_size = 0;
-    shell_get_file_size(file, &file_size);
+    if (shell_get_file_size(file, &file_size) != EFI_SUCCESS) return EFI_DEVICE_ERROR;
     *encoding = CATALOGUE_ENCODING_ASCII;
     if (file_size >= 2) {
       uint8_t mark[2] = {0, 0};
       uint64_t n = 2;
-      if (shell_read_file(file, &n, mark) == EFI_SUCCESS && n == 2 && (mark[0] | mark[1] << 8) == BYTE_ORDER_MARK) {
+      if (shell_read_file(file, &n, mark) != EFI_SUCCESS) return EFI_DEVICE_ERROR;
+      if (n == 2 && (mark[0] | mark[1] << 8) == BYTE_ORDER_MARK) {
         *encoding = CATALOGUE_ENCODING_UCS2;
         start = 2;  // the mark is not part of the first line
       }
     }
-    shell_set_file_position(file, start);
+    if (shell_set_file_position(file, start) != EFI_SUCCESS) return EFI_DEVICE_ERROR;
   }
 
   // First pass: count the characters of the line (carriage returns and the
@@ -95,27 +104,44 @@ efi_status_t read_catalogue_line(shell_file_t file, char16_t* buffer, uint64_t* 
   char16_t c;
   while (reader.next_char(&c) && c != u'\n')
     if (c != u'\r') chars++;
+  if (reader.failed) return EFI_DEVICE_ERROR;
   uint64_t line_bytes = reader.consumed;
   uint64_t needed = (chars + 1) * sizeof(char16_t);
   if (!buffer || *size < needed) {
     *size = needed;
-    shell_set_file_position(file, start);
+    if (shell_set_file_position(file, start) != EFI_SUCCESS) return EFI_DEVICE_ERROR;
     return EFI_BUFFER_TOO_SMALL;
   }
 
   // Second pass: store the characters.
-  shell_set_file_position(file, start);
+  if (shell_set_file_position(file, start) != EFI_SUCCESS) return EFI_DEVICE_ERROR;
   file_reader fill{file, *encoding};
   uint64_t n = 0;
   while (n < chars && fill.next_char(&c) && c != u'\n')
     if (c != u'\r') buffer[n++] = c;
   buffer[n] = 0;
-  shell_set_file_position(file, start + line_bytes);
+  if (fill.failed || n < chars) return EFI_DEVICE_ERROR;
+  if (shell_set_file_position(file, start + line_bytes) != EFI_SUCCESS) return EFI_DEVICE_ERROR;
   return EFI_SUCCESS;
 }
 
+namespace {
+
+// A load that cannot go on: the node and line in hand are freed, the file
+// closed; the records loaded so far stay for the teardown.
+uint64_t read_failure(shell_file_t file, test_case_node_t* node, char16_t* line) {
+  if (line) FreePool(line);
+  if (node) FreePool(node);
+  shell_close_file(file);
+  Print(u"ERROR -- Failed to read Zyr Test file (%s).\n", CATALOGUE_FILE_NAME);
+  return 1;
+}
+
+}  // namespace
+
 uint64_t load_test_cases() {
   debug_print(debug_mask, "DEBUG -- support Line# %d\n", 262);
+  test_record_missing = false;
   shell_file_t file = nullptr;
   if (shell_open_file(CATALOGUE_FILE_NAME, &file) != EFI_SUCCESS || !file) {
     Print(u"Failed to open Zyr Test file (%s).\nPlease ensure it is located in same directory as application.\n",
@@ -124,11 +150,13 @@ uint64_t load_test_cases() {
   }
   uint8_t encoding = CATALOGUE_ENCODING_UNKNOWN;
   for (;;) {
+    // Without the position or the size the end of the file cannot be told:
+    // reading on could go on forever.
     uint64_t position = 0, file_size = 0;
-    shell_get_file_position(file, &position);
-    bool have_size = shell_get_file_size(file, &file_size) == EFI_SUCCESS;
-    shell_set_file_position(file, position);
-    if (have_size && position >= file_size) break;
+    if (shell_get_file_position(file, &position) != EFI_SUCCESS ||
+        shell_get_file_size(file, &file_size) != EFI_SUCCESS || shell_set_file_position(file, position) != EFI_SUCCESS)
+      return read_failure(file, nullptr, nullptr);
+    if (position >= file_size) break;
 
     test_case_node_t* node = static_cast<test_case_node_t*>(AllocateZeroPool(sizeof(test_case_node_t)));
     if (!node) {
@@ -137,21 +165,16 @@ uint64_t load_test_cases() {
     }
     uint64_t size = 0;
     char16_t* line = nullptr;
-    if (read_catalogue_line(file, nullptr, &size, &encoding) == EFI_BUFFER_TOO_SMALL)
-      line = static_cast<char16_t*>(AllocateZeroPool(size));
-    if (line && read_catalogue_line(file, line, &size, &encoding) != EFI_SUCCESS) {
-      FreePool(line);
-      line = nullptr;
-    }
+    efi_status_t status = read_catalogue_line(file, nullptr, &size, &encoding);
+    if (status != EFI_BUFFER_TOO_SMALL) return read_failure(file, node, nullptr);
+    line = static_cast<char16_t*>(AllocateZeroPool(size));
+    if (line && read_catalogue_line(file, line, &size, &encoding) != EFI_SUCCESS)
+      return read_failure(file, node, line);
     uint64_t after = position;
-    shell_get_file_position(file, &after);
-    if (!line && after <= position) {
-      // Nothing could be read and the file did not move on: stop here
-      // rather than try the same line forever.
-      FreePool(node);
-      shell_close_file(file);
-      Print(u"ERROR -- Failed to read Zyr Test file (%s).\n", CATALOGUE_FILE_NAME);
-      return 1;
+    if (shell_get_file_position(file, &after) != EFI_SUCCESS || after <= position) {
+      // The file did not move on (a read that gave fewer bytes than the
+      // size promised): stop here rather than try the same line forever.
+      return read_failure(file, node, line);
     }
     // A line without '@' (an empty line too) gives no record.
     if (line && parse_line(line, &node->tc)) {

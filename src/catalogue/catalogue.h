@@ -29,6 +29,11 @@ constexpr const char16_t* CATALOGUE_FILE_NAME = u"zyr-tests";
 uint64_t load_test_cases();
 test_case_t* find_test_case(uint64_t id);
 
+// Set when an assertion found no record for its number: it then checked
+// nothing, so the run cannot report PASS. Cleared by the load and the
+// teardown.
+extern bool test_record_missing;
+
 // Line reader over an open file. encoding: in/out, 0 undetected, 1 8-bit,
 // 2 UCS-2 (detected at position 0 and handed back by the caller).
 enum : uint8_t { CATALOGUE_ENCODING_UNKNOWN = 0, CATALOGUE_ENCODING_ASCII = 1, CATALOGUE_ENCODING_UCS2 = 2 };

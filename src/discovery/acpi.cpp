@@ -17,7 +17,8 @@ constexpr uint32_t RSDP_OFF_RSDT_ADDRESS = 16;
 // More RSDT entries than any firmware publishes; bounds the walk over a
 // corrupt Length.
 constexpr uint32_t RSDT_MAX_ENTRIES = 4096;
-// Larger than any table this program reads; a Length beyond it is corrupt.
+// Larger than any table this program reads; a Length beyond it is corrupt
+// and the copy is refused.
 constexpr uint32_t ACPI_TABLE_MAX_LENGTH = 16 * 1024 * 1024;
 
 bool rsdp_signature_at(uint64_t address) {
@@ -65,8 +66,11 @@ uint64_t find_acpi_table(uint32_t signature, uint32_t* length, uint8_t** table) 
   for (uint32_t i = 0; i < count; i++) {
     uint64_t address = MmioRead32(rsdt + ACPI_HEADER_SIZE + 4 * (uint64_t)i);
     if (!address || MmioRead32(address) != signature) continue;
+    // A Length shorter than the header still names the table's bytes: they
+    // are copied as it says, and the readers' bounded views keep every read
+    // inside the copy (the size assertions report the short table).
     uint32_t table_length = MmioRead32(address + 4);
-    if (table_length < ACPI_HEADER_SIZE || table_length > ACPI_TABLE_MAX_LENGTH) {
+    if (table_length > ACPI_TABLE_MAX_LENGTH) {
       print_signature_warning(signature, table_length);
       return 1;
     }

@@ -122,6 +122,7 @@ void free_test_data(acpi_tables_t* tables) {
   empty_list<remap_node_t>(andd_list, release_remap);
   empty_list<pci_dev_t>(pci_dev_list, release_pci);
   empty_list<test_case_node_t>(test_case_list, release_record);
+  test_record_missing = false;
 }
 
 bool rmrr_scope_has_rid(uint16_t rid) {

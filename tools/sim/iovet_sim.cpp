@@ -29,7 +29,8 @@ const char* const usage =
     "  --json FILE        write the results as JSON\n"
     "  --status-exit      exit 1 when the report's status is FAIL, else 0\n"
     "  --fix-checksums    recompute the checksum of every ACPI table (after hand edits)\n"
-    "  --stats            print the run's time, platform operations and pool use on stderr\n"
+    "  --stats            print on stderr the run's time, its platform operations by kind, its\n"
+    "                     pool use, and what the MCFG-driven PCI scan must cost\n"
     "  --save DIR         write the platform (after --tables) as a directory and exit\n"
     "  --generate FAMILY  build the reference platform from its generator (for --save)\n"
     "Arguments after the options (or after --) go to Iovet; the catalogue defaults to the\n"
@@ -55,6 +56,42 @@ std::string narrow(const char16_t* s, size_t max) {
 void collect(const test_case_t* tc) {
   if (!collected || !tc) return;
   collected->push_back({tc->id, tc->result, narrow(tc->description, TEST_TEXT_CHARS), narrow(tc->message, TEST_TEXT_CHARS)});
+}
+
+// What the PCI function scan must cost on this machine: per allocation
+// structure the MCFG's Length counts ((Length - 36) / 16, structures from
+// offset 44, bytes past the table reading zero), 32 reads of register 0x0C
+// per bus from 0 to the structure's end bus, plus one read of register 0x00
+// for every function looked at: 8 for a device whose function 0 has the
+// multi-function bit, else 1.
+struct scan_cost {
+  bool mcfg = false;
+  uint64_t allocations = 0;
+  uint64_t reads = 0;
+};
+
+scan_cost expected_scan_cost(const sim::platform_description& p, const sim::machine& m) {
+  scan_cost c;
+  for (const auto& t : p.acpi) {
+    if (t.signature() != "MCFG") continue;
+    auto byte = [&](size_t at) -> uint64_t { return at < t.bytes.size() ? t.bytes[at] : 0; };
+    uint64_t length = byte(4) | byte(5) << 8 | byte(6) << 16 | byte(7) << 24;
+    if (length > t.bytes.size()) length = t.bytes.size();
+    c.mcfg = true;
+    c.allocations = length >= 36 ? (length - 36) / 16 : 0;
+    for (uint64_t a = 0; a < c.allocations; a++) {
+      uint64_t end_bus = byte(44 + 16 * a + 11);
+      for (uint64_t bus = 0; bus <= end_bus; bus++) {
+        c.reads += 32;
+        for (uint64_t dev = 0; dev < 32; dev++) {
+          uint32_t header = (uint32_t)m.config_read((uint16_t)(bus << 8 | dev << 3), 0x0C, 4);
+          if (header != 0xFFFFFFFF) c.reads += (header & (1u << 23)) ? 8 : 1;
+        }
+      }
+    }
+    break;  // the first MCFG in RSDT order is the one the program copies
+  }
+  return c;
 }
 
 const char* result_word(uint64_t r) {
@@ -264,6 +301,8 @@ int run_main(int argc, char** argv) {
 
   sim::machine m;
   sim::install_platform(p, m);
+  // Taken before the run, from the machine as the scan will find it.
+  scan_cost scan = expected_scan_cost(p, m);
   bool colour = isatty(STDOUT_FILENO);
   uint64_t shown_attribute = 0x07;
   m.console_echo = [&](uint64_t attribute, const char16_t* text) {
@@ -286,10 +325,21 @@ int run_main(int argc, char** argv) {
   collected = nullptr;
   if (colour && shown_attribute != 0x07) fputs("\x1b[0m", stdout);
   fflush(stdout);
-  if (stats)
-    fprintf(stderr, "iovet-sim: run %.3f ms, %llu platform operations, pool high-water %llu bytes in %llu allocations\n",
-            ms, (unsigned long long)m.operations, (unsigned long long)m.pool_high_water,
-            (unsigned long long)m.allocations);
+  if (stats) {
+    const sim::operation_counts& c = m.counts;
+    auto u = [](uint64_t v) { return (unsigned long long)v; };
+    fprintf(stderr,
+            "iovet-sim: run %.3f ms, %llu platform operations (%llu configuration reads, %llu configuration writes, "
+            "%llu MMIO reads, %llu physical-memory copies, %llu CPUID, %llu MSR, %llu firmware services), "
+            "pool high-water %llu bytes in %llu allocations\n",
+            ms, u(c.total), u(c.config_reads), u(c.config_writes), u(c.mmio_reads), u(c.memory_copies), u(c.cpuid),
+            u(c.msr), u(c.firmware()), u(m.pool_high_water), u(m.allocations));
+    if (scan.mcfg)
+      fprintf(stderr, "iovet-sim: PCI scan: %llu MCFG allocation structures, %llu configuration reads\n",
+              u(scan.allocations), u(scan.reads));
+    else
+      fprintf(stderr, "iovet-sim: PCI scan: no MCFG\n");
+  }
   if (r.watchdog) fprintf(stderr, "iovet-sim: the run did not end within its operation bound and was stopped\n");
 
   std::string status = report_status(r.text);

@@ -34,9 +34,10 @@ EFI_GUID shell_parameters_guid = EFI_SHELL_PARAMETERS_PROTOCOL_GUID;
 EFI_GUID shell_interface_guid = SHELL_INTERFACE_PROTOCOL_GUID;
 EFI_GUID text_output_guid = EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL_GUID;
 
-// The older shell's environment protocol. Only the part up to its page-break
-// switch is described; the switch exists only in the second version, which
-// carries the extension signature checked below.
+// The older shell's environment protocol. Only the part up to its
+// name-to-device-path resolution is described; the page-break switch and the
+// resolution exist only in the second version, which carries the extension
+// signature checked below.
 constexpr EFI_GUID shell_environment_guid = {
     0x47c7b221, 0xc42a, 0x11d2, {0x8e, 0x57, 0x00, 0xa0, 0xc9, 0x69, 0x72, 0x3b}};
 constexpr EFI_GUID shell_environment2_signature = {
@@ -48,7 +49,17 @@ struct shell_environment2_t {
   UINT32 major_version;
   UINT32 minor_version;
   shell_env_enable_page_break_t EnablePageBreak;
+  // DisablePageBreak ... CloseConsoleProxy (9), the handle enumerator (6
+  // entries), the protocol-information enumerator (5), GetDeviceName and
+  // GetShellMode.
+  VOID* more_services[22];
+  // A name as the shell's command line takes it (relative names against the
+  // shell's current directory) to a device path; null when it cannot.
+  EFI_DEVICE_PATH*(EFIAPI* NameToPath)(CHAR16* name);
 };
+
+// The older shell's environment, second version; null without it.
+shell_environment2_t* older_shell_environment();
 
 // What the set-up found and opened.
 EFI_SHELL_PROTOCOL* shell = nullptr;
@@ -325,24 +336,35 @@ void set_text_attribute(uint64_t attribute) {
   out->SetAttribute(out, attribute);
 }
 
+namespace {
+shell_environment2_t* older_shell_environment() {
+  void* interface = nullptr;
+  EFI_GUID guid = shell_environment_guid;
+  if (EFI_ERROR(boot_services->LocateProtocol(&guid, nullptr, &interface)) || !interface) return nullptr;
+  shell_environment2_t* environment = static_cast<shell_environment2_t*>(interface);
+  if (!same_guid(environment->signature, shell_environment2_signature)) return nullptr;
+  return environment;
+}
+}  // namespace
+
 void enable_page_break() {
   if (shell) {
     shell->EnablePageBreak();
     return;
   }
-  void* interface = nullptr;
-  EFI_GUID guid = shell_environment_guid;
-  if (EFI_ERROR(boot_services->LocateProtocol(&guid, nullptr, &interface)) || !interface) return;
-  shell_environment2_t* environment = static_cast<shell_environment2_t*>(interface);
-  if (!same_guid(environment->signature, shell_environment2_signature) || !environment->EnablePageBreak) return;
+  shell_environment2_t* environment = older_shell_environment();
+  if (!environment || !environment->EnablePageBreak) return;
   environment->EnablePageBreak(1, FALSE);
 }
 
 // ---------------------------------------------------------------------------
 // Shell files: through the UEFI Shell protocol, which resolves the name
 // against the shell's current directory. Under an older shell that lacks it,
+// the older shell environment turns the name into a device path (again
+// against its current directory) and the file is opened through the file
+// system protocols; where that resolution is not offered or finds nothing,
 // a bare name is looked up in the directory the application was loaded from,
-// on the same volume, through the file system protocols.
+// on the same volume.
 
 namespace {
 
@@ -353,12 +375,12 @@ EFI_GUID file_info_guid = EFI_FILE_INFO_ID;
 constexpr size_t PATH_CHARS = 260;
 constexpr unsigned MAX_PATH_NODES = 64;
 
-// Joins the file-path nodes of the image's device path into one path, then
-// keeps the directory part (up to and with the last backslash). False when
-// the path does not fit or names no directory.
-bool image_directory(const EFI_LOADED_IMAGE* image, CHAR16* out, size_t chars) {
+// Joins the file-path nodes of a device path into one path of at most
+// chars - 1 characters; false when it does not fit. *joined: its length.
+bool join_file_path(const void* device_path, CHAR16* out, size_t chars, size_t* joined) {
   size_t n = 0;
-  const uint8_t* node = reinterpret_cast<const uint8_t*>(image->FilePath);
+  out[0] = 0;
+  const uint8_t* node = static_cast<const uint8_t*>(device_path);
   for (unsigned count = 0; node && count < MAX_PATH_NODES; count++) {
     uint8_t type = node[0], subtype = node[1];
     uint16_t length = (uint16_t)(node[2] | (node[3] << 8));
@@ -381,6 +403,16 @@ bool image_directory(const EFI_LOADED_IMAGE* image, CHAR16* out, size_t chars) {
     }
     node += length;
   }
+  out[n] = 0;
+  *joined = n;
+  return true;
+}
+
+// The directory part (up to and with the last backslash) of the image's
+// file path. False when the path does not fit or names no directory.
+bool image_directory(const EFI_LOADED_IMAGE* image, CHAR16* out, size_t chars) {
+  size_t n = 0;
+  if (!join_file_path(image->FilePath, out, chars, &n)) return false;
   // The image's own name goes.
   size_t cut = 0;
   for (size_t i = 0; i < n; i++)
@@ -388,6 +420,53 @@ bool image_directory(const EFI_LOADED_IMAGE* image, CHAR16* out, size_t chars) {
   if (cut == 0) return false;
   out[cut] = 0;
   return true;
+}
+
+// Opens path for reading on the volume behind the file system handle.
+efi_status_t open_on_volume(EFI_HANDLE device, CHAR16* path, shell_file_t* file) {
+  void* interface = nullptr;
+  if (EFI_ERROR(boot_services->OpenProtocol(device, &file_system_guid, &interface, image_handle, nullptr,
+                                            EFI_OPEN_PROTOCOL_GET_PROTOCOL)) ||
+      !interface)
+    return EFI_UNSUPPORTED;
+  EFI_SIMPLE_FILE_SYSTEM_PROTOCOL* volume = static_cast<EFI_SIMPLE_FILE_SYSTEM_PROTOCOL*>(interface);
+  EFI_FILE_HANDLE root = nullptr;
+  EFI_STATUS s = volume->OpenVolume(volume, &root);
+  if (EFI_ERROR(s) || !root) return EFI_ERROR(s) ? s : EFI_DEVICE_ERROR;
+  EFI_FILE_HANDLE handle = nullptr;
+  s = root->Open(root, &handle, path, EFI_FILE_MODE_READ, 0);
+  root->Close(root);
+  if (EFI_ERROR(s) || !handle) return EFI_ERROR(s) ? s : EFI_NOT_FOUND;
+  *file = handle;
+  return EFI_SUCCESS;
+}
+
+// The older shell's own resolution: name to device path (current directory
+// and mappings as its command line uses them), then the volume that path
+// leads to and the file-path rest on it. EFI_UNSUPPORTED when the shell
+// does not offer it.
+efi_status_t open_through_older_shell(const char16_t* name, shell_file_t* file) {
+  shell_environment2_t* environment = older_shell_environment();
+  if (!environment || !environment->NameToPath) return EFI_UNSUPPORTED;
+  CHAR16 copy[PATH_CHARS];
+  size_t n = 0;
+  for (; name[n]; n++) {
+    if (n + 1 >= PATH_CHARS) return EFI_INVALID_PARAMETER;
+    copy[n] = name[n];
+  }
+  copy[n] = 0;
+  // The path is the shell's allocation; it is left to the shell (freeing
+  // memory of unknown origin is worse than keeping a few bytes).
+  EFI_DEVICE_PATH* path = environment->NameToPath(copy);
+  if (!path) return EFI_NOT_FOUND;
+  EFI_DEVICE_PATH* rest = path;
+  EFI_HANDLE device = nullptr;
+  if (EFI_ERROR(boot_services->LocateDevicePath(&file_system_guid, &rest, &device)) || !device || !rest)
+    return EFI_NOT_FOUND;
+  CHAR16 file_path[PATH_CHARS];
+  size_t length = 0;
+  if (!join_file_path(rest, file_path, PATH_CHARS, &length) || length == 0) return EFI_NOT_FOUND;
+  return open_on_volume(device, file_path, file);
 }
 
 efi_status_t open_beside_image(const char16_t* name, shell_file_t* file) {
@@ -412,22 +491,7 @@ efi_status_t open_beside_image(const char16_t* name, shell_file_t* file) {
     path[n++] = *c;
   }
   path[n] = 0;
-
-  interface = nullptr;
-  if (EFI_ERROR(boot_services->OpenProtocol(image->DeviceHandle, &file_system_guid, &interface, image_handle,
-                                            nullptr, EFI_OPEN_PROTOCOL_GET_PROTOCOL)) ||
-      !interface)
-    return EFI_UNSUPPORTED;
-  EFI_SIMPLE_FILE_SYSTEM_PROTOCOL* volume = static_cast<EFI_SIMPLE_FILE_SYSTEM_PROTOCOL*>(interface);
-  EFI_FILE_HANDLE root = nullptr;
-  EFI_STATUS s = volume->OpenVolume(volume, &root);
-  if (EFI_ERROR(s) || !root) return EFI_ERROR(s) ? s : EFI_DEVICE_ERROR;
-  EFI_FILE_HANDLE handle = nullptr;
-  s = root->Open(root, &handle, path, EFI_FILE_MODE_READ, 0);
-  root->Close(root);
-  if (EFI_ERROR(s) || !handle) return EFI_ERROR(s) ? s : EFI_NOT_FOUND;
-  *file = handle;
-  return EFI_SUCCESS;
+  return open_on_volume(image->DeviceHandle, path, file);
 }
 
 EFI_FILE_HANDLE volume_file(shell_file_t file) { return static_cast<EFI_FILE_HANDLE>(file); }
@@ -437,7 +501,10 @@ EFI_FILE_HANDLE volume_file(shell_file_t file) { return static_cast<EFI_FILE_HAN
 efi_status_t shell_open_file(const char16_t* name, shell_file_t* file) {
   *file = nullptr;
   if (!name) return EFI_INVALID_PARAMETER;
-  if (!shell) return open_beside_image(name, file);
+  if (!shell) {
+    if (open_through_older_shell(name, file) == EFI_SUCCESS) return EFI_SUCCESS;
+    return open_beside_image(name, file);
+  }
   SHELL_FILE_HANDLE handle = nullptr;
   EFI_STATUS s = shell->OpenFileByName(reinterpret_cast<const CHAR16*>(name), &handle, EFI_FILE_MODE_READ);
   if (EFI_ERROR(s)) return s;

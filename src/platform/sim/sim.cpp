@@ -27,6 +27,7 @@ bool armed = false;
 
 void tick() {
   if (!active) return;
+  active->counts.total++;
   if (++active->operations > active->operation_limit && armed) {
     exit_by_watchdog = true;
     std::longjmp(run_exit, 2);
@@ -309,6 +310,7 @@ run_result unwinding(machine& m, const std::function<efi_status_t()>& f) {
   run_result r;
   m.console.clear();
   m.operations = 0;
+  m.counts = operation_counts{};
   uint64_t allocations_before = m.live_allocations.size();
   uint64_t files_before = m.open_files;
   machine* previous = active;
@@ -362,20 +364,29 @@ run_result call(machine& m, const std::function<void()>& f) {
 using sim::active;
 using sim::tick;
 
-uint8_t PciRead8(uint64_t a) {
+namespace sim {
+namespace {
+// The port mechanism (0xCF8/0xCFC) addresses registers 0x00-0xFF of buses
+// 0-255 only: an access that reaches beyond reads all ones and a write
+// there goes nowhere, as on the firmware side.
+bool port_reachable(uint64_t a, unsigned width) { return (a & 0xFFF) + width <= 0x100 && (a >> 28) == 0; }
+
+uint64_t port_read(uint64_t a, unsigned width) {
   tick();
-  return (uint8_t)active->config_read(sim::key_of(a >> 20, a >> 15, a >> 12), (uint32_t)(a & 0xFFF), 1);
+  active->counts.config_reads++;
+  if (!port_reachable(a, width)) return (1ULL << (8 * width)) - 1;
+  return active->config_read(key_of(a >> 20, a >> 15, a >> 12), (uint32_t)(a & 0xFFF), width);
 }
-uint16_t PciRead16(uint64_t a) {
-  tick();
-  return (uint16_t)active->config_read(sim::key_of(a >> 20, a >> 15, a >> 12), (uint32_t)(a & 0xFFF), 2);
-}
-uint32_t PciRead32(uint64_t a) {
-  tick();
-  return (uint32_t)active->config_read(sim::key_of(a >> 20, a >> 15, a >> 12), (uint32_t)(a & 0xFFF), 4);
-}
+}  // namespace
+}  // namespace sim
+
+uint8_t PciRead8(uint64_t a) { return (uint8_t)sim::port_read(a, 1); }
+uint16_t PciRead16(uint64_t a) { return (uint16_t)sim::port_read(a, 2); }
+uint32_t PciRead32(uint64_t a) { return (uint32_t)sim::port_read(a, 4); }
 void PciWrite8(uint64_t a, uint8_t value) {
   tick();
+  active->counts.config_writes++;
+  if (!sim::port_reachable(a, 1)) return;
   active->pci_writes.push_back({a, value});
   uint16_t key = sim::key_of(a >> 20, a >> 15, a >> 12);
   auto it = active->functions.find(key);
@@ -385,18 +396,22 @@ void PciWrite8(uint64_t a, uint8_t value) {
 
 uint8_t MmioRead8(uint64_t a) {
   tick();
+  active->counts.mmio_reads++;
   return (uint8_t)active->read_phys(a, 1);
 }
 uint16_t MmioRead16(uint64_t a) {
   tick();
+  active->counts.mmio_reads++;
   return (uint16_t)active->read_phys(a, 2);
 }
 uint32_t MmioRead32(uint64_t a) {
   tick();
+  active->counts.mmio_reads++;
   return (uint32_t)active->read_phys(a, 4);
 }
 uint64_t MmioRead64(uint64_t a) {
   tick();
+  active->counts.mmio_reads++;
   return active->read_phys(a, 8);
 }
 namespace sim {
@@ -427,6 +442,7 @@ size_t plain_run(const machine& m, uint64_t a, size_t max) {
 
 void PhysCopy(void* dest, uint64_t address, size_t count) {
   tick();
+  active->counts.memory_copies++;
   uint8_t* d = static_cast<uint8_t*>(dest);
   // Plain memory is copied a region (or a gap, all ones) at a time: byte by
   // byte, a corrupt Length of megabytes would take seconds to copy.
@@ -455,6 +471,7 @@ void PhysCopy(void* dest, uint64_t address, size_t count) {
 
 void AsmCpuid(uint32_t leaf, uint32_t* eax, uint32_t* ebx, uint32_t* ecx, uint32_t* edx) {
   tick();
+  active->counts.cpuid++;
   std::array<uint32_t, 4> v{0, 0, 0, 0};
   auto it = active->cpuid_leaves.find(leaf);
   if (it != active->cpuid_leaves.end()) v = it->second;
@@ -466,6 +483,7 @@ void AsmCpuid(uint32_t leaf, uint32_t* eax, uint32_t* ebx, uint32_t* ecx, uint32
 
 uint64_t AsmReadMsr64(uint32_t index) {
   tick();
+  active->counts.msr++;
   auto it = active->msrs.find(index);
   return it == active->msrs.end() ? 0 : it->second;
 }
@@ -575,6 +593,7 @@ efi_status_t shell_get_file_position(shell_file_t file, uint64_t* position) {
 
 efi_status_t shell_set_file_position(shell_file_t file, uint64_t position) {
   tick();
+  if ((int64_t)active->file_seeks++ == active->fail_file_seek_at) return EFI_DEVICE_ERROR;
   auto* f = static_cast<sim::open_file*>(file);
   f->position = position == ~0ULL ? f->data->size() : position;
   return EFI_SUCCESS;
@@ -582,12 +601,17 @@ efi_status_t shell_set_file_position(shell_file_t file, uint64_t position) {
 
 efi_status_t shell_get_file_size(shell_file_t file, uint64_t* size) {
   tick();
+  if ((int64_t)active->file_infos++ == active->fail_file_info_at) return EFI_DEVICE_ERROR;
   *size = static_cast<sim::open_file*>(file)->data->size();
   return EFI_SUCCESS;
 }
 
 efi_status_t shell_read_file(shell_file_t file, uint64_t* size, void* buffer) {
   tick();
+  if ((int64_t)active->file_reads++ == active->fail_file_read_at) {
+    *size = 0;
+    return EFI_DEVICE_ERROR;
+  }
   auto* f = static_cast<sim::open_file*>(file);
   uint64_t avail = f->position < f->data->size() ? f->data->size() - f->position : 0;
   uint64_t n = *size < avail ? *size : avail;

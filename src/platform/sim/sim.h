@@ -32,6 +32,19 @@ struct pci_write_record {
   uint8_t value;
 };
 
+// Platform operations by kind. firmware: pool, console, configuration
+// table, memory map and shell-file services.
+struct operation_counts {
+  uint64_t total = 0;
+  uint64_t config_reads = 0;   // PciRead8/16/32
+  uint64_t config_writes = 0;  // PciWrite8
+  uint64_t mmio_reads = 0;     // MmioRead8/16/32/64
+  uint64_t memory_copies = 0;  // PhysCopy
+  uint64_t cpuid = 0;
+  uint64_t msr = 0;
+  uint64_t firmware() const { return total - config_reads - config_writes - mmio_reads - memory_copies - cpuid - msr; }
+};
+
 struct memory_descriptor {
   uint32_t type;
   uint64_t physical_start;
@@ -81,6 +94,15 @@ struct machine {
   efi_status_t memory_map_first_status = 0;   // non-zero: first call answers this
   efi_status_t memory_map_second_status = 0;  // non-zero: second call answers this
   std::map<std::u16string, std::vector<uint8_t>> files;
+  // Shell file faults: the n-th call (0-based, counted over the run) of a
+  // read, a position change or a file-information request answers
+  // EFI_DEVICE_ERROR; -1 never.
+  int64_t fail_file_read_at = -1;
+  int64_t fail_file_seek_at = -1;
+  int64_t fail_file_info_at = -1;
+  uint64_t file_reads = 0;
+  uint64_t file_seeks = 0;
+  uint64_t file_infos = 0;
   bool shell_parameters = true;  // Shell Parameters protocol on the image
   bool shell_interface = false;  // older Shell Interface protocol
   bool text_output_protocol = true;
@@ -108,6 +130,9 @@ struct machine {
   // Watchdog: a run that makes more platform operations than this is ended.
   uint64_t operations = 0;
   uint64_t operation_limit = 200000000;
+  // Every platform operation of the last run by kind (kept after the run;
+  // direct calls outside a run add to them).
+  operation_counts counts;
 
   // Argument vector storage (index 0: the program's name).
   std::vector<std::u16string> args;
