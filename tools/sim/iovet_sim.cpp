@@ -12,6 +12,7 @@
 
 #include "catalogue/catalogue.h"
 #include "platform/sim/platform_dir.h"
+#include "platform/sim/records.h"
 #include "platform/sim/reference.h"
 #include "platform/sim/sim.h"
 
@@ -42,19 +43,12 @@ struct record {
   std::string message;
 };
 
-std::vector<record>* collected = nullptr;
-
 std::string narrow(const char16_t* s, size_t max) {
   std::u16string u;
   for (size_t i = 0; i < max && s[i]; i++) u += s[i];
   std::string t = sim::to_utf8(u);
   while (!t.empty() && (t.back() == '\n' || t.back() == '\r')) t.pop_back();
   return t;
-}
-
-void collect(const test_case_t* tc) {
-  if (!collected || !tc) return;
-  collected->push_back({tc->id, tc->result, narrow(tc->description, TEST_TEXT_CHARS), narrow(tc->message, TEST_TEXT_CHARS)});
 }
 
 const char* result_word(uint64_t r) {
@@ -274,16 +268,13 @@ int run_main(int argc, char** argv) {
     fputs(sim::to_utf8(text).c_str(), stdout);
   };
 
-  std::vector<record> recs;
-  collected = &recs;
-  catalogue_release_hook = collect;
+  std::vector<test_case_t> kept;
+  sim::keep_records(m, kept);
   std::vector<std::u16string> a;
   for (const auto& s : app_args) a.push_back(sim::from_utf8(s));
   auto started = std::chrono::steady_clock::now();
   sim::run_result r = sim::run(m, a);
   double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
-  catalogue_release_hook = nullptr;
-  collected = nullptr;
   if (colour && shown_attribute != 0x07) fputs("\x1b[0m", stdout);
   fflush(stdout);
   if (stats)
@@ -292,6 +283,11 @@ int run_main(int argc, char** argv) {
             (unsigned long long)m.allocations);
   if (r.watchdog) fprintf(stderr, "iovet-sim: the run did not end within its operation bound and was stopped\n");
 
+  // A run the watchdog stopped never reached its teardown: it leaves no results.
+  std::vector<record> recs;
+  if (!r.watchdog)
+    for (const test_case_t& tc : kept)
+      recs.push_back({tc.id, tc.result, narrow(tc.description, TEST_TEXT_CHARS), narrow(tc.message, TEST_TEXT_CHARS)});
   std::string status = report_status(r.text);
   if (!junit.empty() && !write_junit(junit, recs, name)) fprintf(stderr, "iovet-sim: cannot write %s\n", junit.c_str());
   if (!json.empty() && !write_json(json, recs, status, name)) fprintf(stderr, "iovet-sim: cannot write %s\n", json.c_str());
