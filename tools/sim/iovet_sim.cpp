@@ -39,14 +39,45 @@ const char* const usage =
 struct record {
   uint64_t id;
   uint64_t result;
-  std::string description;
-  std::string message;
+  std::string description;  // without its line end
+  std::string message;      // whole, as the console shows it
 };
 
-std::string narrow(const char16_t* s, size_t max) {
-  std::u16string u;
-  for (size_t i = 0; i < max && s[i]; i++) u += s[i];
-  std::string t = sim::to_utf8(u);
+// A record's text as UTF-8: surrogate pairs joined, a lone surrogate and the
+// non-characters U+FFFE and U+FFFF as U+FFFD, so that both result files stay
+// valid UTF-8 and valid XML.
+std::string utf8(const char16_t* s, size_t max) {
+  std::string out;
+  auto put = [&](uint32_t u) {
+    if (u < 0x80) {
+      out += (char)u;
+    } else if (u < 0x800) {
+      out += (char)(0xC0 | (u >> 6));
+      out += (char)(0x80 | (u & 0x3F));
+    } else if (u < 0x10000) {
+      out += (char)(0xE0 | (u >> 12));
+      out += (char)(0x80 | ((u >> 6) & 0x3F));
+      out += (char)(0x80 | (u & 0x3F));
+    } else {
+      out += (char)(0xF0 | (u >> 18));
+      out += (char)(0x80 | ((u >> 12) & 0x3F));
+      out += (char)(0x80 | ((u >> 6) & 0x3F));
+      out += (char)(0x80 | (u & 0x3F));
+    }
+  };
+  for (size_t i = 0; i < max && s[i]; i++) {
+    uint32_t c = s[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < max && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
+      put(0x10000 + ((c - 0xD800) << 10) + (uint32_t)(s[i + 1] - 0xDC00));
+      i++;
+    } else {
+      put((c >= 0xD800 && c < 0xE000) || c >= 0xFFFE ? 0xFFFD : c);
+    }
+  }
+  return out;
+}
+
+std::string without_line_end(std::string t) {
   while (!t.empty() && (t.back() == '\n' || t.back() == '\r')) t.pop_back();
   return t;
 }
@@ -80,6 +111,10 @@ std::string json_escape(const std::string& s) {
     if (c == '"' || c == '\\') {
       o += '\\';
       o += (char)c;
+    } else if (c == '\n') {
+      o += "\\n";
+    } else if (c == '\r') {
+      o += "\\r";
     } else if (c < 0x20) {
       char b[8];
       snprintf(b, sizeof b, "\\u%04x", c);
@@ -106,11 +141,12 @@ bool write_junit(const std::string& file, const std::vector<record>& recs, const
     snprintf(num, sizeof num, "%02llu", (unsigned long long)r.id);
     f << "    <testcase classname=\"iovet\" name=\"" << num << ") " << xml_escape(r.description) << "\">";
     if (r.result == TEST_FAIL)
-      f << "<failure message=\"" << xml_escape(r.message) << "\">" << xml_escape(r.message) << "</failure>";
+      f << "<failure message=\"" << xml_escape(without_line_end(r.message)) << "\">"
+        << xml_escape(without_line_end(r.message)) << "</failure>";
     else if (r.result == TEST_NA || r.result == TEST_MISSING)
       f << "<skipped message=\"" << xml_escape(result_word(r.result)) << "\"/>";
     else if (r.result == TEST_WARNING)
-      f << "<system-out>WARNING: " << xml_escape(r.message) << "</system-out>";
+      f << "<system-out>WARNING: " << xml_escape(without_line_end(r.message)) << "</system-out>";
     f << "</testcase>\n";
   }
   f << "  </testsuite>\n</testsuites>\n";
@@ -287,7 +323,8 @@ int run_main(int argc, char** argv) {
   std::vector<record> recs;
   if (!r.watchdog)
     for (const test_case_t& tc : kept)
-      recs.push_back({tc.id, tc.result, narrow(tc.description, TEST_TEXT_CHARS), narrow(tc.message, TEST_TEXT_CHARS)});
+      recs.push_back({tc.id, tc.result, without_line_end(utf8(tc.description, TEST_TEXT_CHARS)),
+                      utf8(tc.message, TEST_TEXT_CHARS)});
   std::string status = report_status(r.text);
   if (!junit.empty() && !write_junit(junit, recs, name)) fprintf(stderr, "iovet-sim: cannot write %s\n", junit.c_str());
   if (!json.empty() && !write_json(json, recs, status, name)) fprintf(stderr, "iovet-sim: cannot write %s\n", json.c_str());
