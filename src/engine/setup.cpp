@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr uint32_t SIG_MASK = 0x0FFF3FF0;
 constexpr uint32_t MCHBAR_MASK = 0xFFFF8000;
 constexpr uint64_t ENGINE_MASK = 0xFFFFFFF001ULL;  // bits 39:12 and the enable bit
 constexpr uint32_t RCBA_MASK = 0xFFFFC000;

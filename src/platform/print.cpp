@@ -36,8 +36,7 @@ size_t format_any(char16_t* out, size_t out_chars, const Ch* format, const fmt_a
   auto take = [&]() -> const fmt_arg* { return next_arg < nargs ? &args[next_arg++] : nullptr; };
   const Ch* p = format;
   while (p && *p) {
-    char16_t c = (char16_t)(uint8_t)0;
-    c = sizeof(Ch) == 1 ? (char16_t)(uint8_t)*p : (char16_t)*p;
+    char16_t c = sizeof(Ch) == 1 ? (char16_t)(uint8_t)*p : (char16_t)*p;
     if (c != u'%') {
       s.put(c);
       p++;
