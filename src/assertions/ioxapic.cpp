@@ -33,8 +33,9 @@ uint64_t assert_scope_ioxapics_in_madt(acpi_tables_t* tables, test_info_t* tinfo
   if (recorded_not_applicable(tc, tinfo, 17)) return 0;
   if (recorded_missing_madt(tc, tables)) return 0;
   byte_view madt = madt_view(*tables);
-  bool all_found = for_each_drhd_scope_of_type(
-      SCOPE_IOAPIC, [&](remap_node_t*, const device_scope& s) { return any_madt_ioapic_with_id(madt, s.enumeration_id()); });
+  bool all_found = for_each_drhd_scope_of_type(SCOPE_IOAPIC, [&](remap_node_t*, const device_scope& s) {
+    return any_madt_ioapic_with_id(madt, s.enumeration_id());
+  });
   if (all_found)
     set_result(tc, TEST_PASS);
   else
