@@ -8,3 +8,12 @@ set_target_properties(iovet-sim PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINA
 # The tests run the runner itself for its options and exit statuses.
 add_dependencies(iovet_tests iovet-sim)
 target_compile_definitions(iovet_tests PRIVATE IOVET_SIM_BINARY="$<TARGET_FILE:iovet-sim>")
+
+# The runner's result files read back with Python's json and xml.etree.
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_Interpreter_FOUND)
+  add_test(NAME sim_results.files
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/sim_results_files.py $<TARGET_FILE:iovet-sim>
+                   ${CMAKE_SOURCE_DIR})
+  set_tests_properties(sim_results.files PROPERTIES LABELS tools TIMEOUT 120)
+endif()

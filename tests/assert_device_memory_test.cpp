@@ -94,6 +94,9 @@ TEST(RmrrMemoryMap, MemoryMapProblemsAreWarnings) {
        "Cannot verify RMMR regions. Second call to GetMemoryMap() return with status = 7.\n"},
       {[](bench& b) { b.m.descriptor_version = 2; },
        "Cannot verify RMMR regions. DescriptorVersion (2) !=  EFI_MEMORY_DESCRIPTOR_VERSION (1).\n"},
+      // A descriptor size no map has: refused before the map is sized by it.
+      {[](bench& b) { b.m.descriptor_size = 0x10008; },
+       "Cannot verify RMMR regions. GetMemoryMap() returned DescriptorSize = 65544.\n"},
   };
   for (auto& r : rows) {
     bench b;

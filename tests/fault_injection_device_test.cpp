@@ -9,6 +9,7 @@
 #include "catalogue/catalogue.h"
 #include "discovery/dmar.h"
 #include "platform/sim/platform_dir.h"
+#include "platform/sim/records.h"
 #include "support/device_platform.h"
 #include "support/harness.h"
 
@@ -81,11 +82,6 @@ fault_platform load(const std::string& family) {
   return f;
 }
 
-std::map<uint64_t, std::pair<uint64_t, std::string>>* released = nullptr;
-void keep_record(const test_case_t* tc) {
-  if (released) (*released)[tc->id] = {tc->result, sim::to_utf8(tc->message)};
-}
-
 // Runs the whole application (-v) and returns every record's result.
 std::map<uint64_t, std::pair<uint64_t, std::string>> run_all(fault_platform& f, std::string* text = nullptr) {
   for (auto& t : f.p.acpi)
@@ -94,12 +90,11 @@ std::map<uint64_t, std::pair<uint64_t, std::string>> run_all(fault_platform& f, 
   sim::install_platform(f.p, m);
   if (!m.files.count(u"zyr-tests")) add_catalogue(m);
   for (auto& e : f.machine_edits) e(m);
-  std::map<uint64_t, std::pair<uint64_t, std::string>> results;
-  released = &results;
-  catalogue_release_hook = keep_record;
+  std::vector<test_case_t> kept;
+  sim::keep_records(m, kept);
   auto r = run_iovet(m, {"-v"});
-  catalogue_release_hook = nullptr;
-  released = nullptr;
+  std::map<uint64_t, std::pair<uint64_t, std::string>> results;
+  for (const test_case_t& tc : kept) results[tc.id] = {tc.result, sim::to_utf8(tc.message)};
   if (text) *text = r.text;
   return results;
 }

@@ -7,17 +7,12 @@
 #include "catalogue/catalogue.h"
 #include "engine/driver.h"
 #include "platform/sim/platform_dir.h"
+#include "platform/sim/records.h"
 #include "support/harness.h"
 
 using namespace testing_support;
 
 namespace {
-
-std::map<uint64_t, std::pair<uint64_t, std::string>>* released = nullptr;
-
-void keep_record(const test_case_t* tc) {
-  if (released) (*released)[tc->id] = {tc->result, sim::to_utf8(tc->message)};
-}
 
 struct family {
   const char* name;
@@ -45,12 +40,11 @@ TEST(ReferencePlatforms, EveryAssertionPassesOrFollowsTheFamilysFlags) {
     }
     sim::machine m;
     ASSERT_TRUE(sim::load_reference_platform(f.name, m)) << f.name;
-    std::map<uint64_t, std::pair<uint64_t, std::string>> results;
-    released = &results;
-    catalogue_release_hook = keep_record;
+    std::vector<test_case_t> kept;
+    sim::keep_records(m, kept);
     auto r = run_iovet(m, {"-v"});
-    catalogue_release_hook = nullptr;
-    released = nullptr;
+    std::map<uint64_t, std::pair<uint64_t, std::string>> results;
+    for (const test_case_t& tc : kept) results[tc.id] = {tc.result, sim::to_utf8(tc.message)};
     EXPECT_EQ(results.size(), 55u) << f.name << ": every catalogue line gives a record";
     for (const auto& [id, outcome] : results) {
       uint64_t expected = TEST_PASS;

@@ -6,6 +6,7 @@
 
 #include "catalogue/catalogue.h"
 #include "platform/sim/platform_dir.h"
+#include "platform/sim/records.h"
 #include "platform/sim/reference.h"
 #include "support/harness.h"
 
@@ -18,24 +19,19 @@ struct result_line {
   std::string message;
 };
 
-std::map<uint64_t, result_line>* records = nullptr;
-
-void keep_record(const test_case_t* tc) {
-  std::u16string m;
-  for (size_t i = 0; i < TEST_TEXT_CHARS && tc->message[i]; i++) m += tc->message[i];
-  std::string text = sim::to_utf8(m);
-  while (!text.empty() && text.back() == '\n') text.pop_back();
-  (*records)[tc->id] = {tc->result, text};
-}
-
 // A default run that keeps every record's result and message.
 std::map<uint64_t, result_line> run_collecting(sim::machine& m, const std::vector<std::string>& args = {}) {
-  std::map<uint64_t, result_line> out;
-  records = &out;
-  catalogue_release_hook = keep_record;
+  std::vector<test_case_t> kept;
+  sim::keep_records(m, kept);
   run_iovet(m, args);
-  catalogue_release_hook = nullptr;
-  records = nullptr;
+  std::map<uint64_t, result_line> out;
+  for (const test_case_t& tc : kept) {
+    std::u16string message;
+    for (size_t i = 0; i < TEST_TEXT_CHARS && tc.message[i]; i++) message += tc.message[i];
+    std::string text = sim::to_utf8(message);
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    out[tc.id] = {tc.result, text};
+  }
   return out;
 }
 

@@ -89,3 +89,9 @@ inline bool recorded_not_applicable(test_case_t* tc, const test_info_t* tinfo, u
   tc->result = na_result;
   return true;
 }
+
+// DMAR.Flags[0]: the platform reports interrupt remapping.
+bool dmar_ir_flag(const acpi_tables_t* tables);
+// The step of the assertions that need interrupt remapping: with the flag
+// clear, records not applicable with its message and returns true.
+bool recorded_ir_flag_clear(test_case_t* tc, const acpi_tables_t* tables);

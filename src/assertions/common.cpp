@@ -1,4 +1,5 @@
 #include "assertions/assertions.h"
+#include "discovery/dmar.h"
 #include "platform/print.h"
 
 test_case_t* assertion_record(uint64_t id, bool full_stop) {
@@ -11,4 +12,14 @@ test_case_t* assertion_record(uint64_t id, bool full_stop) {
       Print(u"Application failure when retrieving test case information: ID = %d\n", id);
   }
   return tc;
+}
+
+bool dmar_ir_flag(const acpi_tables_t* tables) {
+  return (dmar_view(*tables).u8(DMAR_OFF_FLAGS) & DMAR_FLAG_INTR_REMAP) != 0;
+}
+
+bool recorded_ir_flag_clear(test_case_t* tc, const acpi_tables_t* tables) {
+  if (dmar_ir_flag(tables)) return false;
+  set_result(tc, TEST_NA, u"DMAR.Flags[0] : Interrupt remapping bit not set, assertion not evaluated.\n");
+  return true;
 }

@@ -23,8 +23,7 @@ uint64_t assert_ir_ecap(acpi_tables_t* tables, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(52, true);
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 52)) return 0;
-  bool ir = dmar_view(*tables).u8(DMAR_OFF_FLAGS) & DMAR_FLAG_INTR_REMAP;
-  if (ir) {
+  if (dmar_ir_flag(tables)) {
     for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
       uint64_t ecap = MmioRead64(drhd->view().u64(DRHD_OFF_BASE) + ZYRD_ECAP_REG);
       debug_print(debug_mask, "DEBUG -- #%d: ECAP Reg = 0x%X\n", 52, ecap);
@@ -94,15 +93,21 @@ bool for_each_gfx_ecap(const test_info_t* tinfo, uint32_t test, F ok) {
   return true;
 }
 
+// The not-applicable step of the graphics-engine assertions: their flag, or
+// a platform without graphics.
+bool recorded_gfx_not_applicable(test_case_t* tc, const test_info_t* tinfo, uint32_t id) {
+  if (recorded_not_applicable(tc, tinfo, id)) return true;
+  if (tinfo->igfx_present) return false;
+  tc->result = TEST_NA;
+  return true;
+}
+
 }  // namespace
 
 uint64_t assert_gfx_pasid(acpi_tables_t*, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(63, true);
   if (!tc) return 1;
-  if (!tinfo->igfx_present || is_not_applicable(tinfo, 63)) {
-    set_result(tc, TEST_NA);
-    return 0;
-  }
+  if (recorded_gfx_not_applicable(tc, tinfo, 63)) return 0;
   bool all = for_each_gfx_ecap(tinfo, 63, [&](uint64_t ecap) { return (ecap & tinfo->gfx_pasid_mask) != 0; });
   if (!all)
     set_result(tc, TEST_FAIL, u"ECAP (PASID) should be set on GFX Zyrd engine.\n");
@@ -130,10 +135,7 @@ uint64_t assert_gfx_prs(acpi_tables_t*, test_info_t* tinfo) {
 uint64_t assert_gfx_ext_caps(acpi_tables_t*, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(65, true);
   if (!tc) return 1;
-  if (is_not_applicable(tinfo, 65) || !tinfo->igfx_present) {
-    set_result(tc, TEST_NA);
-    return 0;
-  }
+  if (recorded_gfx_not_applicable(tc, tinfo, 65)) return 0;
   debug_print(debug_mask, "DEBUG -- #%d: pcie base using MCFG =  0x%016LX\n", 65, pcie_base);
   // Without a memory-mapped configuration window there is no extended
   // configuration space to read.

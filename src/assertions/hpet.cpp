@@ -17,20 +17,35 @@ constexpr uint64_t TMR_LEVEL_TRIGGERED = 0x2;
 
 const char16_t* const no_hpet_scope = u"No HPET Device Scopes in DMAR DRHD structures.\n";
 
-// The HPET Number, or a recorded failure when the table is absent or too
-// short to hold it.
-bool hpet_number(acpi_tables_t* tables, test_case_t* tc, uint8_t* number) {
-  if (!tables->hpet) {
-    set_result(tc, TEST_FAIL, u"HPET table not located, assertion can not be evaluated.\n");
-    return false;
-  }
+// Reads the HPET Number into *number; returns null, or why it cannot be read
+// (the table is absent or too short to hold it), the caller's failure message.
+const char16_t* read_hpet_number(const acpi_tables_t* tables, uint8_t* number) {
+  if (!tables->hpet) return u"HPET table not located, assertion can not be evaluated.\n";
   byte_view hpet = hpet_view(*tables);
-  if (acpi_table_extent(hpet) < HPET_MIN_LENGTH) {
-    set_result(tc, TEST_FAIL, u"HPET table size not valid.\n");
-    return false;
-  }
+  if (acpi_table_extent(hpet) < HPET_MIN_LENGTH) return u"HPET table size not valid.\n";
   *number = hpet.u8(HPET_OFF_NUMBER);
-  return true;
+  return nullptr;
+}
+
+// True when some HPET scope of the DRHDs carries this Enumeration ID.
+bool any_hpet_scope_with_id(uint8_t id) {
+  bool found = false;
+  for_each_drhd_scope_of_type(SCOPE_HPET, [&](remap_node_t*, const device_scope& s) {
+    found = s.enumeration_id() == id;
+    return !found;
+  });
+  return found;
+}
+
+// True when some path entry of the scope names one of the request IDs the
+// PCH has programmed.
+bool any_path_entry_programmed(const device_scope& s, const test_info_t* tinfo, uint32_t programmed) {
+  bool found = false;
+  for_each_path_entry(s, [&](int32_t, uint8_t, uint8_t, uint16_t rid) {
+    for (uint32_t i = 0; i < programmed && !found; i++) found = tinfo->pch_hpet_reqid[i] == rid;
+    return !found;
+  });
+  return found;
 }
 
 }  // namespace
@@ -42,7 +57,10 @@ uint64_t assert_hpet_scopes(acpi_tables_t* tables, test_info_t* tinfo) {
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 19, TEST_MISSING)) return 0;
   uint8_t number = 0;
-  if (!hpet_number(tables, tc, &number)) return 0;
+  if (const char16_t* unreadable = read_hpet_number(tables, &number)) {
+    set_result(tc, TEST_FAIL, unreadable);
+    return 0;
+  }
   bool any_scope = false;
   bool all_equal = for_each_drhd_scope_of_type(SCOPE_HPET, [&](remap_node_t*, const device_scope& s) {
     any_scope = true;
@@ -92,11 +110,7 @@ uint64_t assert_hpet_request_id(acpi_tables_t* tables, test_info_t* tinfo) {
   bool all_found = for_each_drhd_scope_of_type(SCOPE_HPET, [&](remap_node_t*, const device_scope& s) {
     any_scope = true;
     if (s.path_count_inside() == 0) return matched;
-    bool found = !for_each_path_entry(s, [&](int32_t, uint8_t, uint8_t, uint16_t rid) {
-      for (uint32_t i = 0; i < programmed; i++)
-        if (tinfo->pch_hpet_reqid[i] == rid) return false;
-      return true;
-    });
+    bool found = any_path_entry_programmed(s, tinfo, programmed);
     if (found) matched = true;
     return found;
   });
@@ -114,15 +128,13 @@ uint64_t assert_hpet_reported(acpi_tables_t* tables, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(22, true);
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 22)) return 0;
-  if ((dmar_view(*tables).u8(DMAR_OFF_FLAGS) & DMAR_FLAG_INTR_REMAP) == 0) {
-    set_result(tc, TEST_NA, u"DMAR.Flags[0] : Interrupt remapping bit not set, assertion not evaluated.\n");
+  if (recorded_ir_flag_clear(tc, tables)) return 0;
+  uint8_t number = 0;
+  if (const char16_t* unreadable = read_hpet_number(tables, &number)) {
+    set_result(tc, TEST_FAIL, unreadable);
     return 0;
   }
-  uint8_t number = 0;
-  if (!hpet_number(tables, tc, &number)) return 0;
-  bool reported = !for_each_drhd_scope_of_type(
-      SCOPE_HPET, [&](remap_node_t*, const device_scope& s) { return s.enumeration_id() != number; });
-  if (reported)
+  if (any_hpet_scope_with_id(number))
     set_result(tc, TEST_PASS);
   else
     set_result_fmt(tc, TEST_FAIL,

@@ -5,9 +5,25 @@
 #include "platform/print.h"
 
 namespace {
-bool madt_has_ioapic(byte_view madt, uint8_t id) {
-  return !for_each_madt_ioapic(madt, [&](uint8_t ioapic_id) { return ioapic_id != id; });
+
+// True when the MADT lists an I/O APIC with this ID.
+bool any_madt_ioapic_with_id(byte_view madt, uint8_t id) {
+  bool found = false;
+  for_each_madt_ioapic(madt, [&](uint8_t ioapic_id) {
+    found = ioapic_id == id;
+    return !found;
+  });
+  return found;
 }
+
+// The step of the assertions that read the MADT: without one, records the
+// failure and returns true.
+bool recorded_missing_madt(test_case_t* tc, const acpi_tables_t* tables) {
+  if (tables->madt) return false;
+  set_result(tc, TEST_FAIL, u"MADT table not located, assertion can not be evaluated.\n");
+  return true;
+}
+
 }  // namespace
 
 // Every IOAPIC scope's I/O APIC is in the MADT.
@@ -15,13 +31,11 @@ uint64_t assert_scope_ioxapics_in_madt(acpi_tables_t* tables, test_info_t* tinfo
   test_case_t* tc = assertion_record(17, false);
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 17)) return 0;
-  if (!tables->madt) {
-    set_result(tc, TEST_FAIL, u"MADT table not located, assertion can not be evaluated.\n");
-    return 0;
-  }
+  if (recorded_missing_madt(tc, tables)) return 0;
   byte_view madt = madt_view(*tables);
-  bool all_found = for_each_drhd_scope_of_type(
-      SCOPE_IOAPIC, [&](remap_node_t*, const device_scope& s) { return madt_has_ioapic(madt, s.enumeration_id()); });
+  bool all_found = for_each_drhd_scope_of_type(SCOPE_IOAPIC, [&](remap_node_t*, const device_scope& s) {
+    return any_madt_ioapic_with_id(madt, s.enumeration_id());
+  });
   if (all_found)
     set_result(tc, TEST_PASS);
   else
@@ -52,14 +66,8 @@ uint64_t assert_madt_ioxapics_in_scopes(acpi_tables_t* tables, test_info_t* tinf
   test_case_t* tc = assertion_record(21, true);
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 21)) return 0;
-  if (!tables->madt) {
-    set_result(tc, TEST_FAIL, u"MADT table not located, assertion can not be evaluated.\n");
-    return 0;
-  }
-  if ((dmar_view(*tables).u8(DMAR_OFF_FLAGS) & DMAR_FLAG_INTR_REMAP) == 0) {
-    set_result(tc, TEST_NA, u"DMAR.Flags[0] : Interrupt remapping bit not set, assertion not evaluated.\n");
-    return 0;
-  }
+  if (recorded_missing_madt(tc, tables)) return 0;
+  if (recorded_ir_flag_clear(tc, tables)) return 0;
   byte_view madt = madt_view(*tables);
   bool same = for_each_drhd_scope_of_type(SCOPE_IOAPIC, [&](remap_node_t*, const device_scope& s) {
     return for_each_madt_ioapic(madt, [&](uint8_t ioapic_id) {

@@ -9,8 +9,6 @@ namespace {
 constexpr uint64_t ECAP_OFFSET = 0x10;
 constexpr uint64_t ECAP_IR = 1ULL << 3;
 
-bool dmar_ir_flag(acpi_tables_t* tables) { return (dmar_view(*tables).u8(DMAR_OFF_FLAGS) & DMAR_FLAG_INTR_REMAP) != 0; }
-
 // Reads engine i's ECAP and prints its debug line.
 bool engine_has_ir(uint32_t id, test_info_t* tinfo, uint32_t i) {
   uint64_t base = platform_bar_base(tinfo, i);

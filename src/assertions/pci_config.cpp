@@ -1,6 +1,7 @@
 // PCI configuration of the PCH's IOxAPIC and of the devices that the DRHD
 // IOAPIC and PCI-endpoint scopes name.
 #include "assertions/assertions.h"
+#include "assertions/pci_regs.h"
 #include "assertions/walks.h"
 #include "platform/print.h"
 
@@ -9,8 +10,11 @@ namespace {
 constexpr uint8_t IOAPIC_BASE_CLASS = 0x08;
 constexpr uint8_t IOAPIC_SUB_CLASS = 0x00;
 constexpr uint8_t IOAPIC_PROG_IF = 0x20;
-constexpr uint8_t HEADER_LAYOUT_MASK = 0x7F;  // bit 7 only marks a multi-function device
-
+// The IOxAPIC is absent when its Vendor ID alone reads all ones: no vendor
+// has ID 0xFFFF, the rule of PCI enumeration. pci_function_silent (walks.cpp)
+// asks the whole first dword to read all ones, the rule the scope and path
+// walks keep for the functions they name. On a board both agree: a function
+// that does not answer reads all ones in every byte.
 bool ioxapic_silent(test_info_t* tinfo) {
   return PciRead16(pci_config_address(pci_location_of(tinfo->ioxapic_reqid), PCI_OFF_VENDOR_ID)) == 0xFFFF;
 }
@@ -97,7 +101,7 @@ uint64_t assert_endpoint_rciep(acpi_tables_t* tables, test_info_t* tinfo) {
       set_result_fmt(tc, TEST_FAIL, u"PCI Device (DID = 0x%X) is not enumerable.\n", pci_device_id(at));
       return false;
     }
-    if ((PciRead8(pci_config_address(at, PCI_OFF_HEADER_TYPE)) & HEADER_LAYOUT_MASK) != 0) {
+    if ((PciRead8(pci_config_address(at, PCI_OFF_HEADER_TYPE)) & PCI_HEADER_LAYOUT_MASK) != 0) {
       set_result_fmt(tc, TEST_FAIL, u"PCI Device (DID = 0x%X) must have header value of zero.\n", pci_device_id(at));
       return false;
     }

@@ -1,5 +1,7 @@
 // Reserved memory region assertions: tests 39, 40 and 41.
 #include "assertions/assertions.h"
+#include "assertions/pci_regs.h"
+#include "assertions/walks.h"
 #include "discovery/remap_lists.h"
 #include "platform/platform.h"
 
@@ -18,8 +20,9 @@ constexpr uint64_t MEMDESC_SIZE = 40;
 // Room for the descriptors that the allocation itself may add.
 constexpr uint64_t MEMORY_MAP_SPARE_DESCRIPTORS = 256;
 
-constexpr uint8_t CLASS_DISPLAY = 0x03;
-constexpr uint8_t CLASS_SERIAL_BUS = 0x0C;
+// A descriptor size that cannot hold a descriptor would make the walk read
+// past each entry (or divide by zero); a larger one than 64 KiB is no map's.
+bool descriptor_size_usable(uint64_t size) { return size >= MEMDESC_SIZE && size <= 0x10000; }
 
 // The memory map of test 40, owned by the assertion and freed on every exit.
 struct memory_map_t {
@@ -71,13 +74,14 @@ uint64_t assert_rmrr_memory_map(acpi_tables_t*, test_info_t*) {
     set_result_fmt(tc, TEST_WARNING, u"Cannot verify RMMR regions. GetMemoryMap() return with status = %d.\n", status);
     return 0;
   }
-  // A descriptor size that cannot hold a descriptor would make the walk
-  // read past each entry (or divide by zero).
-  if (mm.descriptor_size < MEMDESC_SIZE || mm.descriptor_size > 0x10000) {
+  // Both calls report the descriptor size; each answer is checked.
+  auto descriptor_size_refused = [&] {
+    if (descriptor_size_usable(mm.descriptor_size)) return false;
     set_result_fmt(tc, TEST_WARNING, u"Cannot verify RMMR regions. GetMemoryMap() returned DescriptorSize = %d.\n",
                    mm.descriptor_size);
-    return 0;
-  }
+    return true;
+  };
+  if (descriptor_size_refused()) return 0;
   mm.buffer_size = mm.map_size + mm.descriptor_size * MEMORY_MAP_SPARE_DESCRIPTORS;
   if (mm.buffer_size > 0xFFFFFFFFULL || !(mm.buffer = static_cast<uint8_t*>(AllocateZeroPool(mm.buffer_size)))) {
     set_result(tc, TEST_WARNING,
@@ -98,11 +102,7 @@ uint64_t assert_rmrr_memory_map(acpi_tables_t*, test_info_t*) {
                    version, EFI_MEMORY_DESCRIPTOR_VERSION);
     return 0;
   }
-  if (mm.descriptor_size < MEMDESC_SIZE) {
-    set_result_fmt(tc, TEST_WARNING, u"Cannot verify RMMR regions. GetMemoryMap() returned DescriptorSize = %d.\n",
-                   mm.descriptor_size);
-    return 0;
-  }
+  if (descriptor_size_refused()) return 0;
 
   byte_view map = mm.view();
   uint64_t descriptors = map.size / mm.descriptor_size;
@@ -129,11 +129,12 @@ uint64_t assert_rmrr_memory_map(acpi_tables_t*, test_info_t*) {
 
     for_each_scope(s, RMRR_FIXED_SIZE, [&](const device_scope& scope) {
       for_each_path_entry(scope, [&](int32_t, uint8_t dev, uint8_t func, uint16_t) {
-        uint8_t base_class = PciRead8(PCI_LIB_ADDRESS(scope.start_bus(), dev & 0x1F, func & 0x7, 0x0B));
+        pci_location at{scope.start_bus(), (uint8_t)(dev & 0x1F), (uint8_t)(func & 0x7)};
+        uint8_t base_class = PciRead8(pci_config_address(at, PCI_OFF_BASE_CLASS));
         debug_print(debug_mask, "DEBUG -- #%d : PciRead8(PCI_LIB_ADDRESS(b, d, f, 0x0B)) = 0x%X\n", 40, base_class);
-        if (base_class == CLASS_DISPLAY) display = true;
-        if (base_class == CLASS_SERIAL_BUS) usb = true;
-        return base_class != CLASS_DISPLAY && base_class != CLASS_SERIAL_BUS;
+        if (base_class == PCI_CLASS_DISPLAY) display = true;
+        if (base_class == PCI_CLASS_SERIAL_BUS) usb = true;
+        return base_class != PCI_CLASS_DISPLAY && base_class != PCI_CLASS_SERIAL_BUS;
       });
       return true;
     });
@@ -198,10 +199,12 @@ uint64_t assert_rmrr_paths(acpi_tables_t*, test_info_t*) {
       uint8_t bus = scope.start_bus();
       return for_each_path_entry(scope, [&](int32_t j, uint8_t dev, uint8_t func, uint16_t) {
         if (dev > 31 || func > 7) return false;
-        if (PciRead32(PCI_LIB_ADDRESS(bus, dev, func, 0x00)) == 0xFFFFFFFF) return false;
+        pci_location at{bus, dev, func};
+        if (pci_function_silent(at)) return false;
         if (j + 1 < entries) {
-          if ((PciRead8(PCI_LIB_ADDRESS(bus, dev, func, 0x0E)) & 0x7F) != 1) return false;
-          bus = PciRead8(PCI_LIB_ADDRESS(bus, dev, func, 0x19));
+          if ((PciRead8(pci_config_address(at, PCI_OFF_HEADER_TYPE)) & PCI_HEADER_LAYOUT_MASK) != PCI_HEADER_BRIDGE)
+            return false;
+          bus = PciRead8(pci_config_address(at, PCI_OFF_SECONDARY_BUS));
         }
         return true;
       });

@@ -34,11 +34,11 @@ uint64_t assert_scopes_unique(acpi_tables_t*, test_info_t* tinfo) {
       return 1;
     }
   }
+  // Second walk over the same scopes: it visits exactly the entries counted.
   uint64_t stored = 0;
   for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
     for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [&](const device_scope& scope) {
       return for_each_path_entry(scope, [&](int32_t, uint8_t, uint8_t, uint16_t rid) {
-        if (stored >= entries) return false;
         ids[stored++] = rid;
         return true;
       });

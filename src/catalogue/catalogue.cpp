@@ -9,8 +9,6 @@ bool test_record_missing = false;
 const char16_t* const test_result_names[5] = {u"PASS", u"FAIL", u"Not Applicable for this platform",
                                               u"Missing Data needed for test.", u"WARNING"};
 
-void (*catalogue_release_hook)(const test_case_t* record) = nullptr;
-
 namespace {
 
 constexpr uint16_t BYTE_ORDER_MARK = 0xFEFF;

@@ -50,7 +50,3 @@ void set_result_fmt(test_case_t* tc, uint64_t result, const char16_t* format, co
   tc->result = result;
   format_to(tc->message, MESSAGE_FORMAT_BYTES, format, a...);
 }
-
-// Called by the teardown with each record, in list order, just before the
-// record is freed (null unless a host runner wants the results).
-extern void (*catalogue_release_hook)(const test_case_t* record);

@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr uint32_t SIG_MASK = 0x0FFF3FF0;
 // Test 6 looks at no more than this many remapping structures.
 constexpr uint32_t TYPE_WALK_LIMIT = 52;
 

@@ -7,6 +7,10 @@
 
 uint64_t run_assertions(acpi_tables_t* tables, test_info_t* tinfo);
 
+// The processor signature (CPUID leaf 1 EAX) without its stepping and
+// reserved bits, as the family dispatch and the setup routines compare it.
+constexpr uint32_t SIG_MASK = 0x0FFF3FF0;
+
 uint64_t testsetup_qen(test_info_t* tinfo);
 uint64_t testsetup_rav(test_info_t* tinfo);
 uint64_t testsetup_mof(test_info_t* tinfo);

@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr uint32_t SIG_MASK = 0x0FFF3FF0;
 constexpr uint32_t MCHBAR_MASK = 0xFFFF8000;
 constexpr uint64_t ENGINE_MASK = 0xFFFFFFF001ULL;  // bits 39:12 and the enable bit
 constexpr uint32_t RCBA_MASK = 0xFFFFC000;
@@ -40,51 +39,75 @@ enum identify_kind : uint8_t { IDENTIFY_NONE, IDENTIFY_SILENT, IDENTIFY_DEBUG };
 enum pch_kind : uint8_t { PCH_LPC_RCBA, PCH_P2SB_RESTORE, PCH_P2SB_HIDE, PCH_D13 };
 enum special_na : uint8_t { SPECIAL_NONE, SPECIAL_QEN_GRAPHICS, SPECIAL_JIX_EARLY_STEPPING };
 
+// The family's debug lines: client families print MCHBAR as "%s() :" and
+// no Zyrd line, server families print it as "%s():" and the Zyrd line.
+enum line_style : uint8_t { LINES_CLIENT, LINES_SERVER };
+// igfx_did line; with IGFX_DID_AND_D5 the first dword of B0:D5:F0 follows.
+enum igfx_lines : uint8_t { IGFX_SILENT, IGFX_DID, IGFX_DID_AND_D5 };
+
+struct engines_t {
+  const engine_spec* list;
+  uint8_t count;
+  bool masked;  // bits 39:12 and the enable bit kept
+};
+struct graphics_t {
+  uint8_t prs;
+  uint64_t pasid_mask;
+};
+struct not_applicable_t {
+  const uint8_t* tests;  // set always
+  uint8_t count;
+  special_na special;
+};
+struct lines_t {
+  line_style style;
+  igfx_lines igfx;
+  const char* engine_alt;  // the LINE_ALT engine line
+};
+
 struct family_t {
   const char16_t* name;
   identify_kind identify;
-  const char* mchbar_line;
-  // igfx_did line; with igfx_twice the first dword of B0:D5:F0 follows.
-  const char* igfx_line;
-  bool igfx_twice;
-  const engine_spec* engines;
-  uint8_t engine_count;
-  bool masked;
-  const char* engine_line_main;
-  const char* engine_line_alt;
-  const char* zyrd_line;  // null: none
   pch_kind pch;
-  uint8_t gfx_prs;
-  uint64_t gfx_pasid_mask;
-  const uint8_t* na_tests;  // set always
-  uint8_t na_count;
-  special_na special;
+  engines_t engines;
+  graphics_t graphics;
+  not_applicable_t not_applicable;
+  lines_t lines;
 };
 
+// An engine recorded when B0:device:function answers, and one recorded always.
+constexpr engine_spec engine_on(uint16_t offset, uint8_t type, uint8_t device, uint8_t function,
+                                engine_line line = LINE_MAIN) {
+  return {offset, type, false, device, function, line};
+}
+constexpr engine_spec engine_always(uint16_t offset, uint8_t type, engine_line line = LINE_MAIN) {
+  return {offset, type, true, 0, 0, line};
+}
+
 constexpr engine_spec client_engines[] = {
-    {0x5400, BAR_TYPE_IGFX, false, 2, 0, LINE_MAIN},
-    {0x5410, BAR_TYPE_DEFAULT, true, 0, 0, LINE_MAIN},
+    engine_on(0x5400, BAR_TYPE_IGFX, 2, 0),
+    engine_always(0x5410, BAR_TYPE_DEFAULT),
 };
 constexpr engine_spec jix_engines[] = {
-    {0x5400, BAR_TYPE_IGFX, false, 2, 0, LINE_MAIN}, {0x7880, BAR_TYPE_D5, false, 5, 0, LINE_MAIN},
-    {0x7888, BAR_TYPE_D7, false, 7, 0, LINE_MAIN},   {0x7890, BAR_TYPE_D7, false, 7, 1, LINE_MAIN},
-    {0x7898, BAR_TYPE_D7, false, 7, 2, LINE_MAIN},   {0x78A0, BAR_TYPE_D7, false, 7, 3, LINE_MAIN},
-    {0x78A8, BAR_TYPE_D7, false, 7, 4, LINE_MAIN},   {0x78B0, BAR_TYPE_D7, false, 7, 5, LINE_MAIN},
-    {0x5410, BAR_TYPE_DEFAULT, true, 0, 0, LINE_MAIN},
+    engine_on(0x5400, BAR_TYPE_IGFX, 2, 0), engine_on(0x7880, BAR_TYPE_D5, 5, 0),
+    engine_on(0x7888, BAR_TYPE_D7, 7, 0),   engine_on(0x7890, BAR_TYPE_D7, 7, 1),
+    engine_on(0x7898, BAR_TYPE_D7, 7, 2),   engine_on(0x78A0, BAR_TYPE_D7, 7, 3),
+    engine_on(0x78A8, BAR_TYPE_D7, 7, 4),   engine_on(0x78B0, BAR_TYPE_D7, 7, 5),
+    engine_always(0x5410, BAR_TYPE_DEFAULT),
 };
 constexpr engine_spec yod_engines[] = {
-    {0x5400, BAR_TYPE_IGFX, false, 2, 0, LINE_MAIN},
-    {0x7880, BAR_TYPE_D5, false, 5, 0, LINE_MAIN},
-    {0x5410, BAR_TYPE_DEFAULT, true, 0, 0, LINE_MAIN},
+    engine_on(0x5400, BAR_TYPE_IGFX, 2, 0),
+    engine_on(0x7880, BAR_TYPE_D5, 5, 0),
+    engine_always(0x5410, BAR_TYPE_DEFAULT),
 };
 constexpr engine_spec wez_engines[] = {
-    {0x5400, BAR_TYPE_IGFX, false, 2, 0, LINE_MAIN},
-    {0x7884, BAR_TYPE_D5, false, 5, 0, LINE_ALT},
-    {0x5410, BAR_TYPE_DEFAULT, true, 0, 0, LINE_MAIN},
+    engine_on(0x5400, BAR_TYPE_IGFX, 2, 0),
+    engine_on(0x7884, BAR_TYPE_D5, 5, 0, LINE_ALT),
+    engine_always(0x5410, BAR_TYPE_DEFAULT),
 };
 constexpr engine_spec gux_engines[] = {
-    {0x6C88, BAR_TYPE_IGFX, false, 2, 0, LINE_MAIN},
-    {0x6C80, BAR_TYPE_DEFAULT, true, 0, 0, LINE_ALT_UNLESS_FIRST},
+    engine_on(0x6C88, BAR_TYPE_IGFX, 2, 0),
+    engine_always(0x6C80, BAR_TYPE_DEFAULT, LINE_ALT_UNLESS_FIRST),
 };
 static_assert(sizeof(jix_engines) / sizeof(jix_engines[0]) <= MAX_REMAP_BARS, "bars holds every engine");
 
@@ -93,42 +116,50 @@ constexpr uint8_t na_server[] = {58, 63, 64, 65};
 // Tests whose PCH facts are out of reach while the P2SB stays hidden.
 constexpr uint8_t na_p2sb[] = {18, 19, 20, 25, 26, 54};
 
-template <size_t N>
-constexpr uint8_t count_of(const engine_spec (&)[N]) {
-  return (uint8_t)N;
-}
-
 constexpr const char* MCHBAR_LINE_CLIENT = "DEBUG : %s() :  MCHBAR = 0x%X\n";
 constexpr const char* MCHBAR_LINE = "DEBUG : %s():  MCHBAR = 0x%X\n";
 constexpr const char* IGFX_LINE = "DEBUG : %s() : igfx_did = 0x%0X\n";
 constexpr const char* ENGINE_LINE = "DEBUG : %s() : mch_bar + 0x%X = 0x%X\n";
 constexpr const char* ZYRD_LINE = "DEBUG : %s() : D0.F0.R0E4h [23] = %X (0 == Zyrd Supported)\n";
 
-constexpr family_t family_qen = {u"testsetup_qen", IDENTIFY_SILENT, MCHBAR_LINE_CLIENT, IGFX_LINE, false,
-                                 client_engines, count_of(client_engines), false, ENGINE_LINE, ENGINE_LINE,
-                                 nullptr, PCH_LPC_RCBA, 0, 0x10000000ULL, nullptr, 0, SPECIAL_QEN_GRAPHICS};
-constexpr family_t family_rav = {u"testsetup_rav", IDENTIFY_NONE, MCHBAR_LINE_CLIENT, IGFX_LINE, false,
-                                 client_engines, count_of(client_engines), false, ENGINE_LINE, ENGINE_LINE,
-                                 nullptr, PCH_P2SB_RESTORE, 1, 0x10000000ULL, nullptr, 0, SPECIAL_NONE};
-constexpr family_t family_mof = {u"testsetup_mof", IDENTIFY_NONE, MCHBAR_LINE_CLIENT, IGFX_LINE, false,
-                                 client_engines, count_of(client_engines), false, ENGINE_LINE, ENGINE_LINE,
-                                 nullptr, PCH_P2SB_HIDE, 1, 0x10010000000ULL, na_mof, sizeof(na_mof), SPECIAL_NONE};
-constexpr family_t family_jix = {u"testsetup_jix", IDENTIFY_DEBUG, MCHBAR_LINE, nullptr, false,
-                                 jix_engines, count_of(jix_engines), true, ENGINE_LINE, ENGINE_LINE,
-                                 ZYRD_LINE, PCH_P2SB_HIDE, 0, 0x10000000000ULL, na_server, sizeof(na_server),
-                                 SPECIAL_JIX_EARLY_STEPPING};
-constexpr family_t family_yod = {u"testsetup_yod", IDENTIFY_DEBUG, MCHBAR_LINE, nullptr, false,
-                                 yod_engines, count_of(yod_engines), true, ENGINE_LINE, ENGINE_LINE,
-                                 ZYRD_LINE, PCH_P2SB_HIDE, 0, 0x10000000000ULL, na_server, sizeof(na_server),
-                                 SPECIAL_NONE};
-constexpr family_t family_gux = {u"testsetup_gux", IDENTIFY_DEBUG, MCHBAR_LINE, IGFX_LINE, false,
-                                 gux_engines, count_of(gux_engines), true, ENGINE_LINE,
-                                 "DEBUG : %s(): mch_bar + 0x%X = 0x%X\n", ZYRD_LINE, PCH_D13, 0,
-                                 0x10000000000ULL, na_server, sizeof(na_server), SPECIAL_NONE};
-constexpr family_t family_wez = {u"testsetup_wez", IDENTIFY_DEBUG, MCHBAR_LINE, IGFX_LINE, true,
-                                 wez_engines, count_of(wez_engines), true, ENGINE_LINE,
-                                 "DEBUG : %s():  mch_bar + 0x%X = 0x%X\n", ZYRD_LINE, PCH_P2SB_HIDE, 0,
-                                 0x10000000000ULL, na_server, sizeof(na_server), SPECIAL_NONE};
+// One named constructor per field group of a family row.
+template <size_t N>
+constexpr engines_t engines_as_read(const engine_spec (&list)[N]) {
+  return {list, (uint8_t)N, false};
+}
+template <size_t N>
+constexpr engines_t engines_masked(const engine_spec (&list)[N]) {
+  return {list, (uint8_t)N, true};
+}
+constexpr graphics_t graphics_prs(uint64_t pasid_mask) { return {1, pasid_mask}; }
+constexpr graphics_t graphics_no_prs(uint64_t pasid_mask) { return {0, pasid_mask}; }
+template <size_t N>
+constexpr not_applicable_t na_list(const uint8_t (&tests)[N], special_na special = SPECIAL_NONE) {
+  return {tests, (uint8_t)N, special};
+}
+constexpr not_applicable_t na_none(special_na special = SPECIAL_NONE) { return {nullptr, 0, special}; }
+constexpr lines_t client_lines() { return {LINES_CLIENT, IGFX_DID, ENGINE_LINE}; }
+constexpr lines_t server_lines(igfx_lines igfx, const char* engine_alt = ENGINE_LINE) {
+  return {LINES_SERVER, igfx, engine_alt};
+}
+
+constexpr family_t family_qen = {u"testsetup_qen", IDENTIFY_SILENT, PCH_LPC_RCBA, engines_as_read(client_engines),
+                                 graphics_no_prs(0x10000000ULL), na_none(SPECIAL_QEN_GRAPHICS), client_lines()};
+constexpr family_t family_rav = {u"testsetup_rav", IDENTIFY_NONE, PCH_P2SB_RESTORE, engines_as_read(client_engines),
+                                 graphics_prs(0x10000000ULL), na_none(), client_lines()};
+constexpr family_t family_mof = {u"testsetup_mof", IDENTIFY_NONE, PCH_P2SB_HIDE, engines_as_read(client_engines),
+                                 graphics_prs(0x10010000000ULL), na_list(na_mof), client_lines()};
+constexpr family_t family_jix = {u"testsetup_jix", IDENTIFY_DEBUG, PCH_P2SB_HIDE, engines_masked(jix_engines),
+                                 graphics_no_prs(0x10000000000ULL), na_list(na_server, SPECIAL_JIX_EARLY_STEPPING),
+                                 server_lines(IGFX_SILENT)};
+constexpr family_t family_yod = {u"testsetup_yod", IDENTIFY_DEBUG, PCH_P2SB_HIDE, engines_masked(yod_engines),
+                                 graphics_no_prs(0x10000000000ULL), na_list(na_server), server_lines(IGFX_SILENT)};
+constexpr family_t family_gux = {u"testsetup_gux", IDENTIFY_DEBUG, PCH_D13, engines_masked(gux_engines),
+                                 graphics_no_prs(0x10000000000ULL), na_list(na_server),
+                                 server_lines(IGFX_DID, "DEBUG : %s(): mch_bar + 0x%X = 0x%X\n")};
+constexpr family_t family_wez = {u"testsetup_wez", IDENTIFY_DEBUG, PCH_P2SB_HIDE, engines_masked(wez_engines),
+                                 graphics_no_prs(0x10000000000ULL), na_list(na_server),
+                                 server_lines(IGFX_DID_AND_D5, "DEBUG : %s():  mch_bar + 0x%X = 0x%X\n")};
 
 bool function_answers(uint8_t dev, uint8_t fn) { return PciRead32(cfg(dev, fn, 0)) != 0xFFFFFFFF; }
 
@@ -205,7 +236,8 @@ void read_lpc_rcba(test_info_t* tinfo) {
   tinfo->hpet_addr = HPET_BASE + (tinfo->hptc_reg & 3) * 0x1000;
   tinfo->hpet_count = PCH_HPET_REQIDS;
   for (uint32_t i = 0; i < PCH_HPET_REQIDS; i++) tinfo->pch_hpet_reqid[i] = PciRead16(cfg(31, 0, 0x70 + 2 * i));
-  debug_print(debug_mask, "DEBUG : %s() : B0D0F0:0x08 = 0x%X\n", u"testsetup_qen", PciRead8(cfg(0, 0, 0x08)));
+  uint8_t revision = PciRead8(cfg(0, 0, 0x08));
+  debug_print(debug_mask, "DEBUG : %s() : B0D0F0:0x08 = 0x%X\n", u"testsetup_qen", revision);
 }
 
 uint64_t run_setup(const family_t& f, test_info_t* tinfo) {
@@ -219,7 +251,7 @@ uint64_t run_setup(const family_t& f, test_info_t* tinfo) {
 
   // 2. MCHBAR (only the low dword).
   uint32_t mchbar_reg = PciRead32(cfg(0, 0, 0x48));
-  debug_print(debug_mask, f.mchbar_line, f.name, mchbar_reg);
+  debug_print(debug_mask, f.lines.style == LINES_CLIENT ? MCHBAR_LINE_CLIENT : MCHBAR_LINE, f.name, mchbar_reg);
   if ((mchbar_reg & 1) == 0) {
     Print(u"ERROR -- MCHBAR enabled bit not set. Tests need access to MCHBAR.\n");
     return 1;
@@ -229,28 +261,31 @@ uint64_t run_setup(const family_t& f, test_info_t* tinfo) {
   // 3. Graphics.
   uint32_t igfx_did = PciRead32(cfg(2, 0, 0));
   tinfo->igfx_present = igfx_did != 0xFFFFFFFF ? 1 : 0;
-  if (f.igfx_line) {
-    debug_print(debug_mask, f.igfx_line, f.name, igfx_did);
-    if (f.igfx_twice) debug_print(debug_mask, f.igfx_line, f.name, PciRead32(cfg(5, 0, 0)));
+  if (f.lines.igfx != IGFX_SILENT) {
+    debug_print(debug_mask, IGFX_LINE, f.name, igfx_did);
+    if (f.lines.igfx == IGFX_DID_AND_D5) {
+      uint32_t d5_did = PciRead32(cfg(5, 0, 0));
+      debug_print(debug_mask, IGFX_LINE, f.name, d5_did);
+    }
   }
 
   // 4. Remapping engines, in table order.
-  for (uint8_t i = 0; i < f.engine_count && tinfo->remap_bar_count < MAX_REMAP_BARS; i++) {
-    const engine_spec& e = f.engines[i];
+  for (uint8_t i = 0; i < f.engines.count && tinfo->remap_bar_count < MAX_REMAP_BARS; i++) {
+    const engine_spec& e = f.engines.list[i];
     if (!e.always && !function_answers(e.device, e.function)) continue;
     uint64_t value = MmioRead64(mch_bar + e.offset);
-    if (f.masked) value &= ENGINE_MASK;
+    if (f.engines.masked) value &= ENGINE_MASK;
     bool alt = e.line == LINE_ALT || (e.line == LINE_ALT_UNLESS_FIRST && tinfo->remap_bar_count > 0);
     remap_bar_t& bar = tinfo->bars[tinfo->remap_bar_count++];
     bar.address = value;
     bar.type = e.type;
-    debug_print(debug_mask, alt ? f.engine_line_alt : f.engine_line_main, f.name, (uint32_t)e.offset, value);
+    debug_print(debug_mask, alt ? f.lines.engine_alt : ENGINE_LINE, f.name, (uint32_t)e.offset, value);
   }
 
   // 5. Remapping allowed by the chipset.
   uint32_t disabled = (PciRead32(cfg(0, 0, 0xE4)) >> 23) & 1;
   tinfo->zyrd_supported = disabled ? 0 : 1;
-  if (f.zyrd_line) debug_print(debug_mask, f.zyrd_line, f.name, disabled);
+  if (f.lines.style == LINES_SERVER) debug_print(debug_mask, ZYRD_LINE, f.name, disabled);
 
   // 6. PCH request IDs and HPET.
   switch (f.pch) {
@@ -261,27 +296,28 @@ uint64_t run_setup(const family_t& f, test_info_t* tinfo) {
     case PCH_P2SB_HIDE:
       read_p2sb(tinfo, f);
       break;
-    case PCH_D13:
-      debug_print(debug_mask, "DEBUG : %s() : B:0 D:13 F:0 O:0xE0[8] =  %X\n", f.name,
-                  (PciRead32(cfg(13, 0, 0xE0)) >> 8) & 1);
+    case PCH_D13: {
+      uint32_t e0_bit8 = (PciRead32(cfg(13, 0, 0xE0)) >> 8) & 1;
+      debug_print(debug_mask, "DEBUG : %s() : B:0 D:13 F:0 O:0xE0[8] =  %X\n", f.name, e0_bit8);
       read_pch_registers(tinfo, 13, 0, f.name, d13_lines);
       break;
+    }
   }
 
   // 7. Constants.
   tinfo->cs_hpa = 39;
   tinfo->cs_gpa = 39;
-  tinfo->gfx_prs = f.gfx_prs;
-  tinfo->gfx_pasid_mask = f.gfx_pasid_mask;
+  tinfo->gfx_prs = f.graphics.prs;
+  tinfo->gfx_pasid_mask = f.graphics.pasid_mask;
 
   // 8. Assertions that do not apply to the family.
-  set_na_list(tinfo, f.na_tests, f.na_count);
+  set_na_list(tinfo, f.not_applicable.tests, f.not_applicable.count);
   uint32_t sig = eax & SIG_MASK;
-  if (f.special == SPECIAL_QEN_GRAPHICS && (sig == 0x306C0 || sig == 0x40650)) {
+  if (f.not_applicable.special == SPECIAL_QEN_GRAPHICS && (sig == 0x306C0 || sig == 0x40650)) {
     set_not_applicable(tinfo, 63);
     set_not_applicable(tinfo, 65);
   }
-  if (f.special == SPECIAL_JIX_EARLY_STEPPING && sig == 0x706E0 && (eax & 0xF) <= 5) {
+  if (f.not_applicable.special == SPECIAL_JIX_EARLY_STEPPING && sig == 0x706E0 && (eax & 0xF) <= 5) {
     for (uint32_t i = 0; i < NA_FLAG_COUNT; i++)
       if (na_flag_tests[i] != 42) tinfo->not_applicable[i] = 1;
   }

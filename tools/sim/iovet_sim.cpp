@@ -12,6 +12,7 @@
 
 #include "catalogue/catalogue.h"
 #include "platform/sim/platform_dir.h"
+#include "platform/sim/records.h"
 #include "platform/sim/reference.h"
 #include "platform/sim/sim.h"
 
@@ -39,23 +40,47 @@ const char* const usage =
 struct record {
   uint64_t id;
   uint64_t result;
-  std::string description;
-  std::string message;
+  std::string description;  // without its line end
+  std::string message;      // whole, as the console shows it
 };
 
-std::vector<record>* collected = nullptr;
-
-std::string narrow(const char16_t* s, size_t max) {
-  std::u16string u;
-  for (size_t i = 0; i < max && s[i]; i++) u += s[i];
-  std::string t = sim::to_utf8(u);
-  while (!t.empty() && (t.back() == '\n' || t.back() == '\r')) t.pop_back();
-  return t;
+// A record's text as UTF-8: surrogate pairs joined, a lone surrogate and the
+// non-characters U+FFFE and U+FFFF as U+FFFD, so that both result files stay
+// valid UTF-8 and valid XML.
+std::string utf8(const char16_t* s, size_t max) {
+  std::string out;
+  auto put = [&](uint32_t u) {
+    if (u < 0x80) {
+      out += (char)u;
+    } else if (u < 0x800) {
+      out += (char)(0xC0 | (u >> 6));
+      out += (char)(0x80 | (u & 0x3F));
+    } else if (u < 0x10000) {
+      out += (char)(0xE0 | (u >> 12));
+      out += (char)(0x80 | ((u >> 6) & 0x3F));
+      out += (char)(0x80 | (u & 0x3F));
+    } else {
+      out += (char)(0xF0 | (u >> 18));
+      out += (char)(0x80 | ((u >> 12) & 0x3F));
+      out += (char)(0x80 | ((u >> 6) & 0x3F));
+      out += (char)(0x80 | (u & 0x3F));
+    }
+  };
+  for (size_t i = 0; i < max && s[i]; i++) {
+    uint32_t c = s[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < max && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
+      put(0x10000 + ((c - 0xD800) << 10) + (uint32_t)(s[i + 1] - 0xDC00));
+      i++;
+    } else {
+      put((c >= 0xD800 && c < 0xE000) || c >= 0xFFFE ? 0xFFFD : c);
+    }
+  }
+  return out;
 }
 
-void collect(const test_case_t* tc) {
-  if (!collected || !tc) return;
-  collected->push_back({tc->id, tc->result, narrow(tc->description, TEST_TEXT_CHARS), narrow(tc->message, TEST_TEXT_CHARS)});
+std::string without_line_end(std::string t) {
+  while (!t.empty() && (t.back() == '\n' || t.back() == '\r')) t.pop_back();
+  return t;
 }
 
 // What the PCI function scan must cost on this machine: per allocation
@@ -123,6 +148,10 @@ std::string json_escape(const std::string& s) {
     if (c == '"' || c == '\\') {
       o += '\\';
       o += (char)c;
+    } else if (c == '\n') {
+      o += "\\n";
+    } else if (c == '\r') {
+      o += "\\r";
     } else if (c < 0x20) {
       char b[8];
       snprintf(b, sizeof b, "\\u%04x", c);
@@ -149,11 +178,12 @@ bool write_junit(const std::string& file, const std::vector<record>& recs, const
     snprintf(num, sizeof num, "%02llu", (unsigned long long)r.id);
     f << "    <testcase classname=\"iovet\" name=\"" << num << ") " << xml_escape(r.description) << "\">";
     if (r.result == TEST_FAIL)
-      f << "<failure message=\"" << xml_escape(r.message) << "\">" << xml_escape(r.message) << "</failure>";
+      f << "<failure message=\"" << xml_escape(without_line_end(r.message)) << "\">"
+        << xml_escape(without_line_end(r.message)) << "</failure>";
     else if (r.result == TEST_NA || r.result == TEST_MISSING)
       f << "<skipped message=\"" << xml_escape(result_word(r.result)) << "\"/>";
     else if (r.result == TEST_WARNING)
-      f << "<system-out>WARNING: " << xml_escape(r.message) << "</system-out>";
+      f << "<system-out>WARNING: " << xml_escape(without_line_end(r.message)) << "</system-out>";
     f << "</testcase>\n";
   }
   f << "  </testsuite>\n</testsuites>\n";
@@ -313,16 +343,13 @@ int run_main(int argc, char** argv) {
     fputs(sim::to_utf8(text).c_str(), stdout);
   };
 
-  std::vector<record> recs;
-  collected = &recs;
-  catalogue_release_hook = collect;
+  std::vector<test_case_t> kept;
+  sim::keep_records(m, kept);
   std::vector<std::u16string> a;
   for (const auto& s : app_args) a.push_back(sim::from_utf8(s));
   auto started = std::chrono::steady_clock::now();
   sim::run_result r = sim::run(m, a);
   double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
-  catalogue_release_hook = nullptr;
-  collected = nullptr;
   if (colour && shown_attribute != 0x07) fputs("\x1b[0m", stdout);
   fflush(stdout);
   if (stats) {
@@ -342,6 +369,12 @@ int run_main(int argc, char** argv) {
   }
   if (r.watchdog) fprintf(stderr, "iovet-sim: the run did not end within its operation bound and was stopped\n");
 
+  // A run the watchdog stopped never reached its teardown: it leaves no results.
+  std::vector<record> recs;
+  if (!r.watchdog)
+    for (const test_case_t& tc : kept)
+      recs.push_back({tc.id, tc.result, without_line_end(utf8(tc.description, TEST_TEXT_CHARS)),
+                      utf8(tc.message, TEST_TEXT_CHARS)});
   std::string status = report_status(r.text);
   if (!junit.empty() && !write_junit(junit, recs, name)) fprintf(stderr, "iovet-sim: cannot write %s\n", junit.c_str());
   if (!json.empty() && !write_json(json, recs, status, name)) fprintf(stderr, "iovet-sim: cannot write %s\n", json.c_str());
