@@ -237,13 +237,7 @@ void dump_mcfg(byte_view mcfg) {
   if (!dump_heading(mcfg, u"MCFG")) return;
   if (!dump_table_fields(mcfg, u"MCFG", mcfg_fields)) return;
   byte_view table = mcfg.sub(0, table_end(mcfg));
-  uint32_t printed = 0;
   for (size_t off = MCFG_OFF_ALLOCATIONS; off < table.size; off += MCFG_ALLOCATION_SIZE) {
-    if (printed++ == MCFG_MAX_ALLOCATIONS) {
-      Print(u"\nWarning: Stopped dumping the Configuration Space Base Address Allocation Structure(s). Data not "
-            u"appearing valid.\n");
-      break;
-    }
     if (!print_fields(table.sub(off, MCFG_ALLOCATION_SIZE), mcfg_allocation_fields)) {
       Print(u"Error -- MCFG Table: the last allocation structure runs past the table's Length.\n");
       break;
