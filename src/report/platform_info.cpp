@@ -128,6 +128,13 @@ uint64_t find_smbios_structure(uint8_t type, uint64_t instance, uint16_t handle,
   return find_in(t, type, instance, handle, match_handle);
 }
 
+bool read_smbios_bytes(uint64_t address, uint8_t* out, uint32_t count) {
+  smbios_table t = locate_smbios();
+  if (!t.present() || !t.inside(address, count)) return false;
+  for (uint32_t i = 0; i < count; i++) out[i] = t.u8(address + i);
+  return true;
+}
+
 bool get_smbios_string(uint64_t structure, uint8_t number, char16_t* out) {
   smbios_table t = locate_smbios();
   if (!t.present()) {

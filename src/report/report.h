@@ -16,6 +16,9 @@ void dump_madt(byte_view madt);
 
 // SMBIOS and the platform information sections.
 uint64_t find_smbios_structure(uint8_t type, uint64_t instance, uint16_t handle, uint8_t match_handle);
+// Copies count bytes at address when all of them lie inside the SMBIOS
+// structure table; reads nothing and returns false otherwise.
+bool read_smbios_bytes(uint64_t address, uint8_t* out, uint32_t count);
 bool get_smbios_string(uint64_t structure, uint8_t number, char16_t* out);  // out: 512 characters
 void display_bios_info();
 void display_fw_ver_info();
