@@ -71,11 +71,12 @@ smbios_table locate_smbios() {
   return t;
 }
 
-// A type-131 structure that carries the maker's signature inside its
-// formatted area.
+// A type-131 structure that carries the maker's signature: the four bytes
+// at offset 0x38 read "wKam" and lie inside the table (whatever the
+// structure's Length says).
 bool has_oem_signature(const smbios_table& t, uint64_t s) {
-  if (t.u8(s + 1) < OEM_SIGNATURE_OFFSET + 4) return false;
   uint64_t a = s + OEM_SIGNATURE_OFFSET;
+  if (!t.inside(a, 4)) return false;
   return t.u8(a) == 'w' && t.u8(a + 1) == 'K' && t.u8(a + 2) == 'a' && t.u8(a + 3) == 'm';
 }
 
