@@ -339,6 +339,9 @@ TEST(DumpTables, HeaderCharactersNeverReachTheConsoleAsControls) {
   bytes t = sim::build_hpet(0);
   memcpy(&t[10], "AB\0\n\x7f" "C", 6);
   EXPECT_TRUE(contains(dump_table(dump_hpet, t).text, "OEMID                        AB ??C\n"));
+  // Bytes 0x80-0xFF widen to the characters of their value (U+0080-U+00FF).
+  memcpy(&t[16], "\x80\xE9\xFF" "ABCDE", 8);
+  EXPECT_TRUE(contains(dump_table(dump_hpet, t).text, "OEMTableID                   \u0080\u00E9\u00FFABCDE\n"));
 }
 
 TEST(DumpRun, DumpOptionAloneDumpsAllFourTablesAndRunsNoAssertion) {

@@ -11,12 +11,12 @@
 
 namespace {
 
-// Header characters: printable ASCII as it is, a zero byte as a blank (names
-// padded with zeros), anything else as '?' so that control bytes never reach
-// the console.
+// Header characters: a zero byte as a blank (names padded with zeros),
+// control bytes (0x01-0x1F, 0x7F) as '?' so that they never reach the
+// console, every other byte widened to the UCS-2 character of its value.
 char16_t printable(uint8_t c) {
   if (c == 0) return u' ';
-  if (c < 0x20 || c > 0x7E) return u'?';
+  if (c < 0x20 || c == 0x7F) return u'?';
   return (char16_t)c;
 }
 
