@@ -268,6 +268,31 @@ TEST(DumpDmar, ShortStructuresAreReportedAndNeverReadPast) {
   EXPECT_EQ(count_of(r3.text, "  --Device Scope\n"), 1u);
 }
 
+TEST(DumpDmar, PathEntriesPastTheStructureAreReadUpToTheTableEnd) {
+  // A Length-10 scope in the DRHD's last 8-byte slot: its second entry is
+  // the first two bytes of the RMRR after it (Type 1), inside the table.
+  bytes drhd = structure(0, 24, 16);
+  sim::put_le(drhd, 8, 0xFED90000, 8);
+  bytes scope = sim::device_scope({1, 0, 0, {{0x1F, 2}}, 10});
+  drhd.insert(drhd.end(), scope.begin(), scope.end());
+  sim::dmar_builder d;
+  d.raw(drhd);
+  d.rmrr(0, 0x1000, 0x1FFF);
+  auto r = dump_table(dump_dmar, d.build());
+  EXPECT_FALSE(r.exited);
+  EXPECT_EQ(after(r.text, "  Start Bus Number           0x00\n"),
+            "  PCI Path:                  D:31 F:2\n"
+            "  PCI Path:                  D:1 F:0\n"
+            "\n --RMRR\n"
+            " Type                        0x0001\n"
+            " Length                      0x0018\n"
+            " Reserved                    0x0000\n"
+            " SegmentNumber               0x0000\n"
+            " RMR Base Address            0x0000000000001000\n"
+            " RMR Limit Address           0x0000000000001FFF\n"
+            "\n");
+}
+
 TEST(DumpDmar, AnddNameStopsAtTheStructureEndAndNeedsItsBuffers) {
   bytes andd = structure(4, 12, 8);
   andd[7] = 3;

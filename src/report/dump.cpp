@@ -154,9 +154,10 @@ const remap_kind_t* find_kind(uint16_t type) {
   return nullptr;
 }
 
-// One remapping structure. header: the table from the structure's start (for
-// Type and Length); s: the structure clipped to its Length. False when the
-// walk cannot go on.
+// One remapping structure. header: the table from the structure's start to
+// the table's end (Type and Length, and the path entries of the device
+// scopes, which the dump reads as far as the table goes); s: the structure
+// clipped to its Length. False when the walk cannot go on.
 bool dump_remap_structure(byte_view header, byte_view s) {
   uint16_t type = remap_type(header);
   uint16_t length = remap_length(header);
@@ -179,7 +180,7 @@ bool dump_remap_structure(byte_view header, byte_view s) {
   } else if (type == DMAR_TYPE_ANDD) {
     dump_andd_name(s);
   } else if (k->fixed) {
-    dump_device_scopes(s, k->fixed);
+    dump_device_scopes(header, k->fixed);
   }
   Print(u"\n");
   return true;
@@ -198,6 +199,9 @@ void dump_bytes(const uint8_t* bytes, uint64_t count) {
 
 void dump_header(byte_view table) { print_fields(table, header_fields); }
 
+// structure: from the structure's start to the table's end. The scopes are
+// counted from the structure's Length, each starting inside it; a path entry
+// may lie past the structure and is read as long as it lies inside the table.
 void dump_device_scopes(byte_view structure, uint32_t fixed) {
   for_each_scope(structure, fixed, [](const device_scope& scope) {
     if (!print_fields(scope.bytes, scope_fields)) {
