@@ -293,6 +293,44 @@ TEST(DumpDmar, PathEntriesPastTheStructureAreReadUpToTheTableEnd) {
             "\n");
 }
 
+TEST(DumpDmar, WhatTheTableEndCutsIsBlamedOnTheTable) {
+  // Cuts the built table to n bytes, Length field included.
+  auto cut = [](bytes t, size_t n) {
+    t.resize(n);
+    sim::put_le(t, 4, (uint32_t)n, 4);
+    return t;
+  };
+  // An RMRR of correct Length (one scope) cut inside its fixed fields.
+  sim::dmar_builder rmrr;
+  rmrr.rmrr(0, 0x1000, 0x1FFF, {{1, 0, 0, {{0x14, 0}}}});
+  auto r = dump_table(dump_dmar, cut(rmrr.build(), 48 + 20));
+  EXPECT_EQ(after(r.text, " RMR Base Address            0x0000000000001000\n"),
+            " Error -- DMAR Table: the RMRR runs past the table's Length.\n\n");
+  // The same RMRR cut inside its scope.
+  r = dump_table(dump_dmar, cut(rmrr.build(), 48 + 24 + 3));
+  EXPECT_EQ(after(r.text, " RMR Limit Address           0x0000000000001FFF\n"),
+            "  --Device Scope\n"
+            "  Type                       0x01\n"
+            "  Length                     0x08\n"
+            "  Error -- DMAR Table: a Device Scope runs past the table's Length.\n\n");
+  // A Length too short for the fields is still the structure's fault.
+  sim::dmar_builder small;
+  small.raw(structure(1, 12, 12));
+  r = dump_table(dump_dmar, small.build());
+  EXPECT_TRUE(contains(r.text, " Error -- RMRR Length 0x000C is too short for its fields.\n")) << r.text;
+  // The table ends inside the next structure's Type and Length.
+  sim::dmar_builder two;
+  two.rhsa(0xFED90000, 1);
+  two.rhsa(0xFED91000, 2);
+  r = dump_table(dump_dmar, cut(two.build(), 48 + 20 + 3));
+  EXPECT_FALSE(r.exited);
+  EXPECT_EQ(after(r.text, " Proximity Domain            0x00000001\n\n"),
+            " --RHSA\n"
+            " Type                        0x0003\n"
+            "Error -- DMAR Table: a remapping structure runs past the table's Length; stopped dumping the remapping "
+            "structures.\n\n");
+}
+
 TEST(DumpDmar, AnddNameStopsAtTheStructureEndAndNeedsItsBuffers) {
   bytes andd = structure(4, 12, 8);
   andd[7] = 3;

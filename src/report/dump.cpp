@@ -51,11 +51,15 @@ void print_field(byte_view v, const dump_field_t& f) {
 }
 
 // Prints the fields in order. Returns false, having printed the fields
-// before it, at the first field that does not lie inside v.
-bool print_field_list(byte_view v, const dump_field_t* fields, size_t count) {
+// before it, at the first field that does not lie inside v; *end then holds
+// the offset just past that field.
+bool print_field_list(byte_view v, const dump_field_t* fields, size_t count, size_t* end = nullptr) {
   for (size_t i = 0; i < count; i++) {
     const dump_field_t& f = fields[i];
-    if (f.format != field_format::heading && !v.has(f.offset, f.width)) return false;
+    if (f.format != field_format::heading && !v.has(f.offset, f.width)) {
+      if (end) *end = (size_t)f.offset + f.width;
+      return false;
+    }
     print_field(v, f);
   }
   return true;
@@ -98,6 +102,12 @@ bool dump_table_fields(byte_view table, const char16_t* name, const dump_field_t
 
 void structure_too_short(const char16_t* name, uint16_t length) {
   Print(u" Error -- %s Length 0x%04X is too short for its fields.\n", name, length);
+}
+
+// A structure whose Length holds its fields but whose bytes the table's end
+// cuts off.
+void structure_cut_by_table(const char16_t* name) {
+  Print(u" Error -- DMAR Table: the %s runs past the table's Length.\n", name);
 }
 
 [[noreturn]] void invalid_scope_path() {
@@ -167,6 +177,13 @@ bool dump_remap_structure(byte_view header, byte_view s) {
     end_application(1);
   }
   Print(u"%s", k->heading);
+  if (!header.has(0, 4)) {
+    // The table ends inside Type and Length.
+    print_field_list(header, k->fields, 2);
+    Print(u"Error -- DMAR Table: a remapping structure runs past the table's Length; stopped dumping the remapping "
+          u"structures.\n\n");
+    return false;
+  }
   if (length < 4) {
     // Shorter than its own Type and Length: the next structure cannot be
     // found.
@@ -175,8 +192,13 @@ bool dump_remap_structure(byte_view header, byte_view s) {
           length);
     return false;
   }
-  if (!print_field_list(s, k->fields, k->field_count)) {
-    structure_too_short(k->name, length);
+  size_t field_end = 0;
+  if (!print_field_list(s, k->fields, k->field_count, &field_end)) {
+    // Blame whichever ended first: the structure's Length or the table.
+    if (field_end <= length)
+      structure_cut_by_table(k->name);
+    else
+      structure_too_short(k->name, length);
   } else if (type == DMAR_TYPE_ANDD) {
     dump_andd_name(s);
   } else if (k->fixed) {
@@ -205,7 +227,7 @@ void dump_header(byte_view table) { print_fields(table, header_fields); }
 void dump_device_scopes(byte_view structure, uint32_t fixed) {
   for_each_scope(structure, fixed, [](const device_scope& scope) {
     if (!print_fields(scope.bytes, scope_fields)) {
-      Print(u"  Error -- Device Scope runs past the end of its structure.\n");
+      Print(u"  Error -- DMAR Table: a Device Scope runs past the table's Length.\n");
       return false;
     }
     for_each_path_entry(scope, [](int32_t j, uint8_t device, uint8_t function, uint16_t) {
