@@ -13,11 +13,12 @@ constexpr uint32_t CSBAAS_OFF_SEGMENT = 8;
 constexpr uint32_t CSBAAS_OFF_START_BUS = 10;
 constexpr uint32_t CSBAAS_OFF_END_BUS = 11;
 constexpr uint32_t CSBAAS_OFF_RESERVED = 12;
-// Each allocation costs the inventory scan up to 256 buses of reads, so the
-// scan stops after this many: far more segment bus ranges than any platform
-// has, and still seconds of reads on a board. Everything else examines every
-// allocation in the table copy.
-constexpr uint32_t MCFG_SCAN_MAX_ALLOCATIONS = 1024;
+// Each allocation costs the inventory scan up to 256 buses of 32 reads, so
+// the scan stops after this many: far more than any platform has (one
+// allocation per PCI segment, rarely more than a few), and still only
+// seconds of reads on a board. Everything else examines every allocation in
+// the table copy.
+constexpr uint32_t MCFG_SCAN_MAX_ALLOCATIONS = 256;
 
 struct pci_dev_t {
   list_entry link;
