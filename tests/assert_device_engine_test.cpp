@@ -98,6 +98,16 @@ TEST(Vmx, NoType131IsNotApplicableAndAShortOneReadsNothingBeyondIt) {
   auto o = shorty.evaluate(51);
   EXPECT_EQ(o.result, TEST_NA);
   EXPECT_EQ(o.message, "Table 131 is too short (6 bytes) to hold the CPU Capability(0x04) word.\n");
+  // A long enough structure whose capability word lies past the table's
+  // end: the bytes there (a word that would pass) are not read.
+  bench cut;
+  cut.m.set_cpuid(1, 0x906EA, 0, 1u << 5, 0);
+  cut.m.set_msr(0x3A, 0x5);
+  cut.m.install_smbios(sim::smbios_structure(131, 0x83, type131(0x31), {}));
+  cut.m.write16(cut.m.configuration_table.back().second + 0x16, 6);
+  o = cut.evaluate(51);
+  EXPECT_EQ(o.result, TEST_NA);
+  EXPECT_TRUE(o.message.rfind("Table 131 is too short (", 0) == 0) << o.message;
 }
 
 TEST(Vmx, FeatureControlLockedWithVmx) {

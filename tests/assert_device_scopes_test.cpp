@@ -1,6 +1,7 @@
 // DRHD device scopes: functions and bridges (28, 29), INCLUDE_PCI_ALL (43,
 // 44), uniqueness and the graphics scope (47, 48), IOAPIC and HPET scopes
 // (53, 54), ACPI namespace devices (59, 60, 61).
+#include "discovery/pci_inventory.h"
 #include "support/device_platform.h"
 #include "support/harness.h"
 
@@ -147,6 +148,20 @@ TEST(ScopeUnique, FullEnumerationWithoutIncludePciAllCountsScopes) {
   EXPECT_EQ(c.evaluate(47).message, count_msg);
   bench empty;
   EXPECT_EQ(empty.evaluate(47).result, TEST_PASS);
+}
+
+TEST(ScopeUnique, CountsRestingOnAnIncompleteScanAreNotAVerdict) {
+  // More allocations than the scan takes: the functions of the rest are
+  // unknown, so neither a match nor a mismatch of the counts is a verdict.
+  bench b;
+  b.device(0, 0, 0, 1, 0x06);
+  b.dmar.drhd(0, 0, 0xFED90000, {endpoint(0, 7, 0)});
+  b.mcfg.assign(MCFG_SCAN_MAX_ALLOCATIONS, {ECAM, 0, 0, 0});
+  EXPECT_EQ(b.evaluate(47).result, TEST_FAIL) << "every allocation scanned: 256 functions against 1 scope";
+  b.mcfg.push_back({ECAM, 0, 0, 0});
+  outcome o = b.evaluate(47);
+  EXPECT_EQ(o.result, TEST_WARNING);
+  EXPECT_EQ(o.message, "Only the first 256 of the 257 MCFG allocation structures were scanned for PCI functions.\n");
 }
 
 TEST(ScopeUnique, TableAllocationFailureIsNotAPass) {

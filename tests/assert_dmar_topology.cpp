@@ -59,6 +59,27 @@ TEST(Segments, AllocationsAgainstStructures) {
   }
 }
 
+TEST(Segments, EveryAllocationIsExaminedHoweverManyComeFirst) {
+  // 64 allocations every structure satisfies, then the one that does not.
+  const sim::mcfg_allocation other_segment = {0xD0000000, 5, 0, 0xFF}, upper_buses = {0xE0000000, 0, 0x80, 0xFF};
+  const struct {
+    uint64_t (*fn)(acpi_tables_t*, test_info_t*);
+    uint64_t id;
+    sim::mcfg_allocation last;
+  } cases[] = {{assert_segments_reported, 11, other_segment},
+               {assert_segments_valid, 12, other_segment},
+               {assert_scope_buses_valid, 13, upper_buses},
+               {assert_include_pci_all_last, 23, other_segment}};
+  for (const auto& c : cases) {
+    platform p;
+    make_healthy(p);
+    p.mcfg.assign(64, {0xE0000000, 0, 0, 0xFF});
+    p.mcfg.push_back(c.last);
+    bench b(p);
+    EXPECT_EQ(b.run(c.fn, c.id).result, TEST_FAIL) << c.id;
+  }
+}
+
 TEST(Segments, MissingMcfgIsAConsoleErrorFor11To13And23) {
   platform p;
   make_healthy(p);

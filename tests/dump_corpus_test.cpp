@@ -303,10 +303,21 @@ struct comparer {
         if (ours != theirs) differ(where + label + ": '" + ours + "' vs iasl '" + theirs + "'", rule_if_wrong);
         return;
       }
-      bool same = ours.size() == ref.width;
+      // Ours widens bytes 0x80-0xFF to their characters (two UTF-8 bytes
+      // here); iasl shows those, like control bytes, as blanks.
+      std::vector<unsigned> chars;
+      for (size_t i = 0; i < ours.size(); i++) {
+        unsigned char c = (unsigned char)ours[i];
+        if ((c == 0xC2 || c == 0xC3) && i + 1 < ours.size()) {
+          chars.push_back(((c & 0x1Fu) << 6) | ((unsigned char)ours[++i] & 0x3Fu));
+        } else {
+          chars.push_back(c);
+        }
+      }
+      bool same = chars.size() == ref.width;
       for (size_t i = 0; same && i < ref.width; i++) {
         char expect = i < theirs.size() ? theirs[i] : ' ';
-        same = ours[i] == expect || (ours[i] == '?' && expect == ' ');
+        same = chars[i] == (unsigned char)expect || ((chars[i] == '?' || chars[i] >= 0x80) && expect == ' ');
       }
       if (!same) differ(where + label + ": '" + ours + "' vs iasl '" + theirs + "'", rule_if_wrong);
       return;

@@ -268,6 +268,69 @@ TEST(DumpDmar, ShortStructuresAreReportedAndNeverReadPast) {
   EXPECT_EQ(count_of(r3.text, "  --Device Scope\n"), 1u);
 }
 
+TEST(DumpDmar, PathEntriesPastTheStructureAreReadUpToTheTableEnd) {
+  // A Length-10 scope in the DRHD's last 8-byte slot: its second entry is
+  // the first two bytes of the RMRR after it (Type 1), inside the table.
+  bytes drhd = structure(0, 24, 16);
+  sim::put_le(drhd, 8, 0xFED90000, 8);
+  bytes scope = sim::device_scope({1, 0, 0, {{0x1F, 2}}, 10});
+  drhd.insert(drhd.end(), scope.begin(), scope.end());
+  sim::dmar_builder d;
+  d.raw(drhd);
+  d.rmrr(0, 0x1000, 0x1FFF);
+  auto r = dump_table(dump_dmar, d.build());
+  EXPECT_FALSE(r.exited);
+  EXPECT_EQ(after(r.text, "  Start Bus Number           0x00\n"),
+            "  PCI Path:                  D:31 F:2\n"
+            "  PCI Path:                  D:1 F:0\n"
+            "\n --RMRR\n"
+            " Type                        0x0001\n"
+            " Length                      0x0018\n"
+            " Reserved                    0x0000\n"
+            " SegmentNumber               0x0000\n"
+            " RMR Base Address            0x0000000000001000\n"
+            " RMR Limit Address           0x0000000000001FFF\n"
+            "\n");
+}
+
+TEST(DumpDmar, WhatTheTableEndCutsIsBlamedOnTheTable) {
+  // Cuts the built table to n bytes, Length field included.
+  auto cut = [](bytes t, size_t n) {
+    t.resize(n);
+    sim::put_le(t, 4, (uint32_t)n, 4);
+    return t;
+  };
+  // An RMRR of correct Length (one scope) cut inside its fixed fields.
+  sim::dmar_builder rmrr;
+  rmrr.rmrr(0, 0x1000, 0x1FFF, {{1, 0, 0, {{0x14, 0}}}});
+  auto r = dump_table(dump_dmar, cut(rmrr.build(), 48 + 20));
+  EXPECT_EQ(after(r.text, " RMR Base Address            0x0000000000001000\n"),
+            " Error -- DMAR Table: the RMRR runs past the table's Length.\n\n");
+  // The same RMRR cut inside its scope.
+  r = dump_table(dump_dmar, cut(rmrr.build(), 48 + 24 + 3));
+  EXPECT_EQ(after(r.text, " RMR Limit Address           0x0000000000001FFF\n"),
+            "  --Device Scope\n"
+            "  Type                       0x01\n"
+            "  Length                     0x08\n"
+            "  Error -- DMAR Table: a Device Scope runs past the table's Length.\n\n");
+  // A Length too short for the fields is still the structure's fault.
+  sim::dmar_builder small;
+  small.raw(structure(1, 12, 12));
+  r = dump_table(dump_dmar, small.build());
+  EXPECT_TRUE(contains(r.text, " Error -- RMRR Length 0x000C is too short for its fields.\n")) << r.text;
+  // The table ends inside the next structure's Type and Length.
+  sim::dmar_builder two;
+  two.rhsa(0xFED90000, 1);
+  two.rhsa(0xFED91000, 2);
+  r = dump_table(dump_dmar, cut(two.build(), 48 + 20 + 3));
+  EXPECT_FALSE(r.exited);
+  EXPECT_EQ(after(r.text, " Proximity Domain            0x00000001\n\n"),
+            " --RHSA\n"
+            " Type                        0x0003\n"
+            "Error -- DMAR Table: a remapping structure runs past the table's Length; stopped dumping the remapping "
+            "structures.\n\n");
+}
+
 TEST(DumpDmar, AnddNameStopsAtTheStructureEndAndNeedsItsBuffers) {
   bytes andd = structure(4, 12, 8);
   andd[7] = 3;
@@ -339,6 +402,9 @@ TEST(DumpTables, HeaderCharactersNeverReachTheConsoleAsControls) {
   bytes t = sim::build_hpet(0);
   memcpy(&t[10], "AB\0\n\x7f" "C", 6);
   EXPECT_TRUE(contains(dump_table(dump_hpet, t).text, "OEMID                        AB ??C\n"));
+  // Bytes 0x80-0xFF widen to the characters of their value (U+0080-U+00FF).
+  memcpy(&t[16], "\x80\xE9\xFF" "ABCDE", 8);
+  EXPECT_TRUE(contains(dump_table(dump_hpet, t).text, "OEMTableID                   \u0080\u00E9\u00FFABCDE\n"));
 }
 
 TEST(DumpRun, DumpOptionAloneDumpsAllFourTablesAndRunsNoAssertion) {

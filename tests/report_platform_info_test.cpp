@@ -79,6 +79,27 @@ TEST(SmbiosLookup, InstancesHandlesAndTheSignedType131) {
   EXPECT_EQ(find_smbios_structure(127, 0, 0, 0) != 0, true);
 }
 
+TEST(SmbiosLookup, TheType131SignatureNeedsOnlyToLieInsideTheTable) {
+  // A Length of 8: the signature at offset 0x38 lies in the string set, still
+  // inside the table. Cut the table inside the signature and it is unsigned.
+  bytes shorty = sim::smbios_structure(131, 0x21, bytes(4, 0), {std::string(0x30, 'x') + "wKam"});
+  bytes table = concat({type131(0x20, false), shorty, sim::smbios_end(0xFEFF)});
+  for (bool cut : {false, true}) {
+    sim::machine m;
+    m.install_smbios(table);
+    uint64_t ep = m.configuration_table.back().second;
+    if (cut) m.write16(ep + 0x16, (uint16_t)(type131(0x20, false).size() + 0x38 + 3));
+    sim::scoped_machine use(m);
+    uint64_t s = find_smbios_structure(131, 5, 0x99, 1);
+    if (cut) {
+      EXPECT_EQ(s, 0u);
+    } else {
+      ASSERT_NE(s, 0u);
+      EXPECT_EQ(MmioRead16(s + 2), 0x21);
+    }
+  }
+}
+
 TEST(SmbiosLookup, NoEntryPointOrTruncatedTable) {
   sim::machine none;
   {

@@ -34,8 +34,9 @@ void set_p2sb(sim::machine& m, p2sb state) {
 }
 
 // The hide-register writes of a -t run and the value left, per family and
-// starting state. A hidden function reads all ones, so the restoring routine
-// puts back 0xFF, the value it read.
+// starting state. A hidden function reads all ones, so no routine learns the
+// other bits of the hide register before its unhide write; each changes the
+// hide bit only.
 struct p2sb_case {
   const char* family;
   p2sb state;
@@ -46,11 +47,11 @@ struct p2sb_case {
 const p2sb_case p2sb_cases[] = {
     {"qen", p2sb::visible, {}, 0},          {"qen", p2sb::hidden, {}, 1},           {"qen", p2sb::absent, {}, -1},
     {"gux", p2sb::visible, {}, 0},          {"gux", p2sb::hidden, {}, 1},           {"gux", p2sb::absent, {}, -1},
-    {"rav", p2sb::visible, {0x00}, 0x00},   {"rav", p2sb::hidden, {0xFE, 0xFF}, 0xFF}, {"rav", p2sb::absent, {0xFE}, -1},
-    {"mof", p2sb::visible, {1}, 1},         {"mof", p2sb::hidden, {0, 1}, 1},       {"mof", p2sb::absent, {0}, -1},
-    {"jix", p2sb::visible, {1}, 1},         {"jix", p2sb::hidden, {0, 1}, 1},       {"jix", p2sb::absent, {0}, -1},
-    {"yod", p2sb::visible, {1}, 1},         {"yod", p2sb::hidden, {0, 1}, 1},       {"yod", p2sb::absent, {0}, -1},
-    {"wez", p2sb::visible, {1}, 1},         {"wez", p2sb::hidden, {0, 1}, 1},       {"wez", p2sb::absent, {0}, -1},
+    {"rav", p2sb::visible, {}, 0x00},       {"rav", p2sb::hidden, {0, 1}, 0x01},    {"rav", p2sb::absent, {0, 1}, -1},
+    {"mof", p2sb::visible, {1}, 1},         {"mof", p2sb::hidden, {0, 1}, 1},       {"mof", p2sb::absent, {0, 1}, -1},
+    {"jix", p2sb::visible, {1}, 1},         {"jix", p2sb::hidden, {0, 1}, 1},       {"jix", p2sb::absent, {0, 1}, -1},
+    {"yod", p2sb::visible, {1}, 1},         {"yod", p2sb::hidden, {0, 1}, 1},       {"yod", p2sb::absent, {0, 1}, -1},
+    {"wez", p2sb::visible, {1}, 1},         {"wez", p2sb::hidden, {0, 1}, 1},       {"wez", p2sb::absent, {0, 1}, -1},
 };
 
 std::vector<uint8_t> hide_writes(const sim::machine& m) {
@@ -239,7 +240,10 @@ TEST(FuzzChecks, AnInputDescribesTheSameMachineAfterEncoding) {
 
 TEST(FuzzFindings, AnMcfgLengthOfMillionsOfAllocationsIsScannedOnlyAsFarAsTheBound) {
   // The Length field claims 11 MB: unmapped memory behind the table reads
-  // as all ones, so every counted allocation would scan 256 buses.
+  // as all ones, so every counted allocation would scan 256 buses. The scan
+  // stops at its bound; the assertions whose answer rests on the scanned
+  // functions say so instead of passing, and those that read the allocations
+  // themselves read every one (segment 0xFFFF, named by no DRHD).
   sim::platform_description p;
   ASSERT_TRUE(sim::load_reference_description("mof", p));
   for (auto& t : p.acpi)
@@ -249,27 +253,30 @@ TEST(FuzzFindings, AnMcfgLengthOfMillionsOfAllocationsIsScannedOnlyAsFarAsTheBou
   add_catalogue(huge);
   huge.operation_limit = 20000000;
   auto r = run_iovet(huge, {"-t"});
-  EXPECT_TRUE(contains(r.text, "WARNING -- MCFG Length gives 688126 allocation structures; only the first 64 are "
+  EXPECT_TRUE(contains(r.text, "WARNING -- MCFG Length gives 688126 allocation structures; only the first 256 are "
                                "scanned.\n"))
       << r.text;
-  EXPECT_TRUE(contains(r.text, "Zyr Test Status: "));
+  const std::string cut =
+      "-- Only the first 256 of the 688126 MCFG allocation structures were scanned for PCI functions.\n";
+  // 49 rests on the scanned functions; 47 does not here (INCLUDE_PCI_ALL).
+  EXPECT_TRUE(contains(r.text, "49) WARNING\n" + cut)) << r.text;
+  EXPECT_TRUE(contains(r.text, "-- All PCI segments in platform are not reported in the DMAR table.\n"))
+      << "segment 0xFFFF, named by no DRHD: the allocations past the 64th are read";
+  EXPECT_TRUE(contains(r.text, "Zyr Test Status: FAIL"));
 }
 
-TEST(FuzzFindings, TheMcfgDumpStopsAfterSixtyFourAllocationStructures) {
-  // An MCFG Length of 12 MB asked the dump for 788589 structures, five
-  // lines each.
-  const std::string warning =
-      "\nWarning: Stopped dumping the Configuration Space Base Address Allocation Structure(s). Data not appearing "
-      "valid.\n";
-  for (size_t count : {64, 65}) {
+TEST(FuzzFindings, TheMcfgDumpShowsEveryAllocationStructure) {
+  // An MCFG Length of 12 MB asks the dump for 788589 structures, five lines
+  // each: all of them lie inside the copy, so all of them are shown.
+  for (size_t count : {65, 2000}) {
     std::vector<sim::mcfg_allocation> allocations(count, {0xE0000000, 0, 0, 0});
     bytes mcfg = sim::build_mcfg(allocations);
     sim::machine m;
     sim::run_result r = sim::call(m, [&] { dump_mcfg(byte_view(mcfg.data(), mcfg.size())); });
     size_t shown = 0;
     for (size_t at = 0; (at = r.text.find("\n Base Address                0x", at)) != std::string::npos; at++) shown++;
-    EXPECT_EQ(shown, 64u) << count;
-    EXPECT_EQ(contains(r.text, warning), count == 65) << count;
+    EXPECT_EQ(shown, count);
+    EXPECT_FALSE(contains(r.text, "Warning")) << count;
   }
 }
 
@@ -297,9 +304,9 @@ TEST(SimulatedMachine, BlockCopiesReadWhatByteReadsRead) {
   EXPECT_EQ(top[0], 0xFF);
 }
 
-TEST(FuzzFindings, AssertionsWalkNoMoreMcfgAllocationsThanTheInventoryScans) {
+TEST(FuzzFindings, DebugLinesOfTheBusRangeCheckAreBoundedNotTheCheck) {
   // 184322 counted allocations times every device scope gave a debug line
-  // each: gigabytes of console text.
+  // each: gigabytes of console text. Every pair is still checked.
   sim::platform_description p;
   ASSERT_TRUE(sim::load_reference_description("jix", p));
   for (auto& t : p.acpi)
@@ -308,7 +315,8 @@ TEST(FuzzFindings, AssertionsWalkNoMoreMcfgAllocationsThanTheInventoryScans) {
   sim::install_platform(p, m);
   add_catalogue(m);
   auto r = run_iovet(m, {"-t", "-v", "--dbg"});
-  EXPECT_TRUE(contains(r.text, "only the first 64 are scanned.\n"));
+  EXPECT_TRUE(contains(r.text, "only the first 256 are scanned.\n"));
+  EXPECT_TRUE(contains(r.text, "DEBUG -- #13 : further allocation and scope pairs are checked without debug lines\n"));
   EXPECT_TRUE(contains(r.text, "Zyr Test Status: "));
-  EXPECT_LT(r.text.size(), 4u << 20) << "console text of a bounded run";
+  EXPECT_LT(r.text.size(), 16u << 20) << "console text of a bounded run";
 }

@@ -93,6 +93,11 @@ const scope_kind scope_kinds[] = {
 
 }  // namespace
 
+// Debug lines are printed for this many (allocation, scope) pairs; the pairs
+// after them are checked all the same, silently. Far more than a platform
+// has, and a table of a million allocations cannot flood the console.
+constexpr uint32_t SCOPE_BUS_DEBUG_PAIRS = 4096;
+
 // The starting bus of every PCI scope (types 1 and 2, and the undefined 0)
 // of a structure in an allocation's segment lies in that allocation's range.
 uint64_t assert_scope_buses_valid(acpi_tables_t* tables, test_info_t* tinfo) {
@@ -101,17 +106,24 @@ uint64_t assert_scope_buses_valid(acpi_tables_t* tables, test_info_t* tinfo) {
   if (recorded_not_applicable(tc, tinfo, 13)) return 0;
   if (missing_mcfg(tables)) return 1;
   const char16_t* failure = nullptr;
+  uint32_t pairs = 0;
   for_each_mcfg_allocation(mcfg_view(*tables), [&](const mcfg_allocation_t& a) {
     for (const scope_kind& kind : scope_kinds) {
       bool go_on = for_each_list_scope(*kind.list, kind.fixed, [&](remap_node_t* node, const device_scope& s) {
         uint16_t segment = segment_of(node);
-        debug_print(debug_mask, kind.header_line, 13, s.index);
-        debug_print(debug_mask, kind.segment_line, 13, segment);
-        debug_print(debug_mask, "DEBUG -- #%d : ((csbaas_t*)loc)->pci_segment)=%d\n", 13, a.pci_segment());
-        debug_print(debug_mask, "DEBUG -- #%d : ((((device_scope_entry_t*)ds_loc)->StartingBusNumber=%d\n", 13,
-                    s.start_bus());
-        debug_print(debug_mask, "DEBUG -- #%d : ((csbaas_t*)loc)->start_bus=%d\n", 13, a.start_bus());
-        debug_print(debug_mask, "DEBUG -- #%d : ((csbaas_t*)loc)->end_bus=%d\n", 13, a.end_bus());
+        if (pairs < SCOPE_BUS_DEBUG_PAIRS) {
+          debug_print(debug_mask, kind.header_line, 13, s.index);
+          debug_print(debug_mask, kind.segment_line, 13, segment);
+          debug_print(debug_mask, "DEBUG -- #%d : ((csbaas_t*)loc)->pci_segment)=%d\n", 13, a.pci_segment());
+          debug_print(debug_mask, "DEBUG -- #%d : ((((device_scope_entry_t*)ds_loc)->StartingBusNumber=%d\n", 13,
+                      s.start_bus());
+          debug_print(debug_mask, "DEBUG -- #%d : ((csbaas_t*)loc)->start_bus=%d\n", 13, a.start_bus());
+          debug_print(debug_mask, "DEBUG -- #%d : ((csbaas_t*)loc)->end_bus=%d\n", 13, a.end_bus());
+        } else if (pairs == SCOPE_BUS_DEBUG_PAIRS) {
+          debug_print(debug_mask, "DEBUG -- #%d : further allocation and scope pairs are checked without debug lines\n",
+                      13);
+        }
+        if (pairs <= SCOPE_BUS_DEBUG_PAIRS) pairs++;
         if (s.type() <= SCOPE_PCI_SUBHIERARCHY && segment == a.pci_segment() &&
             (s.start_bus() < a.start_bus() || s.start_bus() > a.end_bus())) {
           failure = kind.failure;

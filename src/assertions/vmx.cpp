@@ -26,16 +26,17 @@ uint64_t assert_smbios_vmx(acpi_tables_t*, test_info_t*) {
     return 0;
   }
   debug_print(debug_mask, "DEBUG -- #%d: Type 131 located @ 0x%LX\n", 51, structure);
-  // The capability word must lie inside the structure's formatted area.
+  // The capability word must lie inside the structure's formatted area and
+  // inside the SMBIOS table (the finder only vouches for the header).
   uint8_t header[2] = {0, 0};
-  PhysCopy(header, structure, sizeof(header));
-  if (header[1] < TYPE131_OFF_CAPABILITY + 4) {
+  read_smbios_bytes(structure, header, sizeof(header));
+  uint8_t word[4] = {0, 0, 0, 0};
+  if (header[1] < TYPE131_OFF_CAPABILITY + 4 ||
+      !read_smbios_bytes(structure + TYPE131_OFF_CAPABILITY, word, sizeof(word))) {
     set_result_fmt(tc, TEST_NA, u"Table 131 is too short (%d bytes) to hold the CPU Capability(0x04) word.\n",
                    header[1]);
     return 0;
   }
-  uint8_t word[4] = {0, 0, 0, 0};
-  PhysCopy(word, structure + TYPE131_OFF_CAPABILITY, sizeof(word));
   uint32_t capability = (uint32_t)word[0] | (uint32_t)word[1] << 8 | (uint32_t)word[2] << 16 | (uint32_t)word[3] << 24;
   debug_print(debug_mask, "DEBUG -- #%d: Type 131 Offset 0x04(Cap Val) = 0x%X\n", 51, capability);
 

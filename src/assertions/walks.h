@@ -69,15 +69,15 @@ inline uint64_t acpi_table_extent(byte_view table) {
   return len < table.size ? len : table.size;
 }
 
-// Calls f(allocation) for each allocation, the first MCFG_MAX_ALLOCATIONS
-// only (as the PCI inventory scans them); f returns false to stop.
-// Returns false when f stopped.
+// Calls f(allocation) for each allocation that starts inside the table (its
+// Length clipped to the copy); f returns false to stop. Returns false when f
+// stopped.
 template <class F>
 bool for_each_mcfg_allocation(byte_view mcfg, F f) {
   uint64_t end = acpi_table_extent(mcfg);
   byte_view table = mcfg.sub(0, (size_t)end);
   uint32_t index = 0;
-  for (uint64_t off = MCFG_OFF_ALLOCATIONS; off < end && index < MCFG_MAX_ALLOCATIONS;
+  for (uint64_t off = MCFG_OFF_ALLOCATIONS; off < end;
        off += MCFG_ALLOCATION_SIZE, index++)
     if (!f(mcfg_allocation_t{table.sub((size_t)off, MCFG_ALLOCATION_SIZE), index})) return false;
   return true;

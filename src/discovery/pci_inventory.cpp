@@ -1,22 +1,34 @@
 #include "discovery/pci_inventory.h"
 
+#include "catalogue/catalogue.h"
 #include "platform/platform.h"
 #include "platform/print.h"
 
 list_entry pci_dev_list = LIST_HEAD_INIT(pci_dev_list);
 uint64_t pcie_base = 0;
+uint32_t pci_inventory_unscanned = 0;
+static uint32_t inventory_allocations = 0;
+
+void record_inventory_incomplete(test_case_t* tc) {
+  set_result_fmt(tc, TEST_WARNING,
+                 u"Only the first %d of the %d MCFG allocation structures were scanned for PCI functions.\n",
+                 inventory_allocations - pci_inventory_unscanned, inventory_allocations);
+}
 
 uint64_t build_pci_inventory(byte_view mcfg) {
   pcie_base = mcfg.u64(MCFG_OFF_ALLOCATIONS + CSBAAS_OFF_BASE);
   uint32_t length = mcfg.u32(4);
   if (length > mcfg.size) length = (uint32_t)mcfg.size;
   uint32_t allocations = length >= 36 ? (length - 36) / MCFG_ALLOCATION_SIZE : 0;
+  inventory_allocations = allocations;
+  pci_inventory_unscanned = 0;
   // Each allocation costs a scan of up to 256 buses: a corrupt Length
   // (millions of allocations) would keep the scan going for hours.
-  if (allocations > MCFG_MAX_ALLOCATIONS) {
+  if (allocations > MCFG_SCAN_MAX_ALLOCATIONS) {
     Print(u"WARNING -- MCFG Length gives %d allocation structures; only the first %d are scanned.\n", allocations,
-          MCFG_MAX_ALLOCATIONS);
-    allocations = MCFG_MAX_ALLOCATIONS;
+          MCFG_SCAN_MAX_ALLOCATIONS);
+    pci_inventory_unscanned = allocations - MCFG_SCAN_MAX_ALLOCATIONS;
+    allocations = MCFG_SCAN_MAX_ALLOCATIONS;
   }
   for (uint32_t a = 0; a < allocations; a++) {
     // A counted allocation may run past the copy (the count starts at

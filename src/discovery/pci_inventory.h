@@ -13,9 +13,12 @@ constexpr uint32_t CSBAAS_OFF_SEGMENT = 8;
 constexpr uint32_t CSBAAS_OFF_START_BUS = 10;
 constexpr uint32_t CSBAAS_OFF_END_BUS = 11;
 constexpr uint32_t CSBAAS_OFF_RESERVED = 12;
-// More allocation structures than any platform has segment bus ranges; the
-// scan and the dump stop there, so a corrupt Length cannot run for hours.
-constexpr uint32_t MCFG_MAX_ALLOCATIONS = 64;
+// Each allocation costs the inventory scan up to 256 buses of 32 reads, so
+// the scan stops after this many: far more than any platform has (one
+// allocation per PCI segment, rarely more than a few), and still only
+// seconds of reads on a board. Everything else examines every allocation in
+// the table copy.
+constexpr uint32_t MCFG_SCAN_MAX_ALLOCATIONS = 256;
 
 struct pci_dev_t {
   list_entry link;
@@ -27,6 +30,13 @@ struct pci_dev_t {
 };
 
 extern list_entry pci_dev_list;
+// Allocations of the MCFG left unscanned by the last inventory (0: the
+// inventory holds every allocation's functions).
+extern uint32_t pci_inventory_unscanned;
+// Records a WARNING saying that the inventory is incomplete, for an
+// assertion whose answer would otherwise rest on functions never scanned.
+struct test_case_t;
+void record_inventory_incomplete(test_case_t* tc);
 // Memory-mapped configuration base of the MCFG's first allocation.
 extern uint64_t pcie_base;
 

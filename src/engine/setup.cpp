@@ -204,27 +204,34 @@ constexpr uint64_t P2SB_VENDOR = cfg(31, 1, 0);
 constexpr uint64_t P2SB_HIDE = cfg(31, 1, 0xE1);
 
 // Reaches the P2SB (B0:D31:F1) registers, unhiding the function when it is
-// hidden. The restoring variant puts the hide register back as it found it;
-// the hiding variant leaves a reachable P2SB hidden.
+// hidden. The restoring variant hides it again when it found it hidden; the
+// hiding variant leaves a reachable P2SB hidden. Only the hide bit of 0xE1
+// changes across the procedure: while the function is hidden that register
+// reads all ones like every other, so its other bits are unknown until the
+// unhide write (which clears them) has made it visible; from then on the
+// value read is written back with only the hide bit set as wanted.
 void read_p2sb(test_info_t* tinfo, const family_t& f) {
   const bool restore = f.pch == PCH_P2SB_RESTORE;
-  uint8_t remembered = 0;
+  bool unhidden = false;
   if (PciRead16(P2SB_VENDOR) == 0xFFFF) {
-    if (restore) {
-      remembered = PciRead8(P2SB_HIDE);
-      debug_print(debug_mask, "DEBUG : %s() : B0D31F1 0xE1 = 0x%0X\n", f.name, remembered);
-      PciWrite8(P2SB_HIDE, (uint8_t)(remembered & ~1u));
-    } else {
+    uint8_t found = PciRead8(P2SB_HIDE);
+    if (restore) debug_print(debug_mask, "DEBUG : %s() : B0D31F1 0xE1 = 0x%0X\n", f.name, found);
+    // A register that reads with its hide bit clear is not hiding anything.
+    if (found & 1) {
       PciWrite8(P2SB_HIDE, 0);
-      debug_print(debug_mask, "DEBUG : %s() : B0D31F1 0xE1 = 0x%0X\n", f.name, PciRead8(P2SB_HIDE));
+      unhidden = true;
     }
+    if (!restore) debug_print(debug_mask, "DEBUG : %s() : B0D31F1 0xE1 = 0x%0X\n", f.name, PciRead8(P2SB_HIDE));
   }
   if (PciRead16(P2SB_VENDOR) == 0xFFFF) {
+    // Still out of reach: put the hide bit back as it was found.
+    if (unhidden) PciWrite8(P2SB_HIDE, 1);
     set_na_list(tinfo, na_p2sb, sizeof(na_p2sb));
     return;
   }
+  uint8_t value = PciRead8(P2SB_HIDE);
   read_pch_registers(tinfo, 31, 1, f.name, p2sb_lines);
-  PciWrite8(P2SB_HIDE, restore ? remembered : (uint8_t)1);
+  if (unhidden || !restore) PciWrite8(P2SB_HIDE, (uint8_t)(value | 1));
 }
 
 // Older PCHs: the LPC bridge (B0:D31:F0) holds the request IDs, its root

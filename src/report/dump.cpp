@@ -11,12 +11,12 @@
 
 namespace {
 
-// Header characters: printable ASCII as it is, a zero byte as a blank (names
-// padded with zeros), anything else as '?' so that control bytes never reach
-// the console.
+// Header characters: a zero byte as a blank (names padded with zeros),
+// control bytes (0x01-0x1F, 0x7F) as '?' so that they never reach the
+// console, every other byte widened to the UCS-2 character of its value.
 char16_t printable(uint8_t c) {
   if (c == 0) return u' ';
-  if (c < 0x20 || c > 0x7E) return u'?';
+  if (c < 0x20 || c == 0x7F) return u'?';
   return (char16_t)c;
 }
 
@@ -51,11 +51,15 @@ void print_field(byte_view v, const dump_field_t& f) {
 }
 
 // Prints the fields in order. Returns false, having printed the fields
-// before it, at the first field that does not lie inside v.
-bool print_field_list(byte_view v, const dump_field_t* fields, size_t count) {
+// before it, at the first field that does not lie inside v; *end then holds
+// the offset just past that field.
+bool print_field_list(byte_view v, const dump_field_t* fields, size_t count, size_t* end = nullptr) {
   for (size_t i = 0; i < count; i++) {
     const dump_field_t& f = fields[i];
-    if (f.format != field_format::heading && !v.has(f.offset, f.width)) return false;
+    if (f.format != field_format::heading && !v.has(f.offset, f.width)) {
+      if (end) *end = (size_t)f.offset + f.width;
+      return false;
+    }
     print_field(v, f);
   }
   return true;
@@ -98,6 +102,12 @@ bool dump_table_fields(byte_view table, const char16_t* name, const dump_field_t
 
 void structure_too_short(const char16_t* name, uint16_t length) {
   Print(u" Error -- %s Length 0x%04X is too short for its fields.\n", name, length);
+}
+
+// A structure whose Length holds its fields but whose bytes the table's end
+// cuts off.
+void structure_cut_by_table(const char16_t* name) {
+  Print(u" Error -- DMAR Table: the %s runs past the table's Length.\n", name);
 }
 
 [[noreturn]] void invalid_scope_path() {
@@ -154,9 +164,10 @@ const remap_kind_t* find_kind(uint16_t type) {
   return nullptr;
 }
 
-// One remapping structure. header: the table from the structure's start (for
-// Type and Length); s: the structure clipped to its Length. False when the
-// walk cannot go on.
+// One remapping structure. header: the table from the structure's start to
+// the table's end (Type and Length, and the path entries of the device
+// scopes, which the dump reads as far as the table goes); s: the structure
+// clipped to its Length. False when the walk cannot go on.
 bool dump_remap_structure(byte_view header, byte_view s) {
   uint16_t type = remap_type(header);
   uint16_t length = remap_length(header);
@@ -166,6 +177,13 @@ bool dump_remap_structure(byte_view header, byte_view s) {
     end_application(1);
   }
   Print(u"%s", k->heading);
+  if (!header.has(0, 4)) {
+    // The table ends inside Type and Length.
+    print_field_list(header, k->fields, 2);
+    Print(u"Error -- DMAR Table: a remapping structure runs past the table's Length; stopped dumping the remapping "
+          u"structures.\n\n");
+    return false;
+  }
   if (length < 4) {
     // Shorter than its own Type and Length: the next structure cannot be
     // found.
@@ -174,12 +192,17 @@ bool dump_remap_structure(byte_view header, byte_view s) {
           length);
     return false;
   }
-  if (!print_field_list(s, k->fields, k->field_count)) {
-    structure_too_short(k->name, length);
+  size_t field_end = 0;
+  if (!print_field_list(s, k->fields, k->field_count, &field_end)) {
+    // Blame whichever ended first: the structure's Length or the table.
+    if (field_end <= length)
+      structure_cut_by_table(k->name);
+    else
+      structure_too_short(k->name, length);
   } else if (type == DMAR_TYPE_ANDD) {
     dump_andd_name(s);
   } else if (k->fixed) {
-    dump_device_scopes(s, k->fixed);
+    dump_device_scopes(header, k->fixed);
   }
   Print(u"\n");
   return true;
@@ -198,10 +221,13 @@ void dump_bytes(const uint8_t* bytes, uint64_t count) {
 
 void dump_header(byte_view table) { print_fields(table, header_fields); }
 
+// structure: from the structure's start to the table's end. The scopes are
+// counted from the structure's Length, each starting inside it; a path entry
+// may lie past the structure and is read as long as it lies inside the table.
 void dump_device_scopes(byte_view structure, uint32_t fixed) {
   for_each_scope(structure, fixed, [](const device_scope& scope) {
     if (!print_fields(scope.bytes, scope_fields)) {
-      Print(u"  Error -- Device Scope runs past the end of its structure.\n");
+      Print(u"  Error -- DMAR Table: a Device Scope runs past the table's Length.\n");
       return false;
     }
     for_each_path_entry(scope, [](int32_t j, uint8_t device, uint8_t function, uint16_t) {
@@ -237,13 +263,7 @@ void dump_mcfg(byte_view mcfg) {
   if (!dump_heading(mcfg, u"MCFG")) return;
   if (!dump_table_fields(mcfg, u"MCFG", mcfg_fields)) return;
   byte_view table = mcfg.sub(0, table_end(mcfg));
-  uint32_t printed = 0;
   for (size_t off = MCFG_OFF_ALLOCATIONS; off < table.size; off += MCFG_ALLOCATION_SIZE) {
-    if (printed++ == MCFG_MAX_ALLOCATIONS) {
-      Print(u"\nWarning: Stopped dumping the Configuration Space Base Address Allocation Structure(s). Data not "
-            u"appearing valid.\n");
-      break;
-    }
     if (!print_fields(table.sub(off, MCFG_ALLOCATION_SIZE), mcfg_allocation_fields)) {
       Print(u"Error -- MCFG Table: the last allocation structure runs past the table's Length.\n");
       break;

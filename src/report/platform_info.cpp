@@ -71,11 +71,12 @@ smbios_table locate_smbios() {
   return t;
 }
 
-// A type-131 structure that carries the maker's signature inside its
-// formatted area.
+// A type-131 structure that carries the maker's signature: the four bytes
+// at offset 0x38 read "wKam" and lie inside the table (whatever the
+// structure's Length says).
 bool has_oem_signature(const smbios_table& t, uint64_t s) {
-  if (t.u8(s + 1) < OEM_SIGNATURE_OFFSET + 4) return false;
   uint64_t a = s + OEM_SIGNATURE_OFFSET;
+  if (!t.inside(a, 4)) return false;
   return t.u8(a) == 'w' && t.u8(a + 1) == 'K' && t.u8(a + 2) == 'a' && t.u8(a + 3) == 'm';
 }
 
@@ -126,6 +127,13 @@ uint64_t find_smbios_structure(uint8_t type, uint64_t instance, uint16_t handle,
   smbios_table t = locate_smbios();
   if (!t.present()) return 0;
   return find_in(t, type, instance, handle, match_handle);
+}
+
+bool read_smbios_bytes(uint64_t address, uint8_t* out, uint32_t count) {
+  smbios_table t = locate_smbios();
+  if (!t.present() || !t.inside(address, count)) return false;
+  for (uint32_t i = 0; i < count; i++) out[i] = t.u8(address + i);
+  return true;
 }
 
 bool get_smbios_string(uint64_t structure, uint8_t number, char16_t* out) {

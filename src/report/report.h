@@ -7,7 +7,8 @@
 // ACPI table dumps.
 void dump_header(byte_view table);
 void dump_bytes(const uint8_t* bytes, uint64_t count);
-// Device scopes of a DRHD, RMRR or ATSR that follow its fixed part.
+// Device scopes of a DRHD, RMRR or ATSR that follow its fixed part; the view
+// runs from the structure's start to the table's end.
 void dump_device_scopes(byte_view structure, uint32_t fixed);
 void dump_dmar(byte_view dmar);
 void dump_hpet(byte_view hpet);
@@ -16,6 +17,9 @@ void dump_madt(byte_view madt);
 
 // SMBIOS and the platform information sections.
 uint64_t find_smbios_structure(uint8_t type, uint64_t instance, uint16_t handle, uint8_t match_handle);
+// Copies count bytes at address when all of them lie inside the SMBIOS
+// structure table; reads nothing and returns false otherwise.
+bool read_smbios_bytes(uint64_t address, uint8_t* out, uint32_t count);
 bool get_smbios_string(uint64_t structure, uint8_t number, char16_t* out);  // out: 512 characters
 void display_bios_info();
 void display_fw_ver_info();

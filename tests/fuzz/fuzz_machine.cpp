@@ -277,25 +277,17 @@ variant p2sb_variant(const sim::machine& m) {
 
 std::vector<uint8_t> expected_hide_writes(const sim::machine& m, const p2sb_state& b) {
   bool answers_before = b.present && !(b.hide & 1) && b.vendor != 0xFFFF;
-  // The function answers after a write of w when it exists, w leaves it
-  // unhidden and its vendor word is a real one.
-  auto answers_after = [&](uint8_t w) { return b.present && !(w & 1) && b.vendor != 0xFFFF; };
-  switch (p2sb_variant(m)) {
-    case variant::restoring: {
-      if (answers_before) return {0};
-      uint8_t read = b.present && !(b.hide & 1) ? b.hide : 0xFF;  // a hidden function reads all ones
-      uint8_t unhide = (uint8_t)(read & ~1);
-      if (answers_after(unhide)) return {unhide, read};
-      return {unhide};
-    }
-    case variant::hiding:
-      if (answers_before) return {1};
-      if (answers_after(0)) return {0, 1};
-      return {0};
-    case variant::none:
-      break;
-  }
-  return {};
+  // A hidden or missing function reads all ones, its hide register included.
+  uint8_t found = b.present && !(b.hide & 1) ? b.hide : 0xFF;
+  // Only a register found with its hide bit set is unhidden (a write of 0,
+  // its other bits being unreadable); it is hidden again whether or not the
+  // function then answers, with the other bits as read after the unhide
+  // (still 0: the simulated register keeps what was written).
+  variant v = p2sb_variant(m);
+  if (v == variant::none) return {};
+  if (answers_before) return v == variant::hiding ? std::vector<uint8_t>{(uint8_t)(b.hide | 1)} : std::vector<uint8_t>{};
+  if (!(found & 1)) return {};
+  return {0, 1};
 }
 
 std::string check_pool_and_files(const sim::machine& m, const sim::run_result& r) {

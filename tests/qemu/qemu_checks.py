@@ -110,10 +110,14 @@ def acpi_header(signature, length, revision=1):
 
 
 def dmar_with_long_path():
-    """A DMAR whose only DRHD has one device scope with three path entries."""
+    """A DMAR of two DRHDs. The first has a Length-10 scope in its last 8-byte
+    slot, so the scope's second path entry is the second DRHD's Type (0x0000);
+    the second has one device scope with three path entries."""
+    short = struct.pack("<BBHBB", 1, 10, 0, 0, 0) + bytes([31, 2])
+    first = struct.pack("<HHBBHQ", 0, 16 + len(short), 0, 0, 0, 0xFED91000) + short
     scope = struct.pack("<BBHBB", 1, 12, 0, 0, 0) + bytes([2, 0, 3, 0, 4, 0])
     drhd = struct.pack("<HHBBHQ", 0, 16 + len(scope), 0, 0, 0, 0xFED90000) + scope
-    body = struct.pack("<BB", 38, 1) + bytes(10) + drhd
+    body = struct.pack("<BB", 38, 1) + bytes(10) + first + drhd
     return acpi_checksum(acpi_header(b"DMAR", 36 + len(body)) + body)
 
 
@@ -248,6 +252,8 @@ def group_bad_path(image, work):
             "  PCI Path:                  D:4 F:0\n"
             "ERROR -- PciPath of Device Scope appears to be invalid.\n")
     check(dump.endswith(tail), "three path lines, the path error line and nothing after it", dump)
+    check("  PCI Path:                  D:31 F:2\n  PCI Path:                  D:0 F:0\n\n --DRHD\n" in dump,
+          "a path entry past its structure but inside the table is dumped", dump)
     check(" RegisterBaseAddress         0x00000000FED90000\n" in dump and "-- HPET --" not in dump,
           "the injected DMAR is the one dumped, and no dump follows it", dump)
     run = by_args.get("-t", "")

@@ -46,7 +46,7 @@ sim::pci_function& bench::device(uint8_t b, uint8_t d, uint8_t f, uint16_t devic
 
 std::map<uint64_t, outcome> bench::evaluate(const std::vector<uint64_t>& ids) {
   std::vector<sim::bytes> tables{dmar.build()};
-  if (with_mcfg) tables.push_back(sim::build_mcfg({{ECAM, 0, 0, 255}}));
+  if (with_mcfg) tables.push_back(sim::build_mcfg(mcfg));
   tables.insert(tables.end(), extra_tables.begin(), extra_tables.end());
   // A second evaluation publishes the tables again (SMBIOS stays).
   auto& ct = m.configuration_table;

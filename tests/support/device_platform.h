@@ -44,6 +44,7 @@ struct bench {
   test_info_t tinfo{};
   std::vector<sim::bytes> extra_tables;  // after DMAR and MCFG
   bool with_mcfg = true;
+  std::vector<sim::mcfg_allocation> mcfg = {{ECAM, 0, 0, 255}};
 
   // An empty machine: processor, ECAM and one DRHD-less DMAR.
   bench();
