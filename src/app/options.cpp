@@ -71,13 +71,17 @@ void print_usage() {
   Print(u"         -v   Verbose option.\n");
 }
 
+// The build stamp is a named array, not a string literal: the linker places
+// literals by a name made from their text, so two builds' literals would
+// land in different orders, while a named array keeps its place.
+static const char build_stamp[] = __DATE__ " " __TIME__;
+
 void print_banner() {
-  char16_t date[16], time[16];
-  ascii_to_str16(date, 16, __DATE__);
-  ascii_to_str16(time, 16, __TIME__);
+  char16_t stamp[sizeof(build_stamp)];
+  ascii_to_str16(stamp, sizeof(build_stamp), build_stamp);
   Print(u"*********************************************\n");
   Print(u"%s v%d.%d.%d\n", u"Iovet", IOVET_VERSION_MAJOR, IOVET_VERSION_MINOR, IOVET_VERSION_BUILD);
-  Print(u"Built: %s %s\n", date, time);
+  Print(u"Built: %s\n", stamp);
   Print(u"%s\n", u"Iovet DMA-remapping reporting checker");
   Print(u"%s\n", u"Maintained by the Iovet developers");
   Print(u"*********************************************\n");
