@@ -107,10 +107,12 @@ TEST(AcpiCollection, RsdtAddressZeroIsNoTableAndAHugeLengthIsRefused) {
   sim::scoped_machine use(m2);
   uint32_t len = 7;
   uint8_t* copy = nullptr;
-  EXPECT_EQ(find_acpi_table(ACPI_SIG_HPET, &len, &copy), 1u);
+  EXPECT_EQ(find_acpi_table(ACPI_SIG_HPET, &len, &copy), ACPI_TABLE_NOT_COPIED);
   EXPECT_EQ(copy, nullptr);
   EXPECT_EQ(len, 7u);
-  EXPECT_TRUE(contains(m2.console_text(), "HPET has an invalid Length (0x1000001)"));
+  EXPECT_TRUE(contains(m2.console_text(),
+                       "ERROR -- ACPI table HPET has an invalid Length (0x1000001), above the 16 MiB a table copy may "
+                       "take.\n"));
   // Refusals: no place for the length, or a pointer already set.
   uint8_t dummy = 0;
   uint8_t* taken = &dummy;
@@ -383,4 +385,35 @@ TEST(Teardown, EveryListEmptyAndNoLeakAfterAFullCollection) {
   EXPECT_FALSE(list_empty(test_case_list));
   free_all(m, c);
   EXPECT_EQ(c.tables.dmar, nullptr);
+}
+
+// A listed table that cannot be copied, because its Length is above the cap
+// or the pool cannot hold it, is not called absent: the collection fails
+// with the table's own error line and no check runs on it.
+TEST(AcpiCollection, AListedTableThatCannotBeCopiedFailsTheCollection) {
+  for (bool too_long : {true, false}) {
+    SCOPED_TRACE(too_long ? "Length above 16 MiB" : "pool exhausted");
+    sim::machine m;
+    ASSERT_TRUE(sim::load_reference_platform("rav", m));
+    if (too_long) {
+      sim::platform_description p;
+      ASSERT_TRUE(sim::load_reference_description("rav", p));
+      for (auto& t : p.acpi)
+        if (t.signature() == "DMAR") sim::put_le(t.bytes, 4, 0x1000001, 4);
+      m = sim::machine();
+      sim::install_platform(p, m);
+      add_catalogue(m);
+    } else {
+      m.fail_allocation_at = 0;  // the first allocation is the DMAR's copy
+    }
+    auto r = run_iovet(m, {"-t"});
+    EXPECT_TRUE(contains(r.text, too_long ? "ERROR -- ACPI table DMAR has an invalid Length (0x1000001), above the 16 MiB"
+                                          : "ERROR -- ACPI table DMAR: Out of memory while copying its 0x"))
+        << r.text;
+    EXPECT_TRUE(contains(r.text, "Application Exists. Error occurred collecting needed Zyr test data.\n")) << r.text;
+    EXPECT_FALSE(contains(r.text, "not present")) << r.text;
+    EXPECT_FALSE(contains(r.text, "Zyr Test Status: ")) << r.text;
+    EXPECT_EQ(r.status, 0u);
+    EXPECT_TRUE(m.live_allocations.empty());
+  }
 }

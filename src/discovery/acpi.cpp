@@ -45,10 +45,17 @@ uint64_t find_rsdp() {
   return scan_for_rsdp(ebda, ebda + EBDA_SCAN_BYTES);
 }
 
-void print_signature_warning(uint32_t signature, uint32_t length) {
-  Print(u"WARNING -- ACPI table %c%c%c%c has an invalid Length (0x%X); the table is treated as absent.\n",
-        (char16_t)(signature & 0xFF), (char16_t)((signature >> 8) & 0xFF), (char16_t)((signature >> 16) & 0xFF),
-        (char16_t)(signature >> 24), length);
+// A listed table that cannot be copied is not absent: the collection fails
+// with one of these lines, so no check reports on a table it never saw.
+void print_not_copied(uint32_t signature, uint32_t length, bool too_long) {
+  char16_t sig[4] = {(char16_t)(signature & 0xFF), (char16_t)((signature >> 8) & 0xFF),
+                     (char16_t)((signature >> 16) & 0xFF), (char16_t)(signature >> 24)};
+  if (too_long)
+    Print(u"ERROR -- ACPI table %c%c%c%c has an invalid Length (0x%X), above the 16 MiB a table copy may take.\n",
+          sig[0], sig[1], sig[2], sig[3], length);
+  else
+    Print(u"ERROR -- ACPI table %c%c%c%c: Out of memory while copying its 0x%X bytes.\n", sig[0], sig[1], sig[2],
+          sig[3], length);
 }
 
 }  // namespace
@@ -71,11 +78,14 @@ uint64_t find_acpi_table(uint32_t signature, uint32_t* length, uint8_t** table) 
     // inside the copy (the size assertions report the short table).
     uint32_t table_length = MmioRead32(address + 4);
     if (table_length > ACPI_TABLE_MAX_LENGTH) {
-      print_signature_warning(signature, table_length);
-      return 1;
+      print_not_copied(signature, table_length, true);
+      return ACPI_TABLE_NOT_COPIED;
     }
     uint8_t* copy = static_cast<uint8_t*>(AllocateZeroPool(table_length));
-    if (!copy) return 1;
+    if (!copy) {
+      print_not_copied(signature, table_length, false);
+      return ACPI_TABLE_NOT_COPIED;
+    }
     PhysCopy(copy, address, table_length);
     *table = copy;
     *length = table_length;
@@ -90,10 +100,12 @@ uint64_t collect_test_data(acpi_tables_t* tables, test_info_t* tinfo) {
 
   // An absent table is not itself a failure: its pointer stays null and the
   // assertions that need it say so in their own words.
-  find_acpi_table(ACPI_SIG_DMAR, &tables->dmar_len, &tables->dmar);
-  find_acpi_table(ACPI_SIG_MCFG, &tables->mcfg_len, &tables->mcfg);
-  find_acpi_table(ACPI_SIG_APIC, &tables->madt_len, &tables->madt);
-  find_acpi_table(ACPI_SIG_HPET, &tables->hpet_len, &tables->hpet);
+  // A listed table that could not be copied fails the collection.
+  bool not_copied = false;
+  not_copied |= find_acpi_table(ACPI_SIG_DMAR, &tables->dmar_len, &tables->dmar) == ACPI_TABLE_NOT_COPIED;
+  not_copied |= find_acpi_table(ACPI_SIG_MCFG, &tables->mcfg_len, &tables->mcfg) == ACPI_TABLE_NOT_COPIED;
+  not_copied |= find_acpi_table(ACPI_SIG_APIC, &tables->madt_len, &tables->madt) == ACPI_TABLE_NOT_COPIED;
+  not_copied |= find_acpi_table(ACPI_SIG_HPET, &tables->hpet_len, &tables->hpet) == ACPI_TABLE_NOT_COPIED;
 
   tinfo->dmar_calc_len = 0;
   uint64_t calc_len = 0;
@@ -101,5 +113,5 @@ uint64_t collect_test_data(acpi_tables_t* tables, test_info_t* tinfo) {
   if (walk == 0) tinfo->dmar_calc_len = calc_len;
   uint64_t inventory = build_pci_inventory(mcfg_view(*tables));
   uint64_t catalogue = load_test_cases();
-  return (walk == 0 && inventory == 0 && catalogue == 0) ? 0 : 1;
+  return (!not_copied && walk == 0 && inventory == 0 && catalogue == 0) ? 0 : 1;
 }

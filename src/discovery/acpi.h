@@ -30,7 +30,11 @@ inline byte_view madt_view(const acpi_tables_t& t) { return byte_view(t.madt, t.
 inline byte_view hpet_view(const acpi_tables_t& t) { return byte_view(t.hpet, t.hpet_len); }
 
 // Finds the table by signature through the RSDP and RSDT and copies it into
-// pool memory. 0 when found and copied; 1 otherwise (nothing stored).
+// pool memory. 0 when found and copied; 1 when the RSDT does not list it (or
+// the arguments are unusable); ACPI_TABLE_NOT_COPIED when it is listed but
+// its Length is above the 16 MiB cap or the pool cannot hold it (the error
+// line is printed). Nothing is stored unless it returns 0.
+constexpr uint64_t ACPI_TABLE_NOT_COPIED = 2;
 uint64_t find_acpi_table(uint32_t signature, uint32_t* length, uint8_t** table);
 
 // Copies DMAR, MCFG, MADT and HPET, walks the DMAR into the structure lists,
