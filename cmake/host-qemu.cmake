@@ -9,8 +9,9 @@ endif()
 
 # frame, no-catalogue, bad-path: one boot each; lab (the run of make run
 # against tests/qemu/lab-rav.expected, and -p), p2sb and rmrr: one boot
-# each; families: one boot per family other than rav (six).
-foreach(group frame no-catalogue bad-path lab families p2sb rmrr)
+# each; families: one boot per family other than rav (six); manual-page
+# ("Iovet.efi -?" prints Iovet.man beside the image): one boot.
+foreach(group frame no-catalogue bad-path lab families p2sb rmrr manual-page)
   if(group STREQUAL "families")
     set(timeout 900)
   else()
@@ -27,13 +28,6 @@ foreach(group frame no-catalogue bad-path lab families p2sb rmrr)
     # its time bound.
     RESOURCE_LOCK qemu)
 endforeach()
-
-# "Iovet.efi -?" in the shell prints the manual page Iovet.man beside the image.
-add_test(NAME qemu.manual-page
-         COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/qemu/manual_page_check.py
-         WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
-set_tests_properties(qemu.manual-page PROPERTIES
-  LABELS qemu TIMEOUT 300 SKIP_RETURN_CODE 77 RESOURCE_LOCK qemu)
 
 # tools/qemu-run's own logic, without a virtual machine.
 add_test(NAME qemu_run.logic

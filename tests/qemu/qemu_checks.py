@@ -20,6 +20,8 @@ except families (six boots):
                 bits included
   rmrr          assertion 40 against OVMF's memory map: an injected DMAR with
                 an RMRR in a reserved region and one in conventional memory
+  manual-page   "Iovet.efi -?": the shell prints the manual page Iovet.man
+                beside the image; -h still reaches the application
 
 Exit status 0 when every check passed, 1 when one failed, 77 when QEMU, the
 firmware or the image is missing (CTest reports the group as skipped).
@@ -481,7 +483,28 @@ def group_rmrr(image, work):
           "38, 39: both RMRRs have one endpoint scope", run)
 
 
-GROUPS = {"frame": group_frame, "no-catalogue": group_no_catalogue, "bad-path": group_bad_path,
+MANUAL_SYNOPSIS = "Iovet.efi [-h] [-d] [-p] [-t] [-v]"
+
+
+def group_manual_page(image, work):
+    """"Iovet.efi -?" never reaches the application: the shell runs "help
+    Iovet.efi" instead, so it must find Iovet.man beside the image."""
+    batch = os.path.join(work, "batch")
+    with open(batch, "w") as f:
+        f.write("-?\n-h\n")
+    rc, out, err = timed("manual page boot", qemu_run, image, ["--bare"], batch)
+    check(rc == 0, "qemu-run boots, runs both commands and shuts the machine down", err)
+    runs = dict(split_batch(out))
+    page, usage = runs.get("-?", ""), runs.get("-h", "")
+    lines = page.splitlines()
+    check(MANUAL_SYNOPSIS in lines, "-? prints the manual page's SYNOPSIS line", page)
+    check("  -v      Verbose option." in lines and "EXAMPLES:" in lines,
+          "-? prints the options and the examples of the manual page", page)
+    check("Usage:" not in page and BANNER_RULE not in page, "-? does not start the application", page)
+    check(usage.startswith("Usage:   " + MANUAL_SYNOPSIS + "\n"), "-h still reaches the application's usage text", usage)
+
+
+GROUPS = {"manual-page": group_manual_page, "frame": group_frame, "no-catalogue": group_no_catalogue, "bad-path": group_bad_path,
           "lab": group_lab, "families": group_families, "p2sb": group_p2sb, "rmrr": group_rmrr}
 
 
