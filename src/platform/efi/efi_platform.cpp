@@ -74,12 +74,16 @@ bool same_guid(const EFI_GUID& a, const EFI_GUID& b) {
   return true;
 }
 
-void* open_on_image(EFI_GUID* guid) {
+// The interface of a protocol on a handle, opened for this image; null when
+// the handle does not carry it.
+void* protocol_on(EFI_HANDLE handle, EFI_GUID* guid) {
   void* interface = nullptr;
-  EFI_STATUS s = boot_services->OpenProtocol(image_handle, guid, &interface, image_handle, nullptr,
+  EFI_STATUS s = boot_services->OpenProtocol(handle, guid, &interface, image_handle, nullptr,
                                              EFI_OPEN_PROTOCOL_GET_PROTOCOL);
   return EFI_ERROR(s) ? nullptr : interface;
 }
+
+void* open_on_image(EFI_GUID* guid) { return protocol_on(image_handle, guid); }
 
 void library_setup(EFI_HANDLE image, EFI_SYSTEM_TABLE* table) {
   image_handle = image;
@@ -424,11 +428,8 @@ bool image_directory(const EFI_LOADED_IMAGE* image, CHAR16* out, size_t chars) {
 
 // Opens path for reading on the volume behind the file system handle.
 efi_status_t open_on_volume(EFI_HANDLE device, CHAR16* path, shell_file_t* file) {
-  void* interface = nullptr;
-  if (EFI_ERROR(boot_services->OpenProtocol(device, &file_system_guid, &interface, image_handle, nullptr,
-                                            EFI_OPEN_PROTOCOL_GET_PROTOCOL)) ||
-      !interface)
-    return EFI_UNSUPPORTED;
+  void* interface = protocol_on(device, &file_system_guid);
+  if (!interface) return EFI_UNSUPPORTED;
   EFI_SIMPLE_FILE_SYSTEM_PROTOCOL* volume = static_cast<EFI_SIMPLE_FILE_SYSTEM_PROTOCOL*>(interface);
   EFI_FILE_HANDLE root = nullptr;
   EFI_STATUS s = volume->OpenVolume(volume, &root);
@@ -470,11 +471,8 @@ efi_status_t open_through_older_shell(const char16_t* name, shell_file_t* file) 
 }
 
 efi_status_t open_beside_image(const char16_t* name, shell_file_t* file) {
-  void* interface = nullptr;
-  if (EFI_ERROR(boot_services->OpenProtocol(image_handle, &loaded_image_guid, &interface, image_handle, nullptr,
-                                            EFI_OPEN_PROTOCOL_GET_PROTOCOL)) ||
-      !interface)
-    return EFI_UNSUPPORTED;
+  void* interface = open_on_image(&loaded_image_guid);
+  if (!interface) return EFI_UNSUPPORTED;
   EFI_LOADED_IMAGE* image = static_cast<EFI_LOADED_IMAGE*>(interface);
 
   CHAR16 path[PATH_CHARS];
