@@ -1,7 +1,7 @@
 // DMAR presence, the DRHDs against the platform's engine BARs, the table's
 // size and its reserved fields.
 #include "assertions/assertions.h"
-#include "assertions/walks.h"
+#include "discovery/table_walks.h"
 #include "platform/print.h"
 
 uint64_t assert_dmar_presence(acpi_tables_t* tables, test_info_t* tinfo) {

@@ -1,8 +1,8 @@
 // Engine coverage by the DRHDs, placement of the INCLUDE_PCI_ALL DRHD, and
 // the device-scope types of DRHDs, RMRRs and ATSRs.
 #include "assertions/assertions.h"
-#include "assertions/walks.h"
 #include "platform/print.h"
+#include "discovery/table_walks.h"
 
 // Every platform engine is named by some DRHD, in any order: counts the
 // DRHDs that name some engine (each at most once).
@@ -55,7 +55,7 @@ uint64_t assert_include_pci_all_last(acpi_tables_t* tables, test_info_t* tinfo) 
   }
   remap_node_t* last = list_last<remap_node_t>(drhd_list);
   uint32_t allocations = 0, covered = 0;
-  for_each_mcfg_allocation(mcfg_view(*tables), [&](const mcfg_allocation_t& a) {
+  for_each_mcfg_allocation(mcfg_view(*tables), [&](const csbaas_t& a) {
     allocations++;
     if (last && (last->view().u8(DRHD_OFF_FLAGS) & DRHD_INCLUDE_PCI_ALL) &&
         last->view().u16(DRHD_OFF_SEGMENT) == a.pci_segment())
@@ -74,7 +74,7 @@ namespace {
 // True when some scope of the list has a type above 5.
 bool list_has_undefined_scope_type(list_entry& list, uint32_t fixed) {
   return !for_each_list_scope(list, fixed,
-                              [](remap_node_t*, const device_scope& s) { return s.type() <= SCOPE_ACPI_NAMESPACE; });
+                              [](remap_node_t*, const device_scope_entry_t& s) { return s.Type() <= SCOPE_ACPI_NAMESPACE; });
 }
 }  // namespace
 

@@ -1,10 +1,10 @@
 // Remapping-engine register assertions: tests 52, 57, 58, 63, 64 and 65.
 #include "assertions/assertions.h"
-#include "assertions/capability_walks.h"
-#include "assertions/walks.h"
 #include "discovery/pci_inventory.h"
 #include "discovery/remap_lists.h"
 #include "platform/platform.h"
+#include "discovery/config_space.h"
+#include "discovery/table_walks.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 // INCLUDE_PCI_ALL engine assertions: tests 43 and 44.
 #include "assertions/assertions.h"
 #include "discovery/remap_lists.h"
+#include "discovery/table_walks.h"
 
 uint64_t assert_include_pci_all_scopes(acpi_tables_t*, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(43, true);
@@ -14,7 +15,7 @@ uint64_t assert_include_pci_all_scopes(acpi_tables_t*, test_info_t* tinfo) {
     // Only the devices that are not PCI functions may be named: types 0, 1
     // and 2 are refused.
     bool ok = for_each_scope(drhd->view(), DRHD_FIXED_SIZE,
-                             [](const device_scope& scope) { return scope.type() >= SCOPE_IOAPIC; });
+                             [](const device_scope_entry_t& scope) { return scope.Type() >= SCOPE_IOAPIC; });
     if (!ok) {
       set_result(tc, TEST_FAIL,
                  u"DRHD with INCLUDE_PCI_ALL set must include only IOxAPIC and MSI Capable HPET in its device scope "

@@ -1,7 +1,7 @@
 // Interrupt-remapping capability of the engines (ECAP bit 3) against the
 // DMAR's interrupt-remapping flag and against each other.
 #include "assertions/assertions.h"
-#include "assertions/walks.h"
+#include "discovery/table_walks.h"
 #include "platform/print.h"
 
 namespace {

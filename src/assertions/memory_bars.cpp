@@ -55,7 +55,7 @@ uint64_t assert_memory_bars(acpi_tables_t*, test_info_t*) {
   }
 
   for (pci_dev_t* d : each<pci_dev_t>(pci_dev_list)) {
-    uint8_t bus = d->bus(), dev = d->dev(), func = d->func();
+    uint8_t bus = d->bus, dev = d->dev, func = d->func;
     debug_print(debug_mask, "DEBUG -- #%d: PCI -- B %d -- D %d -- F %d \n", 49, bus, dev, func);
     uint16_t command = PciRead16(PCI_LIB_ADDRESS(bus, dev, func, 0x04));
     debug_print(debug_mask, "DEBUG -- #%d: PCI -- B %d -- D %d -- F %d -- R 0x%X = 0x%X \n", 49, bus, dev, func, 4,

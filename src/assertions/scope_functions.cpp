@@ -1,15 +1,16 @@
 // DRHD device-scope functions and bridges: tests 28 and 29.
 #include "assertions/assertions.h"
-#include "assertions/walks.h"
 #include "discovery/remap_lists.h"
 #include "platform/platform.h"
+#include "discovery/config_space.h"
+#include "discovery/table_walks.h"
 
 namespace {
 
 // The function that a scope names: its starting bus and its first path
 // entry, masked to a device and function.
-pci_location scope_function(const device_scope& scope) {
-  return pci_location{scope.start_bus(), (uint8_t)(scope.path_device(0) & 0x1F), (uint8_t)(scope.path_function(0) & 0x7)};
+pci_location scope_function(const device_scope_entry_t& scope) {
+  return pci_location{scope.StartingBusNumber(), (uint8_t)(scope.path_device(0) & 0x1F), (uint8_t)(scope.path_function(0) & 0x7)};
 }
 
 }  // namespace
@@ -19,11 +20,11 @@ uint64_t assert_scope_functions_exist(acpi_tables_t*, test_info_t* tinfo) {
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 28)) return 0;
   for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
-    bool ok = for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [&](const device_scope& scope) {
-      uint8_t type = scope.type();
+    bool ok = for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [&](const device_scope_entry_t& scope) {
+      uint8_t type = scope.Type();
       if (type > SCOPE_PCI_SUBHIERARCHY || scope.path_count_inside() < 1) return true;
       if (!pci_function_silent(scope_function(scope))) return true;
-      set_result_fmt(tc, TEST_FAIL, u"PCI Device from Device Scope not enumerable : B%d:D%d:F%d\n", scope.start_bus(),
+      set_result_fmt(tc, TEST_FAIL, u"PCI Device from Device Scope not enumerable : B%d:D%d:F%d\n", scope.StartingBusNumber(),
                      scope.path_device(0), scope.path_function(0));
       return false;
     });
@@ -38,9 +39,9 @@ uint64_t assert_bridge_scopes(acpi_tables_t*, test_info_t* tinfo) {
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 29)) return 0;
   for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
-    bool ok = for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [&](const device_scope& scope) {
+    bool ok = for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [&](const device_scope_entry_t& scope) {
       // A bridge scope without a path entry names no function to examine.
-      if (scope.type() != SCOPE_PCI_SUBHIERARCHY || scope.path_count_inside() < 1) return true;
+      if (scope.Type() != SCOPE_PCI_SUBHIERARCHY || scope.path_count_inside() < 1) return true;
       pci_location at = scope_function(scope);
       if (pci_function_silent(at)) {
         set_result_fmt(tc, TEST_FAIL, u"PCI Device (DID = 0x%X) is not enumerable.\n", pci_device_id(at));

@@ -1,9 +1,9 @@
 // Device-scope uniqueness and the graphics engine scope: tests 47 and 48.
 #include "assertions/assertions.h"
-#include "assertions/walks.h"
 #include "discovery/pci_inventory.h"
 #include "discovery/remap_lists.h"
 #include "platform/platform.h"
+#include "discovery/table_walks.h"
 
 uint64_t assert_scopes_unique(acpi_tables_t*, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(47, true);
@@ -18,7 +18,7 @@ uint64_t assert_scopes_unique(acpi_tables_t*, test_info_t* tinfo) {
   uint64_t scopes = 0, entries = 0;
   for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
     if (drhd->view().u8(DRHD_OFF_FLAGS) & DRHD_INCLUDE_PCI_ALL) include_pci_all = true;
-    for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [&](const device_scope& scope) {
+    for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [&](const device_scope_entry_t& scope) {
       scopes++;
       entries += (uint64_t)scope.path_count_inside();
       return true;
@@ -37,7 +37,7 @@ uint64_t assert_scopes_unique(acpi_tables_t*, test_info_t* tinfo) {
   // Second walk over the same scopes: it visits exactly the entries counted.
   uint64_t stored = 0;
   for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
-    for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [&](const device_scope& scope) {
+    for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [&](const device_scope_entry_t& scope) {
       return for_each_path_entry(scope, [&](int32_t, uint8_t, uint8_t, uint16_t rid) {
         ids[stored++] = rid;
         return true;
@@ -78,10 +78,10 @@ uint64_t assert_igfx_scopes(acpi_tables_t*, test_info_t* tinfo) {
       debug_print(debug_mask, "               (bars[i].address & (~BIT0))        = 0x%016LX\n", gfx_base);
       if (base != gfx_base) continue;
       debug_print(debug_mask, "DEBUG -- #%d : Should be the iGFX DRHD\n", 48);
-      bool ok = for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [&](const device_scope& scope) {
+      bool ok = for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [&](const device_scope_entry_t& scope) {
         return for_each_path_entry(scope, [&](int32_t k, uint8_t dev, uint8_t func, uint16_t) {
-          debug_print(debug_mask, "DEBUG -- #%d : DS- B%02d:D%02d:F%02d\n", 48, scope.start_bus(), dev, func);
-          return scope.start_bus() == 0 && dev == 2 && func == k;
+          debug_print(debug_mask, "DEBUG -- #%d : DS- B%02d:D%02d:F%02d\n", 48, scope.StartingBusNumber(), dev, func);
+          return scope.StartingBusNumber() == 0 && dev == 2 && func == k;
         });
       });
       if (!ok) {

@@ -7,6 +7,7 @@
 #include "catalogue/catalogue.h"
 #include "discovery/dmar.h"
 #include "discovery/remap_lists.h"
+#include "discovery/table_walks.h"
 #include "platform/platform.h"
 #include "platform/print.h"
 
