@@ -1,8 +1,8 @@
 // Engine coverage by the DRHDs, placement of the INCLUDE_PCI_ALL DRHD, and
 // the device-scope types of DRHDs, RMRRs and ATSRs.
 #include "assertions/assertions.h"
-#include "platform/print.h"
 #include "discovery/table_walks.h"
+#include "platform/print.h"
 
 // Every platform engine is named by some DRHD, in any order: counts the
 // DRHDs that name some engine (each at most once).

@@ -1,19 +1,16 @@
 // Remapping-engine register assertions: tests 52, 57, 58, 63, 64 and 65.
 #include "assertions/assertions.h"
+#include "discovery/config_space.h"
 #include "discovery/pci_inventory.h"
 #include "discovery/remap_lists.h"
-#include "platform/platform.h"
-#include "discovery/config_space.h"
 #include "discovery/table_walks.h"
+#include "platform/platform.h"
 
 namespace {
 
-constexpr uint64_t ZYRD_ECAP_REG = 0x10;
 constexpr uint64_t ZYRD_POLICY_REG = 0xFF0;
 constexpr uint32_t POLICY_SNOOP_DISABLED = 1u << 29;
 constexpr uint32_t POLICY_LOCKED = 1u << 31;
-constexpr uint64_t ECAP_QI = 1ULL << 1;
-constexpr uint64_t ECAP_IR = 1ULL << 3;
 constexpr uint16_t PCIE_EXT_CAP_ATS = 0x000F;
 constexpr uint16_t PCIE_EXT_CAP_PASID = 0x001B;
 

@@ -1,8 +1,8 @@
 // HPET device scopes of the DRHDs against the ACPI HPET table and the HPET
 // configuration programmed in the PCH.
 #include "assertions/assertions.h"
-#include "platform/print.h"
 #include "discovery/table_walks.h"
+#include "platform/print.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // IOAPIC device scopes of the DRHDs against the MADT's I/O APICs and the
 // IOxAPIC request ID programmed in the PCH.
 #include "assertions/assertions.h"
-#include "platform/print.h"
 #include "discovery/table_walks.h"
+#include "platform/print.h"
 
 namespace {
 

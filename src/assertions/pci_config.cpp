@@ -1,9 +1,9 @@
 // PCI configuration of the PCH's IOxAPIC and of the devices that the DRHD
 // IOAPIC and PCI-endpoint scopes name.
 #include "assertions/assertions.h"
-#include "platform/print.h"
 #include "discovery/config_space.h"
 #include "discovery/table_walks.h"
+#include "platform/print.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // Reserved memory region assertions: tests 39, 40 and 41.
 #include "assertions/assertions.h"
-#include "discovery/remap_lists.h"
-#include "platform/platform.h"
 #include "discovery/config_space.h"
+#include "discovery/remap_lists.h"
 #include "discovery/table_walks.h"
+#include "platform/platform.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // DRHD device-scope functions and bridges: tests 28 and 29.
 #include "assertions/assertions.h"
-#include "discovery/remap_lists.h"
-#include "platform/platform.h"
 #include "discovery/config_space.h"
+#include "discovery/remap_lists.h"
 #include "discovery/table_walks.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ uint64_t assert_bridge_scopes(acpi_tables_t*, test_info_t* tinfo) {
         set_result_fmt(tc, TEST_FAIL, u"PCI Device (DID = 0x%X) is not enumerable.\n", pci_device_id(at));
         return false;
       }
-      if ((PciRead8(pci_config_address(at, PCI_OFF_HEADER_TYPE)) & 0x7F) != 1 && scope.path_count() == 1) {
+      if ((PciRead8(pci_config_address(at, PCI_OFF_HEADER_TYPE)) & PCI_HEADER_LAYOUT_MASK) != PCI_HEADER_BRIDGE && scope.path_count() == 1) {
         set_result_fmt(tc, TEST_FAIL, u"PCI Device (DID = 0x%X) must have header value of 1.\n", pci_device_id(at));
         return false;
       }

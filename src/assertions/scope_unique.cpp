@@ -2,8 +2,8 @@
 #include "assertions/assertions.h"
 #include "discovery/pci_inventory.h"
 #include "discovery/remap_lists.h"
-#include "platform/platform.h"
 #include "discovery/table_walks.h"
+#include "platform/platform.h"
 
 uint64_t assert_scopes_unique(acpi_tables_t*, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(47, true);

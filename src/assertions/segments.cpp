@@ -2,8 +2,8 @@
 // of their device scopes against the segments' bus ranges, and the
 // uniqueness of the request IDs that the DRHD scopes name.
 #include "assertions/assertions.h"
-#include "platform/print.h"
 #include "discovery/table_walks.h"
+#include "platform/print.h"
 
 namespace {
 

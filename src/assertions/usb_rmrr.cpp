@@ -1,9 +1,9 @@
 // USB controller coverage by RMRR: test 42.
 #include "assertions/assertions.h"
+#include "discovery/config_space.h"
 #include "discovery/pci_inventory.h"
 #include "discovery/remap_lists.h"
 #include "platform/platform.h"
-#include "discovery/config_space.h"
 
 namespace {
 

@@ -16,6 +16,7 @@
 
 constexpr uint32_t PCI_OFF_VENDOR_ID = 0x00;
 constexpr uint32_t PCI_OFF_DEVICE_ID = 0x02;
+constexpr uint32_t PCI_OFF_COMMAND = 0x04;
 constexpr uint32_t PCI_OFF_PROG_IF = 0x09;
 constexpr uint32_t PCI_OFF_SUB_CLASS = 0x0A;
 constexpr uint32_t PCI_OFF_BASE_CLASS = 0x0B;

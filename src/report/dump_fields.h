@@ -3,8 +3,8 @@
 #pragma once
 #include <stdint.h>
 
-#include "discovery/dmar.h"
 #include "discovery/acpi.h"
+#include "discovery/dmar.h"
 
 enum class field_format : uint8_t {
   hex,      // 0x and two digits per byte of width (1, 2, 4 or 8 bytes)
