@@ -60,26 +60,23 @@ uint64_t assert_hpet_scope_reqid(acpi_tables_t*, test_info_t* tinfo) {
   }
   uint32_t hpet_scopes = 0;
   const char16_t* failure = nullptr;
-  for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
-    for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [&](const device_scope_entry_t& scope) {
-      if (scope.Type() != SCOPE_HPET) return true;
-      if (++hpet_scopes > 1) {
-        failure = u"There should be only 1 device scope of HPET type (0x04).\n";
-        return false;
-      }
-      debug_print(debug_mask, "DEBUG -- #%d: HPET DS Count = %d.\n", 54, hpet_scopes);
-      for_each_path_entry(scope, [&](int32_t, uint8_t, uint8_t, uint16_t rid) {
-        debug_print(debug_mask, "DEBUG -- #%d: HPET DS ReqID = 0x%X.\n", 54, rid);
-        if (count > 0 && rid != tinfo->pch_hpet_reqid[0])
-          failure = u"HPET Device Scope request ID must match PCH HPET request ID\n";
-        return !failure;
-      });
+  for_each_drhd_scope_of_type(SCOPE_HPET, [&](remap_node_t*, const device_scope_entry_t& scope) {
+    if (++hpet_scopes > 1) {
+      failure = u"There should be only 1 device scope of HPET type (0x04).\n";
+      return false;
+    }
+    debug_print(debug_mask, "DEBUG -- #%d: HPET DS Count = %d.\n", 54, hpet_scopes);
+    for_each_path_entry(scope, [&](int32_t, uint8_t, uint8_t, uint16_t rid) {
+      debug_print(debug_mask, "DEBUG -- #%d: HPET DS ReqID = 0x%X.\n", 54, rid);
+      if (count > 0 && rid != tinfo->pch_hpet_reqid[0])
+        failure = u"HPET Device Scope request ID must match PCH HPET request ID\n";
       return !failure;
     });
-    if (failure) {
-      set_result(tc, TEST_FAIL, failure);
-      return 0;
-    }
+    return !failure;
+  });
+  if (failure) {
+    set_result(tc, TEST_FAIL, failure);
+    return 0;
   }
   set_result(tc, TEST_PASS);
   return 0;

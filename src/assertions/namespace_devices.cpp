@@ -11,7 +11,8 @@ uint8_t andd_device_number(const remap_node_t* andd) { return andd->view().u8(AN
 // f returns false to stop. Returns false when f stopped.
 template <class F>
 bool for_each_namespace_scope(F f) {
-  return for_each_drhd_scope_of_type(SCOPE_ACPI_NAMESPACE, [&](remap_node_t*, const device_scope_entry_t& s) { return f(s); });
+  return for_each_drhd_scope_of_type(SCOPE_ACPI_NAMESPACE,
+                                     [&](remap_node_t*, const device_scope_entry_t& s) { return f(s); });
 }
 
 }  // namespace

@@ -16,14 +16,13 @@ uint64_t assert_scopes_unique(acpi_tables_t*, test_info_t* tinfo) {
   // scope may carry more than one, or none).
   bool include_pci_all = false;
   uint64_t scopes = 0, entries = 0;
-  for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
+  for (remap_node_t* drhd : each<remap_node_t>(drhd_list))
     if (drhd->view().u8(DRHD_OFF_FLAGS) & DRHD_INCLUDE_PCI_ALL) include_pci_all = true;
-    for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [&](const device_scope_entry_t& scope) {
-      scopes++;
-      entries += (uint64_t)scope.path_count_inside();
-      return true;
-    });
-  }
+  for_each_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t*, const device_scope_entry_t& scope) {
+    scopes++;
+    entries += (uint64_t)scope.path_count_inside();
+    return true;
+  });
 
   uint16_t* ids = nullptr;
   if (entries) {
@@ -36,14 +35,12 @@ uint64_t assert_scopes_unique(acpi_tables_t*, test_info_t* tinfo) {
   }
   // Second walk over the same scopes: it visits exactly the entries counted.
   uint64_t stored = 0;
-  for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
-    for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [&](const device_scope_entry_t& scope) {
-      return for_each_path_entry(scope, [&](int32_t, uint8_t, uint8_t, uint16_t rid) {
-        ids[stored++] = rid;
-        return true;
-      });
+  for_each_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t*, const device_scope_entry_t& scope) {
+    return for_each_path_entry(scope, [&](int32_t, uint8_t, uint8_t, uint16_t rid) {
+      ids[stored++] = rid;
+      return true;
     });
-  }
+  });
 
   for (uint64_t i = 0; i < stored; i++) {
     debug_print(debug_mask, "DEBUG -- #%d: device_scopes[%d] Request ID = 0x%X:\n", 47, i, ids[i]);

@@ -115,5 +115,7 @@ struct device_scope_entry_t {
   }
   uint8_t path_device(int32_t j) const { return bytes.u8(SCOPE_OFF_PATH + 2 * (size_t)j); }
   uint8_t path_function(int32_t j) const { return bytes.u8(SCOPE_OFF_PATH + 2 * (size_t)j + 1); }
-  uint16_t path_request_id(int32_t j) const { return request_id(StartingBusNumber(), path_device(j), path_function(j)); }
+  uint16_t path_request_id(int32_t j) const {
+    return request_id(StartingBusNumber(), path_device(j), path_function(j));
+  }
 };

@@ -56,7 +56,8 @@ uint64_t build_pci_inventory(byte_view mcfg) {
   // counted may start less than 16 bytes before the table's Length, its
   // missing bytes read as zero.
   uint64_t length = acpi_table_extent(mcfg);
-  uint32_t allocations = length >= ACPI_HEADER_SIZE ? (uint32_t)((length - ACPI_HEADER_SIZE) / MCFG_ALLOCATION_SIZE) : 0;
+  uint32_t allocations =
+      length >= ACPI_HEADER_SIZE ? (uint32_t)((length - ACPI_HEADER_SIZE) / MCFG_ALLOCATION_SIZE) : 0;
   inventory_allocations = allocations;
   pci_inventory_unscanned = 0;
   // Each allocation costs a scan of up to 256 buses: a corrupt Length

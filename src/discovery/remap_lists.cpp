@@ -125,16 +125,7 @@ void free_test_data(acpi_tables_t* tables) {
 }
 
 bool rmrr_scope_has_rid(uint16_t rid) {
-  for (remap_node_t* node : each<remap_node_t>(rmrr_list)) {
-    bool found = false;
-    for_each_scope(node->view(), RMRR_FIXED_SIZE, [&](const device_scope_entry_t& scope) {
-      for_each_path_entry(scope, [&](int32_t, uint8_t, uint8_t, uint16_t entry_rid) {
-        found = entry_rid == rid;
-        return !found;
-      });
-      return !found;
-    });
-    if (found) return true;
-  }
-  return false;
+  return !for_each_list_scope(rmrr_list, RMRR_FIXED_SIZE, [&](remap_node_t*, const device_scope_entry_t& scope) {
+    return for_each_path_entry(scope, [&](int32_t, uint8_t, uint8_t, uint16_t entry_rid) { return entry_rid != rid; });
+  });
 }
