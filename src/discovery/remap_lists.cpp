@@ -63,48 +63,47 @@ void release_record(test_case_node_t*) {}
 
 uint64_t parse_remap_structures(byte_view dmar, uint64_t* calc_len) {
   *calc_len = DMAR_HEADER_SIZE;
-  uint64_t end = dmar.u32(DMAR_OFF_LENGTH);
-  if (end > dmar.size) end = dmar.size;
-  uint64_t offset = DMAR_HEADER_SIZE;
-  if (offset >= end) return 0;
+  uint64_t failed = 0;
   uint32_t taken = 0;
-  for (;;) {
-    byte_view rest = dmar.sub((size_t)offset, (size_t)(end - offset));
-    uint16_t type = remap_type(rest);
-    uint16_t length = remap_length(rest);
-    uint64_t failed = 0;
-    switch (type) {
+  byte_view table = dmar.sub(0, (size_t)acpi_table_extent(dmar));
+  // One step more than a DMAR may hold, so that the walk reaches the
+  // structure that is one too many (a zero Length repeats one structure).
+  for_each_remap_structure(dmar, DMAR_MAX_STRUCTURES + 1, [&](byte_view structure, uint32_t offset) {
+    uint16_t length = remap_length(structure);
+    switch (remap_type(structure)) {
       case DMAR_TYPE_DRHD:
-        failed = take_structure(drhd_list, rest, length);
+        failed = take_structure(drhd_list, structure, length);
         break;
       case DMAR_TYPE_RMRR:
-        failed = take_structure(rmrr_list, rest, length);
+        failed = take_structure(rmrr_list, structure, length);
         break;
       case DMAR_TYPE_ATSR:
-        failed = take_structure(atsr_list, rest, length);
+        failed = take_structure(atsr_list, structure, length);
         break;
       case DMAR_TYPE_ANDD:
-        failed = take_structure(andd_list, rest, length);
+        failed = take_structure(andd_list, structure, length);
         break;
       case DMAR_TYPE_RHSA:
-        failed = take_rhsa(rest);
+        failed = take_rhsa(table.sub(offset));  // 20 bytes, whatever its Length says
         break;
       default:
         Print(u"Error -- DMAR Table: Detected invalid remapping structure type.\n");
-        return 1;
+        failed = 1;
+        return false;
     }
     if (failed) {
       print_out_of_memory();
-      return 1;
+      return false;
     }
     *calc_len += length;
     if (++taken > DMAR_MAX_STRUCTURES) {
       Print(u"ERROR -- DMAR Table: Remapping structures collection timed out.\n");
-      return 1;
+      failed = 1;
+      return false;
     }
-    offset += length;
-    if (offset >= end) return 0;
-  }
+    return true;
+  });
+  return failed;
 }
 
 void free_test_data(acpi_tables_t* tables) {

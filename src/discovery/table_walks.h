@@ -43,16 +43,17 @@ bool for_each_path_entry(const device_scope_entry_t& scope, F f) {
 
 // Walks the remapping structures of a DMAR copy from offset 48 while the
 // start lies below the table's Length (and inside the copy). f receives the
-// structure's view (clipped to the copy) and its offset; f returns false to
+// structure's view (clipped to the table) and its offset; f returns false to
 // stop. At most max_steps structures are visited (the walk cannot loop on
 // a zero Length). Returns the number visited.
 template <class F>
 uint32_t for_each_remap_structure(byte_view dmar, uint32_t max_steps, F f) {
   uint64_t end = acpi_table_extent(dmar);
+  byte_view table = dmar.sub(0, (size_t)end);
   uint64_t off = DMAR_HEADER_SIZE;
   uint32_t steps = 0;
   while (off < end && steps < max_steps) {
-    byte_view s = dmar.sub((size_t)off);
+    byte_view s = table.sub((size_t)off);
     uint16_t len = remap_length(s);
     steps++;
     if (!f(s.sub(0, len), (uint32_t)off)) break;
