@@ -22,7 +22,7 @@ uint64_t assert_ir_ecap(acpi_tables_t* tables, test_info_t* tinfo) {
   if (recorded_not_applicable(tc, tinfo, 52)) return 0;
   if (dmar_ir_flag(tables)) {
     for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
-      uint64_t ecap = MmioRead64(drhd->view().u64(DRHD_OFF_BASE) + ZYRD_ECAP_REG);
+      uint64_t ecap = MmioRead64(drhd->RegisterBaseAddress() + ZYRD_ECAP_REG);
       debug_print(debug_mask, "DEBUG -- #%d: ECAP Reg = 0x%X\n", 52, ecap);
       if ((ecap & (ECAP_IR | ECAP_QI)) != (ECAP_IR | ECAP_QI)) {
         set_result(tc, TEST_FAIL, u"DMAR.Flags[0] is set. Extended Capability (ECAP) must also have Bits 3 and 1 set.\n");

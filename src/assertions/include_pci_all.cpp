@@ -8,7 +8,7 @@ uint64_t assert_include_pci_all_scopes(acpi_tables_t*, test_info_t* tinfo) {
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 43)) return 0;
   for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
-    uint8_t flags = drhd->view().u8(DRHD_OFF_FLAGS);
+    uint8_t flags = drhd->Flags();
     debug_print(debug_mask, "DEBUG -- #%d: DRHD Flags = 0x%X\n", 43, flags);
     if (!(flags & DRHD_INCLUDE_PCI_ALL)) continue;
     debug_print(debug_mask, "DEBUG -- #%d:    DRHD is INCLUDE_PCI_ALL\n", 43);
@@ -33,7 +33,7 @@ uint64_t assert_one_include_pci_all(acpi_tables_t*, test_info_t* tinfo) {
   if (recorded_not_applicable(tc, tinfo, 44)) return 0;
   uint32_t flagged = 0;
   for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
-    uint8_t flags = drhd->view().u8(DRHD_OFF_FLAGS);
+    uint8_t flags = drhd->Flags();
     debug_print(debug_mask, "DEBUG -- #%d: DRHD Flags = 0x%X\n", 44, flags);
     if (flags & DRHD_INCLUDE_PCI_ALL) flagged++;
   }

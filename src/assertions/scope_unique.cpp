@@ -17,7 +17,7 @@ uint64_t assert_scopes_unique(acpi_tables_t*, test_info_t* tinfo) {
   bool include_pci_all = false;
   uint64_t scopes = 0, entries = 0;
   for (remap_node_t* drhd : each<remap_node_t>(drhd_list))
-    if (drhd->view().u8(DRHD_OFF_FLAGS) & DRHD_INCLUDE_PCI_ALL) include_pci_all = true;
+    if (drhd->include_pci_all()) include_pci_all = true;
   for_each_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t*, const device_scope_entry_t& scope) {
     scopes++;
     entries += (uint64_t)scope.path_count_inside();
@@ -70,7 +70,7 @@ uint64_t assert_igfx_scopes(acpi_tables_t*, test_info_t* tinfo) {
     if (tinfo->bars[i].type != BAR_TYPE_IGFX) continue;
     uint64_t gfx_base = platform_bar_base(tinfo, i);
     for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
-      uint64_t base = drhd->view().u64(DRHD_OFF_BASE) & ZYRD_BARONLY_MASK;
+      uint64_t base = drhd->register_base_bits();
       debug_print(debug_mask, "DEBUG -- #%d : drnode->remap->RegisterBaseAddress = 0x%016LX\n", 48, base);
       debug_print(debug_mask, "               (bars[i].address & (~BIT0))        = 0x%016LX\n", gfx_base);
       if (base != gfx_base) continue;

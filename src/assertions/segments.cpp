@@ -7,22 +7,20 @@
 
 namespace {
 
-uint16_t segment_of(remap_node_t* node) { return node->view().u16(DRHD_OFF_SEGMENT); }
-
 // True when every structure of the list carries the segment.
 bool list_all_in_segment(list_entry& list, uint16_t segment) {
   for (remap_node_t* node : each<remap_node_t>(list))
-    if (segment_of(node) != segment) return false;
-  return true;
-}
-
-bool missing_mcfg(acpi_tables_t* tables) {
-  if (tables->mcfg) return false;
-  Print(u"ERROR -- Missing MCFG Table.\n");
+    if (node->SegmentNumber() != segment) return false;
   return true;
 }
 
 }  // namespace
+
+bool missing_mcfg(const acpi_tables_t* tables) {
+  if (tables->mcfg) return false;
+  Print(u"ERROR -- Missing MCFG Table.\n");
+  return true;
+}
 
 // Every MCFG allocation's segment is named by some DRHD.
 uint64_t assert_segments_reported(acpi_tables_t* tables, test_info_t* tinfo) {
@@ -34,7 +32,7 @@ uint64_t assert_segments_reported(acpi_tables_t* tables, test_info_t* tinfo) {
   for_each_mcfg_allocation(mcfg_view(*tables), [&](const csbaas_t& a) {
     allocations++;
     for (remap_node_t* node : each<remap_node_t>(drhd_list)) {
-      if (segment_of(node) == a.pci_segment()) {
+      if (node->SegmentNumber() == a.pci_segment()) {
         reported++;
         break;
       }
@@ -110,7 +108,7 @@ uint64_t assert_scope_buses_valid(acpi_tables_t* tables, test_info_t* tinfo) {
   for_each_mcfg_allocation(mcfg_view(*tables), [&](const csbaas_t& a) {
     for (const scope_kind& kind : scope_kinds) {
       bool go_on = for_each_list_scope(*kind.list, kind.fixed, [&](remap_node_t* node, const device_scope_entry_t& s) {
-        uint16_t segment = segment_of(node);
+        uint16_t segment = node->SegmentNumber();
         if (pairs < SCOPE_BUS_DEBUG_PAIRS) {
           debug_print(debug_mask, kind.header_line, 13, s.index);
           debug_print(debug_mask, kind.segment_line, 13, segment);
