@@ -7,12 +7,25 @@
 
 namespace {
 
-// True when every structure of the list carries the segment.
-bool list_all_in_segment(list_entry& list, uint16_t segment) {
-  for (remap_node_t* node : each<remap_node_t>(list))
-    if (node->SegmentNumber() != segment) return false;
-  return true;
-}
+void set_bit(uint8_t* bits, uint32_t i) { bits[i / 8] |= (uint8_t)(1u << (i % 8)); }
+bool bit(const uint8_t* bits, uint32_t i) { return (bits[i / 8] >> (i % 8)) & 1; }
+
+// The segments of a list's structures, taken once: every structure carries
+// a segment when the list is empty, or when all carry the same one and it
+// is that one.
+struct list_segments {
+  bool mixed = false;
+  bool empty = true;
+  uint16_t segment = 0;
+  explicit list_segments(list_entry& list) {
+    for (remap_node_t* node : each<remap_node_t>(list)) {
+      if (empty) segment = node->SegmentNumber();
+      else if (node->SegmentNumber() != segment) mixed = true;
+      empty = false;
+    }
+  }
+  bool all_in(uint16_t s) const { return empty || (!mixed && segment == s); }
+};
 
 }  // namespace
 
@@ -28,15 +41,14 @@ uint64_t assert_segments_reported(acpi_tables_t* tables, test_info_t* tinfo) {
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 11)) return 0;
   if (missing_mcfg(tables)) return 1;
+  // The segments the DRHDs name, one bit each: one pass over the DRHDs and
+  // one over the allocations, however many of each the tables hold.
+  uint8_t named[65536 / 8] = {};
+  for (remap_node_t* node : each<remap_node_t>(drhd_list)) set_bit(named, node->SegmentNumber());
   uint32_t allocations = 0, reported = 0;
   for_each_mcfg_allocation(mcfg_view(*tables), [&](const csbaas_t& a) {
     allocations++;
-    for (remap_node_t* node : each<remap_node_t>(drhd_list)) {
-      if (node->SegmentNumber() == a.pci_segment()) {
-        reported++;
-        break;
-      }
-    }
+    if (bit(named, a.pci_segment())) reported++;
     return true;
   });
   if (allocations != 0 && reported != allocations)
@@ -53,13 +65,14 @@ uint64_t assert_segments_valid(acpi_tables_t* tables, test_info_t* tinfo) {
   if (recorded_not_applicable(tc, tinfo, 12)) return 0;
   if (missing_mcfg(tables)) return 1;
   const char16_t* failure = nullptr;
+  const list_segments drhds(drhd_list), rmrrs(rmrr_list), atsrs(atsr_list);
   for_each_mcfg_allocation(mcfg_view(*tables), [&](const csbaas_t& a) {
     uint16_t segment = a.pci_segment();
-    if (!list_all_in_segment(drhd_list, segment))
+    if (!drhds.all_in(segment))
       failure = u"PCI segment reported in DRHD is not valid.\n";
-    else if (!list_all_in_segment(rmrr_list, segment))
+    else if (!rmrrs.all_in(segment))
       failure = u"PCI segment reported in RMRR is not valid.\n";
-    else if (!list_all_in_segment(atsr_list, segment))
+    else if (!atsrs.all_in(segment))
       failure = u"PCI segment reported in ATSR is not valid.\n";
     return failure == nullptr;
   });
@@ -89,6 +102,49 @@ const scope_kind scope_kinds[] = {
      u"PCI device(s) reported in ATSR Device Scope Structure(s) is (are) not valid.\n"},
 };
 
+// The lowest and highest starting bus of the PCI scopes (types 0 to 2) of
+// one kind's structures in each segment they name. A scope of the segment
+// lies outside an allocation's range exactly when the lowest lies below it
+// or the highest above it. complete is false when the kind names more
+// segments than the table holds (the lists hold at most 102 structures, so
+// only a list built otherwise could); the caller then walks the scopes.
+struct bus_spans {
+  static constexpr uint32_t MAX_SEGMENTS = 128;
+  struct span {
+    uint16_t segment;
+    uint8_t lowest, highest;
+  } spans[MAX_SEGMENTS];
+  uint32_t count = 0;
+  bool complete = true;
+
+  void build(const scope_kind& kind) {
+    for_each_list_scope(*kind.list, kind.fixed, [&](remap_node_t* node, const device_scope_entry_t& s) {
+      if (s.Type() > SCOPE_PCI_SUBHIERARCHY) return true;
+      uint16_t segment = node->SegmentNumber();
+      uint8_t bus = s.StartingBusNumber();
+      for (uint32_t i = 0; i < count; i++) {
+        if (spans[i].segment != segment) continue;
+        if (bus < spans[i].lowest) spans[i].lowest = bus;
+        if (bus > spans[i].highest) spans[i].highest = bus;
+        return true;
+      }
+      if (count == MAX_SEGMENTS) {
+        complete = false;
+        return false;
+      }
+      spans[count++] = span{segment, bus, bus};
+      return true;
+    });
+  }
+  // True when some PCI scope of the allocation's segment starts outside its
+  // bus range.
+  bool outside(const csbaas_t& a) const {
+    for (uint32_t i = 0; i < count; i++)
+      if (spans[i].segment == a.pci_segment()) return spans[i].lowest < a.start_bus() || spans[i].highest > a.end_bus();
+    return false;
+  }
+};
+
 }  // namespace
 
 // Debug lines are printed for this many (allocation, scope) pairs; the pairs
@@ -105,7 +161,27 @@ uint64_t assert_scope_buses_valid(acpi_tables_t* tables, test_info_t* tinfo) {
   if (missing_mcfg(tables)) return 1;
   const char16_t* failure = nullptr;
   uint32_t pairs = 0;
+  // Once the debug lines are done, each allocation is held against the bus
+  // spans taken in one walk over the scopes, not against every scope again:
+  // the same verdict and message, in allocation order, then kind order.
+  bus_spans spans[3];
+  bool spans_built = false;
   for_each_mcfg_allocation(mcfg_view(*tables), [&](const csbaas_t& a) {
+    if (pairs > SCOPE_BUS_DEBUG_PAIRS) {
+      if (!spans_built) {
+        for (uint32_t k = 0; k < 3; k++) spans[k].build(scope_kinds[k]);
+        spans_built = true;
+      }
+      if (spans[0].complete && spans[1].complete && spans[2].complete) {
+        for (uint32_t k = 0; k < 3; k++) {
+          if (spans[k].outside(a)) {
+            failure = scope_kinds[k].failure;
+            return false;
+          }
+        }
+        return true;
+      }
+    }
     for (const scope_kind& kind : scope_kinds) {
       bool go_on = for_each_list_scope(*kind.list, kind.fixed, [&](remap_node_t* node, const device_scope_entry_t& s) {
         uint16_t segment = node->SegmentNumber();
