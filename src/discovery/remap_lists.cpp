@@ -69,28 +69,19 @@ uint64_t parse_remap_structures(byte_view dmar, uint64_t* calc_len) {
   // One step more than a DMAR may hold, so that the walk reaches the
   // structure that is one too many (a zero Length repeats one structure).
   for_each_remap_structure(dmar, DMAR_MAX_STRUCTURES + 1, [&](byte_view structure, uint32_t offset) {
+    // The list of each type with its own copies; RHSA nodes hold theirs.
+    list_entry* const lists[] = {&drhd_list, &rmrr_list, &atsr_list, nullptr, &andd_list};
+    uint16_t type = remap_type(structure);
     uint16_t length = remap_length(structure);
-    switch (remap_type(structure)) {
-      case DMAR_TYPE_DRHD:
-        failed = take_structure(drhd_list, structure, length);
-        break;
-      case DMAR_TYPE_RMRR:
-        failed = take_structure(rmrr_list, structure, length);
-        break;
-      case DMAR_TYPE_ATSR:
-        failed = take_structure(atsr_list, structure, length);
-        break;
-      case DMAR_TYPE_ANDD:
-        failed = take_structure(andd_list, structure, length);
-        break;
-      case DMAR_TYPE_RHSA:
-        failed = take_rhsa(table.sub(offset));  // 20 bytes, whatever its Length says
-        break;
-      default:
-        Print(u"Error -- DMAR Table: Detected invalid remapping structure type.\n");
-        failed = 1;
-        return false;
+    if (type > DMAR_TYPE_ANDD) {
+      Print(u"Error -- DMAR Table: Detected invalid remapping structure type.\n");
+      failed = 1;
+      return false;
     }
+    if (type == DMAR_TYPE_RHSA)
+      failed = take_rhsa(table.sub(offset));  // 20 bytes, whatever its Length says
+    else
+      failed = take_structure(*lists[type], structure, length);
     if (failed) {
       print_out_of_memory();
       return false;
