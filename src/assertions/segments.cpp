@@ -7,25 +7,12 @@
 
 namespace {
 
-void set_bit(uint8_t* bits, uint32_t i) { bits[i / 8] |= (uint8_t)(1u << (i % 8)); }
-bool bit(const uint8_t* bits, uint32_t i) { return (bits[i / 8] >> (i % 8)) & 1; }
-
-// The segments of a list's structures, taken once: every structure carries
-// a segment when the list is empty, or when all carry the same one and it
-// is that one.
-struct list_segments {
-  bool mixed = false;
-  bool empty = true;
-  uint16_t segment = 0;
-  explicit list_segments(list_entry& list) {
-    for (remap_node_t* node : each<remap_node_t>(list)) {
-      if (empty) segment = node->SegmentNumber();
-      else if (node->SegmentNumber() != segment) mixed = true;
-      empty = false;
-    }
-  }
-  bool all_in(uint16_t s) const { return empty || (!mixed && segment == s); }
-};
+// True when every structure of the list carries the segment.
+bool list_all_in_segment(list_entry& list, uint16_t segment) {
+  for (remap_node_t* node : each<remap_node_t>(list))
+    if (node->SegmentNumber() != segment) return false;
+  return true;
+}
 
 }  // namespace
 
@@ -41,14 +28,15 @@ uint64_t assert_segments_reported(acpi_tables_t* tables, test_info_t* tinfo) {
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 11)) return 0;
   if (missing_mcfg(tables)) return 1;
-  // The segments the DRHDs name, one bit each: one pass over the DRHDs and
-  // one over the allocations, however many of each the tables hold.
-  uint8_t named[65536 / 8] = {};
-  for (remap_node_t* node : each<remap_node_t>(drhd_list)) set_bit(named, node->SegmentNumber());
   uint32_t allocations = 0, reported = 0;
   for_each_mcfg_allocation(mcfg_view(*tables), [&](const csbaas_t& a) {
     allocations++;
-    if (bit(named, a.pci_segment())) reported++;
+    for (remap_node_t* node : each<remap_node_t>(drhd_list)) {
+      if (node->SegmentNumber() == a.pci_segment()) {
+        reported++;
+        break;
+      }
+    }
     return true;
   });
   if (allocations != 0 && reported != allocations)
@@ -65,14 +53,13 @@ uint64_t assert_segments_valid(acpi_tables_t* tables, test_info_t* tinfo) {
   if (recorded_not_applicable(tc, tinfo, 12)) return 0;
   if (missing_mcfg(tables)) return 1;
   const char16_t* failure = nullptr;
-  const list_segments drhds(drhd_list), rmrrs(rmrr_list), atsrs(atsr_list);
   for_each_mcfg_allocation(mcfg_view(*tables), [&](const csbaas_t& a) {
     uint16_t segment = a.pci_segment();
-    if (!drhds.all_in(segment))
+    if (!list_all_in_segment(drhd_list, segment))
       failure = u"PCI segment reported in DRHD is not valid.\n";
-    else if (!rmrrs.all_in(segment))
+    else if (!list_all_in_segment(rmrr_list, segment))
       failure = u"PCI segment reported in RMRR is not valid.\n";
-    else if (!atsrs.all_in(segment))
+    else if (!list_all_in_segment(atsr_list, segment))
       failure = u"PCI segment reported in ATSR is not valid.\n";
     return failure == nullptr;
   });
@@ -103,47 +90,32 @@ const scope_kind scope_kinds[] = {
 };
 
 // The lowest and highest starting bus of the PCI scopes (types 0 to 2) of
-// one kind's structures in each segment they name. A scope of the segment
-// lies outside an allocation's range exactly when the lowest lies below it
-// or the highest above it. complete is false when the kind names more
-// segments than the table holds (the lists hold at most 102 structures, so
-// only a list built otherwise could); the caller then walks the scopes.
-struct bus_spans {
-  static constexpr uint32_t MAX_SEGMENTS = 128;
-  struct span {
-    uint16_t segment;
-    uint8_t lowest, highest;
-  } spans[MAX_SEGMENTS];
-  uint32_t count = 0;
-  bool complete = true;
-
-  void build(const scope_kind& kind) {
-    for_each_list_scope(*kind.list, kind.fixed, [&](remap_node_t* node, const device_scope_entry_t& s) {
-      if (s.Type() > SCOPE_PCI_SUBHIERARCHY) return true;
-      uint16_t segment = node->SegmentNumber();
-      uint8_t bus = s.StartingBusNumber();
-      for (uint32_t i = 0; i < count; i++) {
-        if (spans[i].segment != segment) continue;
-        if (bus < spans[i].lowest) spans[i].lowest = bus;
-        if (bus > spans[i].highest) spans[i].highest = bus;
-        return true;
-      }
-      if (count == MAX_SEGMENTS) {
-        complete = false;
-        return false;
-      }
-      spans[count++] = span{segment, bus, bus};
-      return true;
-    });
-  }
-  // True when some PCI scope of the allocation's segment starts outside its
-  // bus range.
-  bool outside(const csbaas_t& a) const {
-    for (uint32_t i = 0; i < count; i++)
-      if (spans[i].segment == a.pci_segment()) return spans[i].lowest < a.start_bus() || spans[i].highest > a.end_bus();
-    return false;
-  }
+// one kind's structures in one segment. A scope of the segment lies outside
+// an allocation's range exactly when the lowest lies below it or the
+// highest above it. The spans are kept kind by kind, in kind order.
+struct bus_span {
+  uint8_t kind;
+  uint8_t lowest, highest;
+  uint16_t segment;
 };
+// The lists hold at most 102 structures, so they name fewer segments than
+// this; a list built otherwise that names more is walked scope by scope.
+constexpr uint32_t MAX_BUS_SPANS = 128;
+
+// Widens the kind's span of the segment to the bus; false when a new span
+// does not fit.
+bool widen_span(bus_span* spans, uint32_t& count, uint8_t kind, uint16_t segment, uint8_t bus) {
+  for (uint32_t i = 0; i < count; i++) {
+    bus_span& b = spans[i];
+    if (b.kind != kind || b.segment != segment) continue;
+    if (bus < b.lowest) b.lowest = bus;
+    if (bus > b.highest) b.highest = bus;
+    return true;
+  }
+  if (count == MAX_BUS_SPANS) return false;
+  spans[count++] = bus_span{kind, bus, bus, segment};
+  return true;
+}
 
 }  // namespace
 
@@ -161,53 +133,69 @@ uint64_t assert_scope_buses_valid(acpi_tables_t* tables, test_info_t* tinfo) {
   if (missing_mcfg(tables)) return 1;
   const char16_t* failure = nullptr;
   uint32_t pairs = 0;
+  const csbaas_t* at = nullptr;  // the allocation being checked
+  uint8_t k = 0;                 // the kind being walked
   // Once the debug lines are done, each allocation is held against the bus
   // spans taken in one walk over the scopes, not against every scope again:
   // the same verdict and message, in allocation order, then kind order.
-  bus_spans spans[3];
-  bool spans_built = false;
+  bus_span spans[MAX_BUS_SPANS];
+  uint32_t span_count = 0;
+  bool building = false, overflow = false, spans_tried = false;
+  auto visit = [&](remap_node_t* node, const device_scope_entry_t& s) {
+    const scope_kind& kind = scope_kinds[k];
+    const csbaas_t& a = *at;
+    uint16_t segment = node->SegmentNumber();
+    if (building) {
+      if (s.Type() > SCOPE_PCI_SUBHIERARCHY || widen_span(spans, span_count, k, segment, s.StartingBusNumber()))
+        return true;
+      overflow = true;
+      return false;
+    }
+    if (pairs < SCOPE_BUS_DEBUG_PAIRS) {
+      debug_print(debug_mask, kind.header_line, 13, s.index);
+      debug_print(debug_mask, kind.segment_line, 13, segment);
+      debug_print(debug_mask, "DEBUG -- #%d : ((csbaas_t*)loc)->pci_segment)=%d\n", 13, a.pci_segment());
+      debug_print(debug_mask, "DEBUG -- #%d : ((((device_scope_entry_t*)ds_loc)->StartingBusNumber=%d\n", 13,
+                  s.StartingBusNumber());
+      debug_print(debug_mask, "DEBUG -- #%d : ((csbaas_t*)loc)->start_bus=%d\n", 13, a.start_bus());
+      debug_print(debug_mask, "DEBUG -- #%d : ((csbaas_t*)loc)->end_bus=%d\n", 13, a.end_bus());
+    } else if (pairs == SCOPE_BUS_DEBUG_PAIRS) {
+      debug_print(debug_mask, "DEBUG -- #%d : further allocation and scope pairs are checked without debug lines\n",
+                  13);
+    }
+    if (pairs <= SCOPE_BUS_DEBUG_PAIRS) pairs++;
+    if (s.Type() <= SCOPE_PCI_SUBHIERARCHY && segment == a.pci_segment() &&
+        (s.StartingBusNumber() < a.start_bus() || s.StartingBusNumber() > a.end_bus())) {
+      failure = kind.failure;
+      return false;
+    }
+    return true;
+  };
+  auto walk_kinds = [&] {
+    for (k = 0; k < 3; k++)
+      if (!for_each_list_scope(*scope_kinds[k].list, scope_kinds[k].fixed, visit)) return false;
+    return true;
+  };
   for_each_mcfg_allocation(mcfg_view(*tables), [&](const csbaas_t& a) {
-    if (pairs > SCOPE_BUS_DEBUG_PAIRS) {
-      if (!spans_built) {
-        for (uint32_t k = 0; k < 3; k++) spans[k].build(scope_kinds[k]);
-        spans_built = true;
-      }
-      if (spans[0].complete && spans[1].complete && spans[2].complete) {
-        for (uint32_t k = 0; k < 3; k++) {
-          if (spans[k].outside(a)) {
-            failure = scope_kinds[k].failure;
+    at = &a;
+    for (;;) {
+      if (spans_tried && !overflow) {
+        for (uint32_t i = 0; i < span_count; i++) {
+          const bus_span& b = spans[i];
+          if (b.segment == a.pci_segment() && (b.lowest < a.start_bus() || b.highest > a.end_bus())) {
+            failure = scope_kinds[b.kind].failure;
             return false;
           }
         }
         return true;
       }
+      // The first allocation after the debug lines takes the spans instead.
+      building = !spans_tried && pairs > SCOPE_BUS_DEBUG_PAIRS;
+      bool go_on = walk_kinds();
+      if (!building) return go_on;
+      building = false;
+      spans_tried = true;
     }
-    for (const scope_kind& kind : scope_kinds) {
-      bool go_on = for_each_list_scope(*kind.list, kind.fixed, [&](remap_node_t* node, const device_scope_entry_t& s) {
-        uint16_t segment = node->SegmentNumber();
-        if (pairs < SCOPE_BUS_DEBUG_PAIRS) {
-          debug_print(debug_mask, kind.header_line, 13, s.index);
-          debug_print(debug_mask, kind.segment_line, 13, segment);
-          debug_print(debug_mask, "DEBUG -- #%d : ((csbaas_t*)loc)->pci_segment)=%d\n", 13, a.pci_segment());
-          debug_print(debug_mask, "DEBUG -- #%d : ((((device_scope_entry_t*)ds_loc)->StartingBusNumber=%d\n", 13,
-                      s.StartingBusNumber());
-          debug_print(debug_mask, "DEBUG -- #%d : ((csbaas_t*)loc)->start_bus=%d\n", 13, a.start_bus());
-          debug_print(debug_mask, "DEBUG -- #%d : ((csbaas_t*)loc)->end_bus=%d\n", 13, a.end_bus());
-        } else if (pairs == SCOPE_BUS_DEBUG_PAIRS) {
-          debug_print(debug_mask, "DEBUG -- #%d : further allocation and scope pairs are checked without debug lines\n",
-                      13);
-        }
-        if (pairs <= SCOPE_BUS_DEBUG_PAIRS) pairs++;
-        if (s.Type() <= SCOPE_PCI_SUBHIERARCHY && segment == a.pci_segment() &&
-            (s.StartingBusNumber() < a.start_bus() || s.StartingBusNumber() > a.end_bus())) {
-          failure = kind.failure;
-          return false;
-        }
-        return true;
-      });
-      if (!go_on) return false;
-    }
-    return true;
   });
   set_result(tc, failure ? TEST_FAIL : TEST_PASS, failure);
   return 0;
