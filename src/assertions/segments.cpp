@@ -7,10 +7,11 @@
 
 namespace {
 
-// True when every structure of the list carries the segment.
-bool list_all_in_segment(list_entry& list, uint16_t segment) {
+// True when every structure of the list carries the segment (at the
+// list's SegmentNumber offset).
+bool list_all_in_segment(list_entry& list, uint32_t at, uint16_t segment) {
   for (remap_node_t* node : each<remap_node_t>(list))
-    if (node->SegmentNumber() != segment) return false;
+    if (node->SegmentNumber(at) != segment) return false;
   return true;
 }
 
@@ -55,11 +56,11 @@ uint64_t assert_segments_valid(acpi_tables_t* tables, test_info_t* tinfo) {
   const char16_t* failure = nullptr;
   for_each_mcfg_allocation(mcfg_view(*tables), [&](const csbaas_t& a) {
     uint16_t segment = a.pci_segment();
-    if (!list_all_in_segment(drhd_list, segment))
+    if (!list_all_in_segment(drhd_list, DRHD_OFF_SEGMENT, segment))
       failure = u"PCI segment reported in DRHD is not valid.\n";
-    else if (!list_all_in_segment(rmrr_list, segment))
+    else if (!list_all_in_segment(rmrr_list, RMRR_OFF_SEGMENT, segment))
       failure = u"PCI segment reported in RMRR is not valid.\n";
-    else if (!list_all_in_segment(atsr_list, segment))
+    else if (!list_all_in_segment(atsr_list, ATSR_OFF_SEGMENT, segment))
       failure = u"PCI segment reported in ATSR is not valid.\n";
     return failure == nullptr;
   });
@@ -72,19 +73,20 @@ namespace {
 struct scope_kind {
   list_entry* list;
   uint32_t fixed;
+  uint32_t segment_at;
   const char* header_line;
   const char* segment_line;
   const char16_t* failure;
 };
 
 const scope_kind scope_kinds[] = {
-    {&drhd_list, DRHD_FIXED_SIZE, "DEBUG -- #%d : DRHD DeviceScope(%d):\n",
+    {&drhd_list, DRHD_FIXED_SIZE, DRHD_OFF_SEGMENT, "DEBUG -- #%d : DRHD DeviceScope(%d):\n",
      "DEBUG -- #%d : drnode->remap->SegmentNumber=%d\n",
      u"PCI device(s) reported in DRHD Device Scope Structure(s) is (are) not valid.\n"},
-    {&rmrr_list, RMRR_FIXED_SIZE, "DEBUG -- #%d : RMRR DeviceScope(%d):\n",
+    {&rmrr_list, RMRR_FIXED_SIZE, RMRR_OFF_SEGMENT, "DEBUG -- #%d : RMRR DeviceScope(%d):\n",
      "DEBUG -- #%d : rmnode->remap->SegmentNumber=%d\n",
      u"PCI device(s) reported in RMRR Device Scope Structure(s) is (are) not valid.\n"},
-    {&atsr_list, ATSR_FIXED_SIZE, "DEBUG -- #%d : ASTR DeviceScope(%d):\n",
+    {&atsr_list, ATSR_FIXED_SIZE, ATSR_OFF_SEGMENT, "DEBUG -- #%d : ASTR DeviceScope(%d):\n",
      "DEBUG -- #%d : atnode->remap->SegmentNumber=%d\n",
      u"PCI device(s) reported in ATSR Device Scope Structure(s) is (are) not valid.\n"},
 };
@@ -108,7 +110,7 @@ uint64_t assert_scope_buses_valid(acpi_tables_t* tables, test_info_t* tinfo) {
   for_each_mcfg_allocation(mcfg_view(*tables), [&](const csbaas_t& a) {
     for (const scope_kind& kind : scope_kinds) {
       bool go_on = for_each_list_scope(*kind.list, kind.fixed, [&](remap_node_t* node, const device_scope_entry_t& s) {
-        uint16_t segment = node->SegmentNumber();
+        uint16_t segment = node->SegmentNumber(kind.segment_at);
         if (pairs < SCOPE_BUS_DEBUG_PAIRS) {
           debug_print(debug_mask, kind.header_line, 13, s.index);
           debug_print(debug_mask, kind.segment_line, 13, segment);

@@ -13,16 +13,9 @@ struct remap_node_t {
   byte_view view() const { return byte_view(remap, length); }
   // Fields of the copy by the DMAR's names, each for the types that have it.
   uint8_t Flags() const { return view().u8(DRHD_OFF_FLAGS); }  // DRHD, ATSR
-  uint16_t SegmentNumber() const {                                // DRHD, RMRR, ATSR
-    switch (remap_type(view())) {
-      case DMAR_TYPE_RMRR:
-        return view().u16(RMRR_OFF_SEGMENT);
-      case DMAR_TYPE_ATSR:
-        return view().u16(ATSR_OFF_SEGMENT);
-      default:
-        return view().u16(DRHD_OFF_SEGMENT);
-    }
-  }
+  // SegmentNumber lies at DRHD_OFF_SEGMENT, RMRR_OFF_SEGMENT or
+  // ATSR_OFF_SEGMENT, by the structure's type.
+  uint16_t SegmentNumber(uint32_t at = DRHD_OFF_SEGMENT) const { return view().u16(at); }
   uint64_t RegisterBaseAddress() const { return view().u64(DRHD_OFF_BASE); }  // DRHD
   bool include_pci_all() const { return (Flags() & DRHD_INCLUDE_PCI_ALL) != 0; }
   // RegisterBaseAddress bits 39:12, as a DRHD is held against an engine.
