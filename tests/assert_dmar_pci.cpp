@@ -1,6 +1,6 @@
 // PCI configuration of the IOxAPIC and of the scope endpoints (25, 26, 27),
 // and the bounded capability walk they share.
-#include "assertions/walks.h"
+#include "discovery/config_space.h"
 #include "support/dmar_platform.h"
 #include "support/harness.h"
 

@@ -16,6 +16,7 @@
 #include "catalogue/catalogue.h"
 #include "discovery/dmar.h"
 #include "discovery/remap_lists.h"
+#include "discovery/table_walks.h"
 #include "support/dmar_platform.h"
 #include "support/harness.h"
 
@@ -86,10 +87,10 @@ void build_platform(const std::string& dir, sim::machine& m, test_info_t& t) {
       t.remap_bar_count++;
     }
     m.write64(base + 0x10, CORPUS_ECAP);
-    for_each_scope(s, DRHD_FIXED_SIZE, [&](const device_scope& sc) {
-      if ((sc.type() == SCOPE_PCI_ENDPOINT || sc.type() == SCOPE_IOAPIC) && sc.path_count() == 1)
-        add_rciep(m, sc.start_bus(), sc.path_device(0) & 0x1F, sc.path_function(0) & 7,
-                  sc.type() == SCOPE_IOAPIC ? 0x08002000 : 0x03000000);
+    for_each_scope(s, DRHD_FIXED_SIZE, [&](const device_scope_entry_t& sc) {
+      if ((sc.Type() == SCOPE_PCI_ENDPOINT || sc.Type() == SCOPE_IOAPIC) && sc.path_count() == 1)
+        add_rciep(m, sc.StartingBusNumber(), sc.path_device(0) & 0x1F, sc.path_function(0) & 7,
+                  sc.Type() == SCOPE_IOAPIC ? 0x08002000 : 0x03000000);
       return true;
     });
     return true;

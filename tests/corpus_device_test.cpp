@@ -11,6 +11,7 @@
 #include "catalogue/catalogue.h"
 #include "discovery/dmar.h"
 #include "discovery/remap_lists.h"
+#include "discovery/table_walks.h"
 #include "support/device_platform.h"
 #include "support/harness.h"
 
@@ -70,9 +71,9 @@ void build_platform(const std::string& dir, sim::machine& m, test_info_t& t) {
     uint64_t base = s.u64(DRHD_OFF_BASE) & ZYRD_BARONLY_MASK;
     if (t.remap_bar_count < MAX_REMAP_BARS) t.bars[t.remap_bar_count++] = {base | 1, BAR_TYPE_D7};
     device_platform::set_engine(m, base, 38ull << 16, 0xF0505Eull, 0x80000000);
-    for_each_scope(s, DRHD_FIXED_SIZE, [&](const device_scope& sc) {
-      if (sc.path_count() == 1 && !m.has_pci(sc.start_bus(), sc.path_device(0) & 0x1F, sc.path_function(0) & 7))
-        m.pci(sc.start_bus(), sc.path_device(0) & 0x1F, sc.path_function(0) & 7, 0x8086, 0x1000).set8(0x0B, 0x03);
+    for_each_scope(s, DRHD_FIXED_SIZE, [&](const device_scope_entry_t& sc) {
+      if (sc.path_count() == 1 && !m.has_pci(sc.StartingBusNumber(), sc.path_device(0) & 0x1F, sc.path_function(0) & 7))
+        m.pci(sc.StartingBusNumber(), sc.path_device(0) & 0x1F, sc.path_function(0) & 7, 0x8086, 0x1000).set8(0x0B, 0x03);
       return true;
     });
     return true;

@@ -6,6 +6,7 @@
 #include "discovery/acpi.h"
 #include "discovery/pci_inventory.h"
 #include "discovery/remap_lists.h"
+#include "discovery/table_walks.h"
 #include "engine/test_info.h"
 #include "platform/sim/platform_dir.h"
 #include "support/harness.h"
@@ -274,7 +275,7 @@ TEST(RemapLists, MalformedStructuresNeverReadOutsideTheTable) {
   // A scope whose Length runs far past the structure: its path is walked
   // only while entries lie inside the structure.
   int scopes = 0, entries = 0;
-  for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [&](const device_scope& s) {
+  for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [&](const device_scope_entry_t& s) {
     scopes++;
     for_each_path_entry(s, [&](int32_t, uint8_t, uint8_t, uint16_t) {
       entries++;
@@ -290,7 +291,7 @@ TEST(RemapLists, MalformedStructuresNeverReadOutsideTheTable) {
   bytes tiny = sim::dmar_builder().raw(bytes{1, 0, 8, 0, 0, 0, 0, 0}).build();
   EXPECT_EQ(parse_remap_structures(byte_view(tiny.data(), tiny.size()), &len), 0u);
   int n = 0;
-  for_each_scope(list_last<remap_node_t>(rmrr_list)->view(), RMRR_FIXED_SIZE, [&](const device_scope&) {
+  for_each_scope(list_last<remap_node_t>(rmrr_list)->view(), RMRR_FIXED_SIZE, [&](const device_scope_entry_t&) {
     n++;
     return true;
   });
@@ -352,7 +353,7 @@ TEST(PciInventory, FunctionsBusesAndAllocations) {
   EXPECT_EQ(build_pci_inventory(byte_view(mcfg.data(), mcfg.size())), 0u);
   EXPECT_EQ(pcie_base, 0xE0000000u);
   std::vector<uint16_t> rids;
-  for (pci_dev_t* d : each<pci_dev_t>(pci_dev_list)) rids.push_back(d->rid);
+  for (pci_dev_t* d : each<pci_dev_t>(pci_dev_list)) rids.push_back(d->rid());
   EXPECT_EQ(rids, (std::vector<uint16_t>{0x0000, 0x0010, 0x00A0, 0x00A2, 0x00A5, 0x8000}));
   acpi_tables_t none{};
   free_test_data(&none);
@@ -360,7 +361,7 @@ TEST(PciInventory, FunctionsBusesAndAllocations) {
   bytes two = sim::build_mcfg({{0xE0000000, 0, 0, 0}, {0xD0000000, 1, 0, 0}});
   EXPECT_EQ(build_pci_inventory(byte_view(two.data(), two.size())), 0u);
   std::vector<std::pair<uint16_t, uint16_t>> seen;
-  for (pci_dev_t* d : each<pci_dev_t>(pci_dev_list)) seen.push_back({d->segment, d->rid});
+  for (pci_dev_t* d : each<pci_dev_t>(pci_dev_list)) seen.push_back({d->segment, d->rid()});
   EXPECT_EQ(seen.size(), 10u);
   EXPECT_EQ(seen[0].first, 0);
   EXPECT_EQ(seen[5].first, 1);

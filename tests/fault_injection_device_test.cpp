@@ -7,7 +7,7 @@
 #include <set>
 
 #include "catalogue/catalogue.h"
-#include "discovery/dmar.h"
+#include "discovery/table_walks.h"
 #include "platform/sim/platform_dir.h"
 #include "platform/sim/records.h"
 #include "support/device_platform.h"

@@ -26,7 +26,7 @@ uint64_t assert_address_widths(acpi_tables_t* tables, test_info_t* tinfo) {
     return 0;
   }
   for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
-    uint64_t base = drhd->view().u64(DRHD_OFF_BASE) & ZYRD_BARONLY_MASK;
+    uint64_t base = drhd->register_base_bits();
     uint64_t cap = MmioRead64(base + 0x08);
     uint64_t mgaw = ((cap >> 16) & 0x3F) + 1;
     debug_print(debug_mask, "DEBUG -- #%d: DMAR.HAW = %d -- Zyrd Cap Reg = 0x%016LX-- MGAW = %d\n", 46, haw, cap,

@@ -7,6 +7,14 @@
 #include "discovery/acpi.h"
 #include "engine/test_info.h"
 
+// Remapping-engine registers, at an engine's register base.
+constexpr uint64_t ZYRD_ECAP_REG = 0x10;
+constexpr uint64_t ECAP_QI = 1ULL << 1;  // queued invalidation
+constexpr uint64_t ECAP_IR = 1ULL << 3;  // interrupt remapping
+
+// True, with the console line saying so, when the run has no MCFG copy.
+bool missing_mcfg(const acpi_tables_t* tables);
+
 typedef uint64_t (*assertion_fn)(acpi_tables_t* tables, test_info_t* tinfo);
 
 // DMAR presence, engine BARs, size and reserved fields.

@@ -1,7 +1,7 @@
 // DMAR presence, the DRHDs against the platform's engine BARs, the table's
 // size and its reserved fields.
 #include "assertions/assertions.h"
-#include "assertions/walks.h"
+#include "discovery/table_walks.h"
 #include "platform/print.h"
 
 uint64_t assert_dmar_presence(acpi_tables_t* tables, test_info_t* tinfo) {
@@ -39,7 +39,7 @@ uint64_t assert_drhd_bars(acpi_tables_t* tables, test_info_t* tinfo) {
   }
   uint32_t i = 0;
   for (remap_node_t* node : each<remap_node_t>(drhd_list)) {
-    uint64_t reported = node->view().u64(DRHD_OFF_BASE) & ZYRD_BARONLY_MASK;
+    uint64_t reported = node->register_base_bits();
     uint64_t platform = platform_bar_base(tinfo, i);
     debug_print(debug_mask, "DEBUG -- #%d : pnode->remap->RegisterBaseAddress = 0x%X\n", 3, reported);
     debug_print(debug_mask, "DEBUG -- #%d : tinfo->bars[%d].address = 0x%X\n", 3, i, platform);

@@ -1,7 +1,7 @@
 // Engine coverage by the DRHDs, placement of the INCLUDE_PCI_ALL DRHD, and
 // the device-scope types of DRHDs, RMRRs and ATSRs.
 #include "assertions/assertions.h"
-#include "assertions/walks.h"
+#include "discovery/table_walks.h"
 #include "platform/print.h"
 
 // Every platform engine is named by some DRHD, in any order: counts the
@@ -18,13 +18,13 @@ uint64_t assert_engines_reported(acpi_tables_t* tables, test_info_t* tinfo) {
   uint32_t match = 0;
   for (remap_node_t* node : each<remap_node_t>(drhd_list)) {
     byte_view d = node->view();
-    uint64_t reported = d.u64(DRHD_OFF_BASE) & ZYRD_BARONLY_MASK;
+    uint64_t reported = node->register_base_bits();
     for (uint32_t i = 0; i < bars; i++) {
       debug_print(debug_mask, "DEBUG -- #%d : pnode->remap->Type = 0x%X\n", 15, remap_type(d));
       debug_print(debug_mask, "DEBUG -- #%d : pnode->remap->Length = 0x%X\n", 15, remap_length(d));
-      debug_print(debug_mask, "DEBUG -- #%d : pnode->remap->Flags = 0x%X\n", 15, d.u8(DRHD_OFF_FLAGS));
+      debug_print(debug_mask, "DEBUG -- #%d : pnode->remap->Flags = 0x%X\n", 15, node->Flags());
       debug_print(debug_mask, "DEBUG -- #%d : pnode->remap->Reserved = 0x%X\n", 15, d.u8(DRHD_OFF_RESERVED));
-      debug_print(debug_mask, "DEBUG -- #%d : pnode->remap->SegmentNumber = 0x%X\n", 15, d.u16(DRHD_OFF_SEGMENT));
+      debug_print(debug_mask, "DEBUG -- #%d : pnode->remap->SegmentNumber = 0x%X\n", 15, node->SegmentNumber());
       debug_print(debug_mask, "DEBUG -- #%d : pnode->remap->RegisterBaseAddress & ZYRD_BARONLY_MASK = 0x%X\n", 15,
                   reported);
       debug_print(debug_mask, "DEBUG -- #%d : tinfo->bars[i].address & (~BIT0) = 0x%X\n", 15,
@@ -49,16 +49,12 @@ uint64_t assert_include_pci_all_last(acpi_tables_t* tables, test_info_t* tinfo) 
   test_case_t* tc = assertion_record(23, true);
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 23)) return 0;
-  if (!tables->mcfg) {
-    Print(u"ERROR -- Missing MCFG Table.\n");
-    return 1;
-  }
+  if (missing_mcfg(tables)) return 1;
   remap_node_t* last = list_last<remap_node_t>(drhd_list);
   uint32_t allocations = 0, covered = 0;
-  for_each_mcfg_allocation(mcfg_view(*tables), [&](const mcfg_allocation_t& a) {
+  for_each_mcfg_allocation(mcfg_view(*tables), [&](const csbaas_t& a) {
     allocations++;
-    if (last && (last->view().u8(DRHD_OFF_FLAGS) & DRHD_INCLUDE_PCI_ALL) &&
-        last->view().u16(DRHD_OFF_SEGMENT) == a.pci_segment())
+    if (last && last->include_pci_all() && last->SegmentNumber() == a.pci_segment())
       covered++;
     return true;
   });
@@ -73,8 +69,9 @@ uint64_t assert_include_pci_all_last(acpi_tables_t* tables, test_info_t* tinfo) 
 namespace {
 // True when some scope of the list has a type above 5.
 bool list_has_undefined_scope_type(list_entry& list, uint32_t fixed) {
-  return !for_each_list_scope(list, fixed,
-                              [](remap_node_t*, const device_scope& s) { return s.type() <= SCOPE_ACPI_NAMESPACE; });
+  return !for_each_list_scope(list, fixed, [](remap_node_t*, const device_scope_entry_t& s) {
+    return s.Type() <= SCOPE_ACPI_NAMESPACE;
+  });
 }
 }  // namespace
 

@@ -1,19 +1,16 @@
 // Remapping-engine register assertions: tests 52, 57, 58, 63, 64 and 65.
 #include "assertions/assertions.h"
-#include "assertions/capability_walks.h"
-#include "assertions/walks.h"
+#include "discovery/config_space.h"
 #include "discovery/pci_inventory.h"
 #include "discovery/remap_lists.h"
+#include "discovery/table_walks.h"
 #include "platform/platform.h"
 
 namespace {
 
-constexpr uint64_t ZYRD_ECAP_REG = 0x10;
 constexpr uint64_t ZYRD_POLICY_REG = 0xFF0;
 constexpr uint32_t POLICY_SNOOP_DISABLED = 1u << 29;
 constexpr uint32_t POLICY_LOCKED = 1u << 31;
-constexpr uint64_t ECAP_QI = 1ULL << 1;
-constexpr uint64_t ECAP_IR = 1ULL << 3;
 constexpr uint16_t PCIE_EXT_CAP_ATS = 0x000F;
 constexpr uint16_t PCIE_EXT_CAP_PASID = 0x001B;
 
@@ -25,7 +22,7 @@ uint64_t assert_ir_ecap(acpi_tables_t* tables, test_info_t* tinfo) {
   if (recorded_not_applicable(tc, tinfo, 52)) return 0;
   if (dmar_ir_flag(tables)) {
     for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
-      uint64_t ecap = MmioRead64(drhd->view().u64(DRHD_OFF_BASE) + ZYRD_ECAP_REG);
+      uint64_t ecap = MmioRead64(drhd->RegisterBaseAddress() + ZYRD_ECAP_REG);
       debug_print(debug_mask, "DEBUG -- #%d: ECAP Reg = 0x%X\n", 52, ecap);
       if ((ecap & (ECAP_IR | ECAP_QI)) != (ECAP_IR | ECAP_QI)) {
         set_result(tc, TEST_FAIL, u"DMAR.Flags[0] is set. Extended Capability (ECAP) must also have Bits 3 and 1 set.\n");

@@ -1,7 +1,7 @@
 // HPET device scopes of the DRHDs against the ACPI HPET table and the HPET
 // configuration programmed in the PCH.
 #include "assertions/assertions.h"
-#include "assertions/walks.h"
+#include "discovery/table_walks.h"
 #include "platform/print.h"
 
 namespace {
@@ -30,8 +30,8 @@ const char16_t* read_hpet_number(const acpi_tables_t* tables, uint8_t* number) {
 // True when some HPET scope of the DRHDs carries this Enumeration ID.
 bool any_hpet_scope_with_id(uint8_t id) {
   bool found = false;
-  for_each_drhd_scope_of_type(SCOPE_HPET, [&](remap_node_t*, const device_scope& s) {
-    found = s.enumeration_id() == id;
+  for_each_drhd_scope_of_type(SCOPE_HPET, [&](remap_node_t*, const device_scope_entry_t& s) {
+    found = s.Enumeration_ID() == id;
     return !found;
   });
   return found;
@@ -39,7 +39,7 @@ bool any_hpet_scope_with_id(uint8_t id) {
 
 // True when some path entry of the scope names one of the request IDs the
 // PCH has programmed.
-bool any_path_entry_programmed(const device_scope& s, const test_info_t* tinfo, uint32_t programmed) {
+bool any_path_entry_programmed(const device_scope_entry_t& s, const test_info_t* tinfo, uint32_t programmed) {
   bool found = false;
   for_each_path_entry(s, [&](int32_t, uint8_t, uint8_t, uint16_t rid) {
     for (uint32_t i = 0; i < programmed && !found; i++) found = tinfo->pch_hpet_reqid[i] == rid;
@@ -62,14 +62,14 @@ uint64_t assert_hpet_scopes(acpi_tables_t* tables, test_info_t* tinfo) {
     return 0;
   }
   bool any_scope = false;
-  bool all_equal = for_each_drhd_scope_of_type(SCOPE_HPET, [&](remap_node_t*, const device_scope& s) {
+  bool all_equal = for_each_drhd_scope_of_type(SCOPE_HPET, [&](remap_node_t*, const device_scope_entry_t& s) {
     any_scope = true;
-    debug_print(debug_mask, "DEBUG -- #%d : HPET Num = %0d, Enum ID = %0d\n", 19, number, s.enumeration_id());
-    if (number == s.enumeration_id()) return true;
+    debug_print(debug_mask, "DEBUG -- #%d : HPET Num = %0d, Enum ID = %0d\n", 19, number, s.Enumeration_ID());
+    if (number == s.Enumeration_ID()) return true;
     set_result_fmt(tc, TEST_FAIL,
                    u"HPET number (%0d) reported in ACPI HPET table is not equalto Enumeration ID (%0d) of HPET Device "
                    u"Scope.\n",
-                   number, s.enumeration_id());
+                   number, s.Enumeration_ID());
     return false;
   });
   if (!all_equal) return 0;
@@ -107,7 +107,7 @@ uint64_t assert_hpet_request_id(acpi_tables_t* tables, test_info_t* tinfo) {
   if (recorded_not_applicable(tc, tinfo, 20, TEST_MISSING)) return 0;
   uint32_t programmed = tinfo->hpet_count < PCH_HPET_REQIDS ? tinfo->hpet_count : PCH_HPET_REQIDS;
   bool any_scope = false, matched = false;
-  bool all_found = for_each_drhd_scope_of_type(SCOPE_HPET, [&](remap_node_t*, const device_scope& s) {
+  bool all_found = for_each_drhd_scope_of_type(SCOPE_HPET, [&](remap_node_t*, const device_scope_entry_t& s) {
     any_scope = true;
     if (s.path_count_inside() == 0) return matched;
     bool found = any_path_entry_programmed(s, tinfo, programmed);

@@ -1,6 +1,7 @@
 // IOxAPIC and HPET device-scope assertions: tests 53 and 54.
 #include "assertions/assertions.h"
 #include "discovery/remap_lists.h"
+#include "discovery/table_walks.h"
 
 namespace {
 
@@ -9,10 +10,10 @@ namespace {
 // IOAPICs.
 bool has_duplicate_ioapic(byte_view drhd) {
   bool duplicate = false;
-  for_each_scope(drhd, DRHD_FIXED_SIZE, [&](const device_scope& a) {
-    if (a.type() != SCOPE_IOAPIC) return true;
-    for_each_scope(drhd, DRHD_FIXED_SIZE, [&](const device_scope& b) {
-      if (b.index != a.index && b.type() == SCOPE_IOAPIC && b.enumeration_id() == a.enumeration_id())
+  for_each_scope(drhd, DRHD_FIXED_SIZE, [&](const device_scope_entry_t& a) {
+    if (a.Type() != SCOPE_IOAPIC) return true;
+    for_each_scope(drhd, DRHD_FIXED_SIZE, [&](const device_scope_entry_t& b) {
+      if (b.index != a.index && b.Type() == SCOPE_IOAPIC && b.Enumeration_ID() == a.Enumeration_ID())
         duplicate = true;
       return !duplicate;
     });
@@ -28,9 +29,9 @@ uint64_t assert_ioapic_ids_unique(acpi_tables_t*, test_info_t* tinfo) {
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 53)) return 0;
   for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
-    for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [](const device_scope& scope) {
-      if (scope.type() == SCOPE_IOAPIC)
-        debug_print(debug_mask, "DEBUG -- #%d: IO APIC DS: Enum ID = %d.\n", 53, scope.enumeration_id());
+    for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [](const device_scope_entry_t& scope) {
+      if (scope.Type() == SCOPE_IOAPIC)
+        debug_print(debug_mask, "DEBUG -- #%d: IO APIC DS: Enum ID = %d.\n", 53, scope.Enumeration_ID());
       return true;
     });
     if (has_duplicate_ioapic(drhd->view())) {
@@ -59,26 +60,23 @@ uint64_t assert_hpet_scope_reqid(acpi_tables_t*, test_info_t* tinfo) {
   }
   uint32_t hpet_scopes = 0;
   const char16_t* failure = nullptr;
-  for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
-    for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [&](const device_scope& scope) {
-      if (scope.type() != SCOPE_HPET) return true;
-      if (++hpet_scopes > 1) {
-        failure = u"There should be only 1 device scope of HPET type (0x04).\n";
-        return false;
-      }
-      debug_print(debug_mask, "DEBUG -- #%d: HPET DS Count = %d.\n", 54, hpet_scopes);
-      for_each_path_entry(scope, [&](int32_t, uint8_t, uint8_t, uint16_t rid) {
-        debug_print(debug_mask, "DEBUG -- #%d: HPET DS ReqID = 0x%X.\n", 54, rid);
-        if (count > 0 && rid != tinfo->pch_hpet_reqid[0])
-          failure = u"HPET Device Scope request ID must match PCH HPET request ID\n";
-        return !failure;
-      });
+  for_each_drhd_scope_of_type(SCOPE_HPET, [&](remap_node_t*, const device_scope_entry_t& scope) {
+    if (++hpet_scopes > 1) {
+      failure = u"There should be only 1 device scope of HPET type (0x04).\n";
+      return false;
+    }
+    debug_print(debug_mask, "DEBUG -- #%d: HPET DS Count = %d.\n", 54, hpet_scopes);
+    for_each_path_entry(scope, [&](int32_t, uint8_t, uint8_t, uint16_t rid) {
+      debug_print(debug_mask, "DEBUG -- #%d: HPET DS ReqID = 0x%X.\n", 54, rid);
+      if (count > 0 && rid != tinfo->pch_hpet_reqid[0])
+        failure = u"HPET Device Scope request ID must match PCH HPET request ID\n";
       return !failure;
     });
-    if (failure) {
-      set_result(tc, TEST_FAIL, failure);
-      return 0;
-    }
+    return !failure;
+  });
+  if (failure) {
+    set_result(tc, TEST_FAIL, failure);
+    return 0;
   }
   set_result(tc, TEST_PASS);
   return 0;

@@ -1,7 +1,7 @@
 // IOAPIC device scopes of the DRHDs against the MADT's I/O APICs and the
 // IOxAPIC request ID programmed in the PCH.
 #include "assertions/assertions.h"
-#include "assertions/walks.h"
+#include "discovery/table_walks.h"
 #include "platform/print.h"
 
 namespace {
@@ -33,8 +33,8 @@ uint64_t assert_scope_ioxapics_in_madt(acpi_tables_t* tables, test_info_t* tinfo
   if (recorded_not_applicable(tc, tinfo, 17)) return 0;
   if (recorded_missing_madt(tc, tables)) return 0;
   byte_view madt = madt_view(*tables);
-  bool all_found = for_each_drhd_scope_of_type(SCOPE_IOAPIC, [&](remap_node_t*, const device_scope& s) {
-    return any_madt_ioapic_with_id(madt, s.enumeration_id());
+  bool all_found = for_each_drhd_scope_of_type(SCOPE_IOAPIC, [&](remap_node_t*, const device_scope_entry_t& s) {
+    return any_madt_ioapic_with_id(madt, s.Enumeration_ID());
   });
   if (all_found)
     set_result(tc, TEST_PASS);
@@ -48,7 +48,7 @@ uint64_t assert_ioxapic_request_id(acpi_tables_t* tables, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(18, false);
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 18, TEST_MISSING)) return 0;
-  bool same = for_each_drhd_scope_of_type(SCOPE_IOAPIC, [&](remap_node_t*, const device_scope& s) {
+  bool same = for_each_drhd_scope_of_type(SCOPE_IOAPIC, [&](remap_node_t*, const device_scope_entry_t& s) {
     return for_each_path_entry(s, [&](int32_t, uint8_t, uint8_t, uint16_t rid) {
       if (rid == tinfo->ioxapic_reqid) return true;
       set_result_fmt(tc, TEST_FAIL, u"Reported Request ID (0x%X) not equal to PCH programmed value (0x%X).\n", rid,
@@ -69,11 +69,11 @@ uint64_t assert_madt_ioxapics_in_scopes(acpi_tables_t* tables, test_info_t* tinf
   if (recorded_missing_madt(tc, tables)) return 0;
   if (recorded_ir_flag_clear(tc, tables)) return 0;
   byte_view madt = madt_view(*tables);
-  bool same = for_each_drhd_scope_of_type(SCOPE_IOAPIC, [&](remap_node_t*, const device_scope& s) {
+  bool same = for_each_drhd_scope_of_type(SCOPE_IOAPIC, [&](remap_node_t*, const device_scope_entry_t& s) {
     return for_each_madt_ioapic(madt, [&](uint8_t ioapic_id) {
       debug_print(debug_mask, "DEBUG -- #%d : IoApicId = 0x%X, Enumeration_ID = 0x%X\n", 21, ioapic_id,
-                  s.enumeration_id());
-      return ioapic_id == s.enumeration_id();
+                  s.Enumeration_ID());
+      return ioapic_id == s.Enumeration_ID();
     });
   });
   if (same)

@@ -1,18 +1,16 @@
 // Interrupt-remapping capability of the engines (ECAP bit 3) against the
 // DMAR's interrupt-remapping flag and against each other.
 #include "assertions/assertions.h"
-#include "assertions/walks.h"
+#include "discovery/table_walks.h"
 #include "platform/print.h"
 
 namespace {
 
-constexpr uint64_t ECAP_OFFSET = 0x10;
-constexpr uint64_t ECAP_IR = 1ULL << 3;
 
 // Reads engine i's ECAP and prints its debug line.
 bool engine_has_ir(uint32_t id, test_info_t* tinfo, uint32_t i) {
   uint64_t base = platform_bar_base(tinfo, i);
-  uint64_t ecap = MmioRead64(base + ECAP_OFFSET);
+  uint64_t ecap = MmioRead64(base + ZYRD_ECAP_REG);
   debug_print(debug_mask, "DEBUG -- #%d: REMAP BAR = 0x%LX : ECAP = 0x%LX\n", id, base, ecap);
   return (ecap & ECAP_IR) != 0;
 }

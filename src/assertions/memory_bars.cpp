@@ -1,5 +1,6 @@
 // PCI memory BAR alignment and conflicts: test 49.
 #include "assertions/assertions.h"
+#include "discovery/config_space.h"
 #include "discovery/pci_inventory.h"
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -55,13 +56,13 @@ uint64_t assert_memory_bars(acpi_tables_t*, test_info_t*) {
   }
 
   for (pci_dev_t* d : each<pci_dev_t>(pci_dev_list)) {
-    uint8_t bus = d->bus(), dev = d->dev(), func = d->func();
+    uint8_t bus = d->bus, dev = d->dev, func = d->func;
     debug_print(debug_mask, "DEBUG -- #%d: PCI -- B %d -- D %d -- F %d \n", 49, bus, dev, func);
-    uint16_t command = PciRead16(PCI_LIB_ADDRESS(bus, dev, func, 0x04));
+    uint16_t command = PciRead16(PCI_LIB_ADDRESS(bus, dev, func, PCI_OFF_COMMAND));
     debug_print(debug_mask, "DEBUG -- #%d: PCI -- B %d -- D %d -- F %d -- R 0x%X = 0x%X \n", 49, bus, dev, func, 4,
                 command);
     if (!(command & 0x2)) continue;
-    uint8_t header = PciRead8(PCI_LIB_ADDRESS(bus, dev, func, 0x0E)) & 0x7F;
+    uint8_t header = PciRead8(PCI_LIB_ADDRESS(bus, dev, func, PCI_OFF_HEADER_TYPE)) & PCI_HEADER_LAYOUT_MASK;
     debug_print(debug_mask, "DEBUG -- #%d: PCI -- B %d -- D %d -- F %d -- R 0x%X = 0x%X \n", 49, bus, dev, func, 0xE,
                 header);
     uint32_t end;
@@ -71,9 +72,9 @@ uint64_t assert_memory_bars(acpi_tables_t*, test_info_t*) {
       end = 0x18;
     else
       continue;
-    uint16_t device_id = PciRead16(PCI_LIB_ADDRESS(bus, dev, func, 0x02));
+    uint16_t device_id = PciRead16(PCI_LIB_ADDRESS(bus, dev, func, PCI_OFF_DEVICE_ID));
 
-    for (uint32_t reg = 0x10; reg < end; reg += 4) {
+    for (uint32_t reg = PCI_OFF_BAR0; reg < end; reg += 4) {
       uint32_t value = MmioRead32(pcie_address(pcie_base, bus, dev, func, reg));
       if (value == 0 || (value & 1)) continue;
       debug_print(debug_mask, "DEBUG -- #%d: B%02dD%02dF%02d Reg:0x%X MMIO Address(0x%X).\n", 49, bus, dev, func, reg,
@@ -113,9 +114,6 @@ uint64_t assert_memory_bars(acpi_tables_t*, test_info_t*) {
       return 0;
     }
   }
-  if (pci_inventory_unscanned)
-    record_inventory_incomplete(tc);
-  else
-    set_result(tc, TEST_PASS);
+  record_pass_unless_inventory_incomplete(tc);
   return 0;
 }

@@ -1,7 +1,7 @@
 // ACPI namespace device assertions: tests 59, 60 and 61.
 #include "assertions/assertions.h"
-#include "assertions/walks.h"
 #include "discovery/remap_lists.h"
+#include "discovery/table_walks.h"
 
 namespace {
 
@@ -11,7 +11,8 @@ uint8_t andd_device_number(const remap_node_t* andd) { return andd->view().u8(AN
 // f returns false to stop. Returns false when f stopped.
 template <class F>
 bool for_each_namespace_scope(F f) {
-  return for_each_drhd_scope_of_type(SCOPE_ACPI_NAMESPACE, [&](remap_node_t*, const device_scope& s) { return f(s); });
+  return for_each_drhd_scope_of_type(SCOPE_ACPI_NAMESPACE,
+                                     [&](remap_node_t*, const device_scope_entry_t& s) { return f(s); });
 }
 
 }  // namespace
@@ -24,10 +25,10 @@ uint64_t assert_andd_has_scope(acpi_tables_t*, test_info_t* tinfo) {
     uint8_t number = andd_device_number(andd);
     debug_print(debug_mask, "DEBUG -- #%d: acpi_num = 0x%X\n", 59, number);
     bool found = false;
-    for_each_namespace_scope([&](const device_scope& scope) {
-      if (scope.enumeration_id() == number) {
+    for_each_namespace_scope([&](const device_scope_entry_t& scope) {
+      if (scope.Enumeration_ID() == number) {
         debug_print(debug_mask, "DEBUG -- #%d: ANDD.AcpiDevNum = 0x%X -- DS.Type = %d -- DS.EnumId = 0x%X \n", 59,
-                    number, SCOPE_ACPI_NAMESPACE, scope.enumeration_id());
+                    number, SCOPE_ACPI_NAMESPACE, scope.Enumeration_ID());
         found = true;
       }
       return true;
@@ -47,7 +48,7 @@ uint64_t assert_namespace_needs_andd(acpi_tables_t*, test_info_t* tinfo) {
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 60)) return 0;
   uint64_t scopes = 0;
-  for_each_namespace_scope([&](const device_scope&) {
+  for_each_namespace_scope([&](const device_scope_entry_t&) {
     scopes++;
     return true;
   });
@@ -66,10 +67,10 @@ uint64_t assert_scope_has_andd(acpi_tables_t*, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(61, true);
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 61)) return 0;
-  bool all_matched = for_each_namespace_scope([&](const device_scope& scope) {
-    debug_print(debug_mask, "DEBUG -- #%d: DS Type == ANDD, DS-Enumeration_ID = 0x%X\n", 61, scope.enumeration_id());
+  bool all_matched = for_each_namespace_scope([&](const device_scope_entry_t& scope) {
+    debug_print(debug_mask, "DEBUG -- #%d: DS Type == ANDD, DS-Enumeration_ID = 0x%X\n", 61, scope.Enumeration_ID());
     for (remap_node_t* andd : each<remap_node_t>(andd_list))
-      if (andd_device_number(andd) == scope.enumeration_id()) return true;
+      if (andd_device_number(andd) == scope.Enumeration_ID()) return true;
     return false;
   });
   if (all_matched)

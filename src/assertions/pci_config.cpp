@@ -1,8 +1,8 @@
 // PCI configuration of the PCH's IOxAPIC and of the devices that the DRHD
 // IOAPIC and PCI-endpoint scopes name.
 #include "assertions/assertions.h"
-#include "assertions/pci_regs.h"
-#include "assertions/walks.h"
+#include "discovery/config_space.h"
+#include "discovery/table_walks.h"
 #include "platform/print.h"
 
 namespace {
@@ -11,7 +11,7 @@ constexpr uint8_t IOAPIC_BASE_CLASS = 0x08;
 constexpr uint8_t IOAPIC_SUB_CLASS = 0x00;
 constexpr uint8_t IOAPIC_PROG_IF = 0x20;
 // The IOxAPIC is absent when its Vendor ID alone reads all ones: no vendor
-// has ID 0xFFFF, the rule of PCI enumeration. pci_function_silent (walks.cpp)
+// has ID 0xFFFF, the rule of PCI enumeration. pci_function_silent (config_space.cpp)
 // asks the whole first dword to read all ones, the rule the scope and path
 // walks keep for the functions they name. On a board both agree: a function
 // that does not answer reads all ones in every byte.
@@ -20,8 +20,8 @@ bool ioxapic_silent(test_info_t* tinfo) {
 }
 
 // The function a single-entry scope names.
-pci_location scope_device(const device_scope& s) {
-  return pci_location{s.start_bus(), (uint8_t)(s.path_device(0) & 0x1F), (uint8_t)(s.path_function(0) & 0x7)};
+pci_location scope_device(const device_scope_entry_t& s) {
+  return pci_location{s.StartingBusNumber(), (uint8_t)(s.path_device(0) & 0x1F), (uint8_t)(s.path_function(0) & 0x7)};
 }
 
 // A finding of the PCI Express type walk: the device has a PCI Express
@@ -63,7 +63,7 @@ uint64_t assert_ioxapic_rciep(acpi_tables_t* tables, test_info_t* tinfo) {
     set_result(tc, TEST_NA, u"\n");
     return 0;
   }
-  bool sound = for_each_drhd_scope_of_type(SCOPE_IOAPIC, [&](remap_node_t*, const device_scope& s) {
+  bool sound = for_each_drhd_scope_of_type(SCOPE_IOAPIC, [&](remap_node_t*, const device_scope_entry_t& s) {
     if (s.path_count() != 1) {
       set_result(tc, TEST_FAIL, u"Path length for IOxAPIC Device Scope must be 2.\n");
       return false;
@@ -91,7 +91,7 @@ uint64_t assert_endpoint_rciep(acpi_tables_t* tables, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(27, true);
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 27)) return 0;
-  bool sound = for_each_drhd_scope_of_type(SCOPE_PCI_ENDPOINT, [&](remap_node_t*, const device_scope& s) {
+  bool sound = for_each_drhd_scope_of_type(SCOPE_PCI_ENDPOINT, [&](remap_node_t*, const device_scope_entry_t& s) {
     if (s.path_count() != 1) {
       set_result(tc, TEST_FAIL, u"Path length for DRHD Device Scope Type 1, must be 2.\n");
       return false;

@@ -1,8 +1,8 @@
 // Reserved memory region assertions: tests 39, 40 and 41.
 #include "assertions/assertions.h"
-#include "assertions/pci_regs.h"
-#include "assertions/walks.h"
+#include "discovery/config_space.h"
 #include "discovery/remap_lists.h"
+#include "discovery/table_walks.h"
 #include "platform/platform.h"
 
 namespace {
@@ -50,15 +50,13 @@ bool region_inside(uint64_t base, uint64_t limit, uint64_t start, uint64_t pages
 uint64_t assert_rmrr_scope_endpoints(acpi_tables_t*, test_info_t*) {
   test_case_t* tc = assertion_record(39, true);
   if (!tc) return 1;
-  for (remap_node_t* rmrr : each<remap_node_t>(rmrr_list)) {
-    bool ok = for_each_scope(rmrr->view(), RMRR_FIXED_SIZE,
-                             [&](const device_scope& scope) { return scope.type() == SCOPE_PCI_ENDPOINT; });
-    if (!ok) {
-      set_result(tc, TEST_FAIL, u"RMMR Device Scopes must contain only PCI Endpoint types.\n");
-      return 0;
-    }
-  }
-  set_result(tc, TEST_PASS);
+  bool ok = for_each_list_scope(rmrr_list, RMRR_FIXED_SIZE, [](remap_node_t*, const device_scope_entry_t& scope) {
+    return scope.Type() == SCOPE_PCI_ENDPOINT;
+  });
+  if (!ok)
+    set_result(tc, TEST_FAIL, u"RMMR Device Scopes must contain only PCI Endpoint types.\n");
+  else
+    set_result(tc, TEST_PASS);
   return 0;
 }
 
@@ -127,9 +125,9 @@ uint64_t assert_rmrr_memory_map(acpi_tables_t*, test_info_t*) {
       return 0;
     }
 
-    for_each_scope(s, RMRR_FIXED_SIZE, [&](const device_scope& scope) {
+    for_each_scope(s, RMRR_FIXED_SIZE, [&](const device_scope_entry_t& scope) {
       for_each_path_entry(scope, [&](int32_t, uint8_t dev, uint8_t func, uint16_t) {
-        pci_location at{scope.start_bus(), (uint8_t)(dev & 0x1F), (uint8_t)(func & 0x7)};
+        pci_location at{scope.StartingBusNumber(), (uint8_t)(dev & 0x1F), (uint8_t)(func & 0x7)};
         uint8_t base_class = PciRead8(pci_config_address(at, PCI_OFF_BASE_CLASS));
         debug_print(debug_mask, "DEBUG -- #%d : PciRead8(PCI_LIB_ADDRESS(b, d, f, 0x0B)) = 0x%X\n", 40, base_class);
         if (base_class == PCI_CLASS_DISPLAY) display = true;
@@ -192,27 +190,25 @@ uint64_t assert_rmrr_paths(acpi_tables_t*, test_info_t*) {
   // entry's device is above 31 or its function above 7 (masked, they would
   // alias another function), an entry names a function that does not
   // answer, or a later entry follows a function that is not a bridge.
-  for (remap_node_t* rmrr : each<remap_node_t>(rmrr_list)) {
-    bool ok = for_each_scope(rmrr->view(), RMRR_FIXED_SIZE, [&](const device_scope& scope) {
-      int32_t entries = scope.path_count();
-      if (entries < 1 || scope.path_count_inside() < entries) return false;
-      uint8_t bus = scope.start_bus();
-      return for_each_path_entry(scope, [&](int32_t j, uint8_t dev, uint8_t func, uint16_t) {
-        if (dev > 31 || func > 7) return false;
-        pci_location at{bus, dev, func};
-        if (pci_function_silent(at)) return false;
-        if (j + 1 < entries) {
-          if ((PciRead8(pci_config_address(at, PCI_OFF_HEADER_TYPE)) & PCI_HEADER_LAYOUT_MASK) != PCI_HEADER_BRIDGE)
-            return false;
-          bus = PciRead8(pci_config_address(at, PCI_OFF_SECONDARY_BUS));
-        }
-        return true;
-      });
+  bool ok = for_each_list_scope(rmrr_list, RMRR_FIXED_SIZE, [&](remap_node_t*, const device_scope_entry_t& scope) {
+    int32_t entries = scope.path_count();
+    if (entries < 1 || scope.path_count_inside() < entries) return false;
+    uint8_t bus = scope.StartingBusNumber();
+    return for_each_path_entry(scope, [&](int32_t j, uint8_t dev, uint8_t func, uint16_t) {
+      if (dev > 31 || func > 7) return false;
+      pci_location at{bus, dev, func};
+      if (pci_function_silent(at)) return false;
+      if (j + 1 < entries) {
+        if ((PciRead8(pci_config_address(at, PCI_OFF_HEADER_TYPE)) & PCI_HEADER_LAYOUT_MASK) != PCI_HEADER_BRIDGE)
+          return false;
+        bus = PciRead8(pci_config_address(at, PCI_OFF_SECONDARY_BUS));
+      }
+      return true;
     });
-    if (!ok) {
-      set_result(tc, TEST_FAIL, u"The RMRR has an invalid PCI path.\n");
-      return 0;
-    }
+  });
+  if (!ok) {
+    set_result(tc, TEST_FAIL, u"The RMRR has an invalid PCI path.\n");
+    return 0;
   }
   set_result(tc, TEST_PASS);
   return 0;

@@ -1,8 +1,8 @@
 // Device-scope uniqueness and the graphics engine scope: tests 47 and 48.
 #include "assertions/assertions.h"
-#include "assertions/walks.h"
 #include "discovery/pci_inventory.h"
 #include "discovery/remap_lists.h"
+#include "discovery/table_walks.h"
 #include "platform/platform.h"
 
 uint64_t assert_scopes_unique(acpi_tables_t*, test_info_t* tinfo) {
@@ -16,14 +16,13 @@ uint64_t assert_scopes_unique(acpi_tables_t*, test_info_t* tinfo) {
   // scope may carry more than one, or none).
   bool include_pci_all = false;
   uint64_t scopes = 0, entries = 0;
-  for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
-    if (drhd->view().u8(DRHD_OFF_FLAGS) & DRHD_INCLUDE_PCI_ALL) include_pci_all = true;
-    for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [&](const device_scope& scope) {
-      scopes++;
-      entries += (uint64_t)scope.path_count_inside();
-      return true;
-    });
-  }
+  for (remap_node_t* drhd : each<remap_node_t>(drhd_list))
+    if (drhd->include_pci_all()) include_pci_all = true;
+  for_each_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t*, const device_scope_entry_t& scope) {
+    scopes++;
+    entries += (uint64_t)scope.path_count_inside();
+    return true;
+  });
 
   uint16_t* ids = nullptr;
   if (entries) {
@@ -36,14 +35,12 @@ uint64_t assert_scopes_unique(acpi_tables_t*, test_info_t* tinfo) {
   }
   // Second walk over the same scopes: it visits exactly the entries counted.
   uint64_t stored = 0;
-  for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
-    for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [&](const device_scope& scope) {
-      return for_each_path_entry(scope, [&](int32_t, uint8_t, uint8_t, uint16_t rid) {
-        ids[stored++] = rid;
-        return true;
-      });
+  for_each_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t*, const device_scope_entry_t& scope) {
+    return for_each_path_entry(scope, [&](int32_t, uint8_t, uint8_t, uint16_t rid) {
+      ids[stored++] = rid;
+      return true;
     });
-  }
+  });
 
   for (uint64_t i = 0; i < stored; i++) {
     debug_print(debug_mask, "DEBUG -- #%d: device_scopes[%d] Request ID = 0x%X:\n", 47, i, ids[i]);
@@ -73,15 +70,15 @@ uint64_t assert_igfx_scopes(acpi_tables_t*, test_info_t* tinfo) {
     if (tinfo->bars[i].type != BAR_TYPE_IGFX) continue;
     uint64_t gfx_base = platform_bar_base(tinfo, i);
     for (remap_node_t* drhd : each<remap_node_t>(drhd_list)) {
-      uint64_t base = drhd->view().u64(DRHD_OFF_BASE) & ZYRD_BARONLY_MASK;
+      uint64_t base = drhd->register_base_bits();
       debug_print(debug_mask, "DEBUG -- #%d : drnode->remap->RegisterBaseAddress = 0x%016LX\n", 48, base);
       debug_print(debug_mask, "               (bars[i].address & (~BIT0))        = 0x%016LX\n", gfx_base);
       if (base != gfx_base) continue;
       debug_print(debug_mask, "DEBUG -- #%d : Should be the iGFX DRHD\n", 48);
-      bool ok = for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [&](const device_scope& scope) {
+      bool ok = for_each_scope(drhd->view(), DRHD_FIXED_SIZE, [&](const device_scope_entry_t& scope) {
         return for_each_path_entry(scope, [&](int32_t k, uint8_t dev, uint8_t func, uint16_t) {
-          debug_print(debug_mask, "DEBUG -- #%d : DS- B%02d:D%02d:F%02d\n", 48, scope.start_bus(), dev, func);
-          return scope.start_bus() == 0 && dev == 2 && func == k;
+          debug_print(debug_mask, "DEBUG -- #%d : DS- B%02d:D%02d:F%02d\n", 48, scope.StartingBusNumber(), dev, func);
+          return scope.StartingBusNumber() == 0 && dev == 2 && func == k;
         });
       });
       if (!ok) {

@@ -2,27 +2,26 @@
 // of their device scopes against the segments' bus ranges, and the
 // uniqueness of the request IDs that the DRHD scopes name.
 #include "assertions/assertions.h"
-#include "assertions/walks.h"
+#include "discovery/table_walks.h"
 #include "platform/print.h"
 
 namespace {
 
-uint16_t segment_of(remap_node_t* node) { return node->view().u16(DRHD_OFF_SEGMENT); }
-
-// True when every structure of the list carries the segment.
-bool list_all_in_segment(list_entry& list, uint16_t segment) {
+// True when every structure of the list carries the segment (at the
+// list's SegmentNumber offset).
+bool list_all_in_segment(list_entry& list, uint32_t at, uint16_t segment) {
   for (remap_node_t* node : each<remap_node_t>(list))
-    if (segment_of(node) != segment) return false;
-  return true;
-}
-
-bool missing_mcfg(acpi_tables_t* tables) {
-  if (tables->mcfg) return false;
-  Print(u"ERROR -- Missing MCFG Table.\n");
+    if (node->SegmentNumber(at) != segment) return false;
   return true;
 }
 
 }  // namespace
+
+bool missing_mcfg(const acpi_tables_t* tables) {
+  if (tables->mcfg) return false;
+  Print(u"ERROR -- Missing MCFG Table.\n");
+  return true;
+}
 
 // Every MCFG allocation's segment is named by some DRHD.
 uint64_t assert_segments_reported(acpi_tables_t* tables, test_info_t* tinfo) {
@@ -31,10 +30,10 @@ uint64_t assert_segments_reported(acpi_tables_t* tables, test_info_t* tinfo) {
   if (recorded_not_applicable(tc, tinfo, 11)) return 0;
   if (missing_mcfg(tables)) return 1;
   uint32_t allocations = 0, reported = 0;
-  for_each_mcfg_allocation(mcfg_view(*tables), [&](const mcfg_allocation_t& a) {
+  for_each_mcfg_allocation(mcfg_view(*tables), [&](const csbaas_t& a) {
     allocations++;
     for (remap_node_t* node : each<remap_node_t>(drhd_list)) {
-      if (segment_of(node) == a.pci_segment()) {
+      if (node->SegmentNumber() == a.pci_segment()) {
         reported++;
         break;
       }
@@ -55,13 +54,13 @@ uint64_t assert_segments_valid(acpi_tables_t* tables, test_info_t* tinfo) {
   if (recorded_not_applicable(tc, tinfo, 12)) return 0;
   if (missing_mcfg(tables)) return 1;
   const char16_t* failure = nullptr;
-  for_each_mcfg_allocation(mcfg_view(*tables), [&](const mcfg_allocation_t& a) {
+  for_each_mcfg_allocation(mcfg_view(*tables), [&](const csbaas_t& a) {
     uint16_t segment = a.pci_segment();
-    if (!list_all_in_segment(drhd_list, segment))
+    if (!list_all_in_segment(drhd_list, DRHD_OFF_SEGMENT, segment))
       failure = u"PCI segment reported in DRHD is not valid.\n";
-    else if (!list_all_in_segment(rmrr_list, segment))
+    else if (!list_all_in_segment(rmrr_list, RMRR_OFF_SEGMENT, segment))
       failure = u"PCI segment reported in RMRR is not valid.\n";
-    else if (!list_all_in_segment(atsr_list, segment))
+    else if (!list_all_in_segment(atsr_list, ATSR_OFF_SEGMENT, segment))
       failure = u"PCI segment reported in ATSR is not valid.\n";
     return failure == nullptr;
   });
@@ -74,19 +73,20 @@ namespace {
 struct scope_kind {
   list_entry* list;
   uint32_t fixed;
+  uint32_t segment_at;
   const char* header_line;
   const char* segment_line;
   const char16_t* failure;
 };
 
 const scope_kind scope_kinds[] = {
-    {&drhd_list, DRHD_FIXED_SIZE, "DEBUG -- #%d : DRHD DeviceScope(%d):\n",
+    {&drhd_list, DRHD_FIXED_SIZE, DRHD_OFF_SEGMENT, "DEBUG -- #%d : DRHD DeviceScope(%d):\n",
      "DEBUG -- #%d : drnode->remap->SegmentNumber=%d\n",
      u"PCI device(s) reported in DRHD Device Scope Structure(s) is (are) not valid.\n"},
-    {&rmrr_list, RMRR_FIXED_SIZE, "DEBUG -- #%d : RMRR DeviceScope(%d):\n",
+    {&rmrr_list, RMRR_FIXED_SIZE, RMRR_OFF_SEGMENT, "DEBUG -- #%d : RMRR DeviceScope(%d):\n",
      "DEBUG -- #%d : rmnode->remap->SegmentNumber=%d\n",
      u"PCI device(s) reported in RMRR Device Scope Structure(s) is (are) not valid.\n"},
-    {&atsr_list, ATSR_FIXED_SIZE, "DEBUG -- #%d : ASTR DeviceScope(%d):\n",
+    {&atsr_list, ATSR_FIXED_SIZE, ATSR_OFF_SEGMENT, "DEBUG -- #%d : ASTR DeviceScope(%d):\n",
      "DEBUG -- #%d : atnode->remap->SegmentNumber=%d\n",
      u"PCI device(s) reported in ATSR Device Scope Structure(s) is (are) not valid.\n"},
 };
@@ -107,16 +107,16 @@ uint64_t assert_scope_buses_valid(acpi_tables_t* tables, test_info_t* tinfo) {
   if (missing_mcfg(tables)) return 1;
   const char16_t* failure = nullptr;
   uint32_t pairs = 0;
-  for_each_mcfg_allocation(mcfg_view(*tables), [&](const mcfg_allocation_t& a) {
+  for_each_mcfg_allocation(mcfg_view(*tables), [&](const csbaas_t& a) {
     for (const scope_kind& kind : scope_kinds) {
-      bool go_on = for_each_list_scope(*kind.list, kind.fixed, [&](remap_node_t* node, const device_scope& s) {
-        uint16_t segment = segment_of(node);
+      bool go_on = for_each_list_scope(*kind.list, kind.fixed, [&](remap_node_t* node, const device_scope_entry_t& s) {
+        uint16_t segment = node->SegmentNumber(kind.segment_at);
         if (pairs < SCOPE_BUS_DEBUG_PAIRS) {
           debug_print(debug_mask, kind.header_line, 13, s.index);
           debug_print(debug_mask, kind.segment_line, 13, segment);
           debug_print(debug_mask, "DEBUG -- #%d : ((csbaas_t*)loc)->pci_segment)=%d\n", 13, a.pci_segment());
           debug_print(debug_mask, "DEBUG -- #%d : ((((device_scope_entry_t*)ds_loc)->StartingBusNumber=%d\n", 13,
-                      s.start_bus());
+                      s.StartingBusNumber());
           debug_print(debug_mask, "DEBUG -- #%d : ((csbaas_t*)loc)->start_bus=%d\n", 13, a.start_bus());
           debug_print(debug_mask, "DEBUG -- #%d : ((csbaas_t*)loc)->end_bus=%d\n", 13, a.end_bus());
         } else if (pairs == SCOPE_BUS_DEBUG_PAIRS) {
@@ -124,8 +124,8 @@ uint64_t assert_scope_buses_valid(acpi_tables_t* tables, test_info_t* tinfo) {
                       13);
         }
         if (pairs <= SCOPE_BUS_DEBUG_PAIRS) pairs++;
-        if (s.type() <= SCOPE_PCI_SUBHIERARCHY && segment == a.pci_segment() &&
-            (s.start_bus() < a.start_bus() || s.start_bus() > a.end_bus())) {
+        if (s.Type() <= SCOPE_PCI_SUBHIERARCHY && segment == a.pci_segment() &&
+            (s.StartingBusNumber() < a.start_bus() || s.StartingBusNumber() > a.end_bus())) {
           failure = kind.failure;
           return false;
         }
@@ -149,7 +149,7 @@ uint64_t assert_request_ids_unique(acpi_tables_t* tables, test_info_t* tinfo) {
   uint8_t seen[65536 / 8] = {};
   bool duplicate = false;
   uint32_t k = 0;
-  for_each_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t*, const device_scope& s) {
+  for_each_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t*, const device_scope_entry_t& s) {
     return for_each_path_entry(s, [&](int32_t, uint8_t, uint8_t, uint16_t rid) {
       debug_print(debug_mask, "DEBUG -- #%d : reqid[%d].raw = %0x\n", 14, k, rid);
       debug_print(debug_mask, "DEBUG -- #%d : b:%d d:%d f:%d\n", 14, rid >> 8, (rid >> 3) & 0x1F, rid & 7);

@@ -1,8 +1,6 @@
 // USB controller coverage by RMRR: test 42.
 #include "assertions/assertions.h"
-#include "assertions/capability_walks.h"
-#include "assertions/pci_regs.h"
-#include "assertions/walks.h"
+#include "discovery/config_space.h"
 #include "discovery/pci_inventory.h"
 #include "discovery/remap_lists.h"
 #include "platform/platform.h"
@@ -13,8 +11,8 @@ constexpr uint8_t USB_LEGACY_SUPPORT_ID = 1;
 
 // The EHCI controller's Extended Capabilities Pointer (HCCPARAMS[15:8]).
 uint32_t ehci_eecp(const pci_dev_t* d, uint64_t bar) {
-  debug_print(debug_mask, "DEBUG -- #%d: PCI Device(B%d:D%d:F%d is EHCI USB Device.\n", 42, d->bus(), d->dev(),
-              d->func());
+  debug_print(debug_mask, "DEBUG -- #%d: PCI Device(B%d:D%d:F%d is EHCI USB Device.\n", 42, d->bus, d->dev,
+              d->func);
   uint32_t hccparams = MmioRead32((bar & 0xFFFFFC00ULL) + 0x08);
   return (hccparams >> 8) & 0xFF;
 }
@@ -23,7 +21,7 @@ uint32_t ehci_eecp(const pci_dev_t* d, uint64_t bar) {
 // Legacy Support.
 bool ehci_has_legacy_support(const pci_dev_t* d, uint32_t eecp) {
   bool legacy = false;
-  walk_ehci_capabilities(d->bus(), d->dev(), d->func(), eecp, [&](uint32_t header) {
+  walk_ehci_capabilities(d->bus, d->dev, d->func, eecp, [&](uint32_t header) {
     legacy = (header & 0xFF) == USB_LEGACY_SUPPORT_ID;
     return !legacy;
   });
@@ -31,8 +29,8 @@ bool ehci_has_legacy_support(const pci_dev_t* d, uint32_t eecp) {
 }
 
 bool xhci_has_legacy_support(const pci_dev_t* d, uint64_t bar) {
-  debug_print(debug_mask, "DEBUG -- #%d: PCI Device(B%d:D%d:F%d) is xHCI USB Device.\n", 42, d->bus(), d->dev(),
-              d->func());
+  debug_print(debug_mask, "DEBUG -- #%d: PCI Device(B%d:D%d:F%d) is xHCI USB Device.\n", 42, d->bus, d->dev,
+              d->func);
   uint64_t base = bar & 0xFFFFFFFFFFFF0000ULL;
   uint32_t hccparams1 = MmioRead32(base + 0x10);
   uint32_t xecp = hccparams1 >> 16;
@@ -56,7 +54,7 @@ uint64_t assert_usb_rmrr(acpi_tables_t*, test_info_t* tinfo) {
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 42)) return 0;
   for (pci_dev_t* d : each<pci_dev_t>(pci_dev_list)) {
-    uint8_t bus = d->bus(), dev = d->dev(), func = d->func();
+    uint8_t bus = d->bus, dev = d->dev, func = d->func;
     debug_print(debug_mask, "DEBUG -- #%d: PCI -- B %d -- D %d -- F %d \n", 42, bus, dev, func);
     pci_location at{bus, dev, func};
     uint8_t base_class = PciRead8(pci_config_address(at, PCI_OFF_BASE_CLASS));
@@ -109,9 +107,6 @@ uint64_t assert_usb_rmrr(acpi_tables_t*, test_info_t* tinfo) {
     set_result_fmt(tc, TEST_FAIL, u" USB Device (B%d:D%d:F%d) not listed in RMRR.\n", bus, dev, func);
     return 0;
   }
-  if (pci_inventory_unscanned)
-    record_inventory_incomplete(tc);
-  else
-    set_result(tc, TEST_PASS);
+  record_pass_unless_inventory_incomplete(tc);
   return 0;
 }

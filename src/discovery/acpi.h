@@ -22,6 +22,41 @@ constexpr uint32_t ACPI_SIG_MCFG = 0x4746434D;  // "MCFG"
 constexpr uint32_t ACPI_SIG_APIC = 0x43495041;  // "APIC" (MADT)
 constexpr uint32_t ACPI_SIG_HPET = 0x54455048;  // "HPET"
 constexpr uint32_t ACPI_HEADER_SIZE = 36;
+constexpr uint32_t ACPI_OFF_LENGTH = 4;  // u32 Length of the common header
+
+// A table's Length clipped to its copy: where every walk over it ends.
+inline uint64_t acpi_table_extent(byte_view table) {
+  uint64_t len = table.u32(ACPI_OFF_LENGTH);
+  return len < table.size ? len : table.size;
+}
+
+// MCFG: configuration space base address allocation structures (csbaas_t),
+// 16 bytes each from offset 44.
+constexpr uint32_t MCFG_OFF_ALLOCATIONS = 44;
+constexpr uint32_t MCFG_ALLOCATION_SIZE = 16;
+constexpr uint32_t CSBAAS_OFF_BASE = 0;
+constexpr uint32_t CSBAAS_OFF_SEGMENT = 8;
+constexpr uint32_t CSBAAS_OFF_START_BUS = 10;
+constexpr uint32_t CSBAAS_OFF_END_BUS = 11;
+constexpr uint32_t CSBAAS_OFF_RESERVED = 12;
+
+// One MCFG allocation: a view of its 16 bytes, clipped to the table.
+struct csbaas_t {
+  byte_view bytes;
+  uint32_t index;
+  uint64_t base_address() const { return bytes.u64(CSBAAS_OFF_BASE); }
+  uint16_t pci_segment() const { return bytes.u16(CSBAAS_OFF_SEGMENT); }
+  uint8_t start_bus() const { return bytes.u8(CSBAAS_OFF_START_BUS); }
+  uint8_t end_bus() const { return bytes.u8(CSBAAS_OFF_END_BUS); }
+};
+
+// MADT: interrupt controller structures from offset 44, each with its Type
+// and Length in its first two bytes.
+constexpr uint32_t MADT_OFF_STRUCTURES = 44;
+constexpr uint32_t MADT_STRUCT_OFF_TYPE = 0;
+constexpr uint32_t MADT_STRUCT_OFF_LENGTH = 1;
+constexpr uint8_t MADT_TYPE_IOAPIC = 1;
+constexpr uint32_t MADT_IOAPIC_OFF_ID = 2;
 
 // Bounded views of the copies; empty when the table is absent.
 inline byte_view dmar_view(const acpi_tables_t& t) { return byte_view(t.dmar, t.dmar_len); }

@@ -1,6 +1,6 @@
-// DMAR table layout and the traversal rules that every walk follows.
-// All access goes through byte_view, so no read leaves the buffer that the
-// structure, scope or path belongs to.
+// DMAR table layout and the bounded views of its pieces. All access goes
+// through byte_view, so no read leaves the buffer that the structure, scope
+// or path belongs to; the walks over them are in table_walks.h.
 #pragma once
 #include <stdint.h>
 
@@ -91,19 +91,20 @@ inline int32_t scope_count(byte_view s, uint32_t fixed) {
   return ((int32_t)remap_length(s) - (int32_t)fixed) / (int32_t)SCOPE_STEP;
 }
 
-// One device scope: its view runs from the scope's start to the end of the
-// structure, so a path may be read as far as the structure goes, no further.
-struct device_scope {
+// One device scope entry: its view runs from the scope's start to the end
+// of the structure, so a path may be read as far as the structure goes, no
+// further.
+struct device_scope_entry_t {
   byte_view bytes;
   int32_t index;
-  uint8_t type() const { return bytes.u8(SCOPE_OFF_TYPE); }
-  uint8_t length() const { return bytes.u8(SCOPE_OFF_LENGTH); }
-  uint16_t reserved() const { return bytes.u16(SCOPE_OFF_RESERVED); }
-  uint8_t enumeration_id() const { return bytes.u8(SCOPE_OFF_ENUMERATION_ID); }
-  uint8_t start_bus() const { return bytes.u8(SCOPE_OFF_START_BUS); }
+  uint8_t Type() const { return bytes.u8(SCOPE_OFF_TYPE); }
+  uint8_t Length() const { return bytes.u8(SCOPE_OFF_LENGTH); }
+  uint16_t Reserved() const { return bytes.u16(SCOPE_OFF_RESERVED); }
+  uint8_t Enumeration_ID() const { return bytes.u8(SCOPE_OFF_ENUMERATION_ID); }
+  uint8_t StartingBusNumber() const { return bytes.u8(SCOPE_OFF_START_BUS); }
   // (Length - 6) / 2 path entries, signed; never negative here.
   int32_t path_count() const {
-    int32_t n = ((int32_t)length() - 6) / 2;
+    int32_t n = ((int32_t)Length() - 6) / 2;
     return n > 0 ? n : 0;
   }
   // Path entries that lie inside the structure (a subset of path_count()).
@@ -114,50 +115,7 @@ struct device_scope {
   }
   uint8_t path_device(int32_t j) const { return bytes.u8(SCOPE_OFF_PATH + 2 * (size_t)j); }
   uint8_t path_function(int32_t j) const { return bytes.u8(SCOPE_OFF_PATH + 2 * (size_t)j + 1); }
-  uint16_t path_request_id(int32_t j) const { return request_id(start_bus(), path_device(j), path_function(j)); }
+  uint16_t path_request_id(int32_t j) const {
+    return request_id(StartingBusNumber(), path_device(j), path_function(j));
+  }
 };
-
-// Calls f(device_scope) for each device scope of a DRHD, RMRR or ATSR
-// (consecutive 8-byte entries after the fixed part); f returns false to stop.
-// Returns false when f stopped the walk.
-template <class F>
-bool for_each_scope(byte_view structure, uint32_t fixed, F f) {
-  int32_t n = scope_count(structure, fixed);
-  for (int32_t k = 0; k < n; k++) {
-    size_t off = fixed + (size_t)k * SCOPE_STEP;
-    if (off >= structure.size) break;
-    if (!f(device_scope{structure.sub(off), k})) return false;
-  }
-  return true;
-}
-
-// Calls f(j, device, function, request_id) for each path entry of the scope
-// that lies inside its structure; f returns false to stop.
-template <class F>
-bool for_each_path_entry(const device_scope& scope, F f) {
-  int32_t n = scope.path_count_inside();
-  for (int32_t j = 0; j < n; j++)
-    if (!f(j, scope.path_device(j), scope.path_function(j), scope.path_request_id(j))) return false;
-  return true;
-}
-
-// Walks the remapping structures of a DMAR copy from offset 48 while the
-// start lies below the table's Length (and inside the copy). f receives the
-// structure's view (clipped to the copy) and its offset; f returns false to
-// stop. At most max_steps structures are visited (the walk cannot loop on
-// a zero Length). Returns the number visited.
-template <class F>
-uint32_t for_each_remap_structure(byte_view dmar, uint32_t max_steps, F f) {
-  uint64_t end = dmar.u32(DMAR_OFF_LENGTH);
-  if (end > dmar.size) end = dmar.size;
-  uint64_t off = DMAR_HEADER_SIZE;
-  uint32_t steps = 0;
-  while (off < end && steps < max_steps) {
-    byte_view s = dmar.sub((size_t)off);
-    uint16_t len = remap_length(s);
-    steps++;
-    if (!f(s.sub(0, len), (uint32_t)off)) break;
-    off += len;
-  }
-  return steps;
-}

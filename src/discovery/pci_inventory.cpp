@@ -1,6 +1,8 @@
 #include "discovery/pci_inventory.h"
 
 #include "catalogue/catalogue.h"
+#include "discovery/config_space.h"
+#include "discovery/table_walks.h"
 #include "platform/platform.h"
 #include "platform/print.h"
 
@@ -15,11 +17,54 @@ void record_inventory_incomplete(test_case_t* tc) {
                  inventory_allocations - pci_inventory_unscanned, inventory_allocations);
 }
 
+void record_pass_unless_inventory_incomplete(test_case_t* tc) {
+  if (pci_inventory_unscanned)
+    record_inventory_incomplete(tc);
+  else
+    set_result(tc, TEST_PASS);
+}
+
+namespace {
+
+// Lists the functions present on buses 0 to the allocation's end bus (the
+// scan always starts at bus 0) with the allocation's segment. 1 when a node
+// cannot be allocated.
+uint64_t scan_allocation(const csbaas_t& a) {
+  uint16_t segment = a.pci_segment();
+  uint32_t end_bus = a.end_bus();
+  for (uint32_t bus = 0; bus <= end_bus; bus++) {
+    for (uint32_t dev = 0; dev < 32; dev++) {
+      uint32_t header = PciRead32(PCI_LIB_ADDRESS(bus, dev, 0, PCI_OFF_CACHE_LINE_DWORD));
+      if (header == 0xFFFFFFFF) continue;
+      uint32_t functions = (header & PCI_MULTI_FUNCTION_DWORD_BIT) ? 8 : 1;
+      for (uint32_t fn = 0; fn < functions; fn++) {
+        if (PciRead32(PCI_LIB_ADDRESS(bus, dev, fn, PCI_OFF_VENDOR_ID)) == 0xFFFFFFFF) continue;
+        pci_dev_t* node = static_cast<pci_dev_t*>(AllocateZeroPool(sizeof(pci_dev_t)));
+        if (!node) {
+          Print(u"ERROR -- Out of memory while building the PCI function inventory.\n");
+          return 1;
+        }
+        node->segment = segment;
+        node->bus = (uint16_t)bus;
+        node->dev = (uint16_t)dev;
+        node->func = (uint16_t)fn;
+        list_append(pci_dev_list, &node->link);
+      }
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
 uint64_t build_pci_inventory(byte_view mcfg) {
   pcie_base = mcfg.u64(MCFG_OFF_ALLOCATIONS + CSBAAS_OFF_BASE);
-  uint32_t length = mcfg.u32(4);
-  if (length > mcfg.size) length = (uint32_t)mcfg.size;
-  uint32_t allocations = length >= 36 ? (length - 36) / MCFG_ALLOCATION_SIZE : 0;
+  // The allocations counted from offset 36 (the header's end): the last one
+  // counted may start less than 16 bytes before the table's Length, its
+  // missing bytes read as zero.
+  uint64_t length = acpi_table_extent(mcfg);
+  uint32_t allocations =
+      length >= ACPI_HEADER_SIZE ? (uint32_t)((length - ACPI_HEADER_SIZE) / MCFG_ALLOCATION_SIZE) : 0;
   inventory_allocations = allocations;
   pci_inventory_unscanned = 0;
   // Each allocation costs a scan of up to 256 buses: a corrupt Length
@@ -30,30 +75,13 @@ uint64_t build_pci_inventory(byte_view mcfg) {
     pci_inventory_unscanned = allocations - MCFG_SCAN_MAX_ALLOCATIONS;
     allocations = MCFG_SCAN_MAX_ALLOCATIONS;
   }
-  for (uint32_t a = 0; a < allocations; a++) {
-    // A counted allocation may run past the copy (the count starts at
-    // offset 36, the structures at 44): its missing bytes read as zero.
-    byte_view s = mcfg.sub(MCFG_OFF_ALLOCATIONS + (size_t)a * MCFG_ALLOCATION_SIZE);
-    uint16_t segment = s.u16(CSBAAS_OFF_SEGMENT);
-    uint32_t end_bus = s.u8(CSBAAS_OFF_END_BUS);
-    for (uint32_t bus = 0; bus <= end_bus; bus++) {
-      for (uint32_t dev = 0; dev < 32; dev++) {
-        uint32_t header = PciRead32(PCI_LIB_ADDRESS(bus, dev, 0, 0x0C));
-        if (header == 0xFFFFFFFF) continue;
-        uint32_t functions = (header & (1u << 23)) ? 8 : 1;
-        for (uint32_t fn = 0; fn < functions; fn++) {
-          if (PciRead32(PCI_LIB_ADDRESS(bus, dev, fn, 0x00)) == 0xFFFFFFFF) continue;
-          pci_dev_t* node = static_cast<pci_dev_t*>(AllocateZeroPool(sizeof(pci_dev_t)));
-          if (!node) {
-            Print(u"ERROR -- Out of memory while building the PCI function inventory.\n");
-            return 1;
-          }
-          node->segment = segment;
-          node->rid = (uint16_t)(bus << 8 | dev << 3 | fn);
-          list_append(pci_dev_list, &node->link);
-        }
-      }
-    }
-  }
-  return 0;
+  // Every counted allocation starts before the Length, so the walk reaches
+  // each of them.
+  uint64_t failed = 0;
+  for_each_mcfg_allocation(mcfg, [&](const csbaas_t& a) {
+    if (a.index >= allocations) return false;
+    failed = scan_allocation(a);
+    return failed == 0;
+  });
+  return failed;
 }

@@ -1,4 +1,5 @@
 #include "discovery/remap_lists.h"
+#include "discovery/table_walks.h"
 
 #include "catalogue/catalogue.h"
 #include "discovery/pci_inventory.h"
@@ -62,48 +63,38 @@ void release_record(test_case_node_t*) {}
 
 uint64_t parse_remap_structures(byte_view dmar, uint64_t* calc_len) {
   *calc_len = DMAR_HEADER_SIZE;
-  uint64_t end = dmar.u32(DMAR_OFF_LENGTH);
-  if (end > dmar.size) end = dmar.size;
-  uint64_t offset = DMAR_HEADER_SIZE;
-  if (offset >= end) return 0;
+  uint64_t failed = 0;
   uint32_t taken = 0;
-  for (;;) {
-    byte_view rest = dmar.sub((size_t)offset, (size_t)(end - offset));
-    uint16_t type = remap_type(rest);
-    uint16_t length = remap_length(rest);
-    uint64_t failed = 0;
-    switch (type) {
-      case DMAR_TYPE_DRHD:
-        failed = take_structure(drhd_list, rest, length);
-        break;
-      case DMAR_TYPE_RMRR:
-        failed = take_structure(rmrr_list, rest, length);
-        break;
-      case DMAR_TYPE_ATSR:
-        failed = take_structure(atsr_list, rest, length);
-        break;
-      case DMAR_TYPE_ANDD:
-        failed = take_structure(andd_list, rest, length);
-        break;
-      case DMAR_TYPE_RHSA:
-        failed = take_rhsa(rest);
-        break;
-      default:
-        Print(u"Error -- DMAR Table: Detected invalid remapping structure type.\n");
-        return 1;
+  byte_view table = dmar.sub(0, (size_t)acpi_table_extent(dmar));
+  // One step more than a DMAR may hold, so that the walk reaches the
+  // structure that is one too many (a zero Length repeats one structure).
+  for_each_remap_structure(dmar, DMAR_MAX_STRUCTURES + 1, [&](byte_view structure, uint32_t offset) {
+    // The list of each type with its own copies; RHSA nodes hold theirs.
+    list_entry* const lists[] = {&drhd_list, &rmrr_list, &atsr_list, nullptr, &andd_list};
+    uint16_t type = remap_type(structure);
+    uint16_t length = remap_length(structure);
+    if (type > DMAR_TYPE_ANDD) {
+      Print(u"Error -- DMAR Table: Detected invalid remapping structure type.\n");
+      failed = 1;
+      return false;
     }
+    if (type == DMAR_TYPE_RHSA)
+      failed = take_rhsa(table.sub(offset));  // 20 bytes, whatever its Length says
+    else
+      failed = take_structure(*lists[type], structure, length);
     if (failed) {
       print_out_of_memory();
-      return 1;
+      return false;
     }
     *calc_len += length;
     if (++taken > DMAR_MAX_STRUCTURES) {
       Print(u"ERROR -- DMAR Table: Remapping structures collection timed out.\n");
-      return 1;
+      failed = 1;
+      return false;
     }
-    offset += length;
-    if (offset >= end) return 0;
-  }
+    return true;
+  });
+  return failed;
 }
 
 void free_test_data(acpi_tables_t* tables) {
@@ -124,16 +115,7 @@ void free_test_data(acpi_tables_t* tables) {
 }
 
 bool rmrr_scope_has_rid(uint16_t rid) {
-  for (remap_node_t* node : each<remap_node_t>(rmrr_list)) {
-    bool found = false;
-    for_each_scope(node->view(), RMRR_FIXED_SIZE, [&](const device_scope& scope) {
-      for_each_path_entry(scope, [&](int32_t, uint8_t, uint8_t, uint16_t entry_rid) {
-        found = entry_rid == rid;
-        return !found;
-      });
-      return !found;
-    });
-    if (found) return true;
-  }
-  return false;
+  return !for_each_list_scope(rmrr_list, RMRR_FIXED_SIZE, [&](remap_node_t*, const device_scope_entry_t& scope) {
+    return for_each_path_entry(scope, [&](int32_t, uint8_t, uint8_t, uint16_t entry_rid) { return entry_rid != rid; });
+  });
 }

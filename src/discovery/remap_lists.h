@@ -11,6 +11,15 @@ struct remap_node_t {
   uint8_t* remap;   // the node's own copy of the structure, Length bytes
   uint32_t length;  // size of the copy (the structure's Length)
   byte_view view() const { return byte_view(remap, length); }
+  // Fields of the copy by the DMAR's names, each for the types that have it.
+  uint8_t Flags() const { return view().u8(DRHD_OFF_FLAGS); }  // DRHD, ATSR
+  // SegmentNumber lies at DRHD_OFF_SEGMENT, RMRR_OFF_SEGMENT or
+  // ATSR_OFF_SEGMENT, by the structure's type.
+  uint16_t SegmentNumber(uint32_t at = DRHD_OFF_SEGMENT) const { return view().u16(at); }
+  uint64_t RegisterBaseAddress() const { return view().u64(DRHD_OFF_BASE); }  // DRHD
+  bool include_pci_all() const { return (Flags() & DRHD_INCLUDE_PCI_ALL) != 0; }
+  // RegisterBaseAddress bits 39:12, as a DRHD is held against an engine.
+  uint64_t register_base_bits() const { return RegisterBaseAddress() & ZYRD_BARONLY_MASK; }
 };
 
 struct rhsa_node_t {

@@ -7,6 +7,7 @@
 #include "catalogue/catalogue.h"
 #include "discovery/dmar.h"
 #include "discovery/remap_lists.h"
+#include "discovery/table_walks.h"
 #include "platform/platform.h"
 #include "platform/print.h"
 
@@ -104,7 +105,7 @@ uint64_t assert_has_include_pci_all(acpi_tables_t*, test_info_t* tinfo) {
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 16)) return 0;
   for (remap_node_t* n : each<remap_node_t>(drhd_list)) {
-    if (n->view().u8(DRHD_OFF_FLAGS) & DRHD_INCLUDE_PCI_ALL) {
+    if (n->include_pci_all()) {
       set_result(tc, TEST_PASS);
       return 0;
     }

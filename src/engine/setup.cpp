@@ -221,7 +221,10 @@ void read_p2sb(test_info_t* tinfo, const family_t& f) {
       PciWrite8(P2SB_HIDE, 0);
       unhidden = true;
     }
-    if (!restore) debug_print(debug_mask, "DEBUG : %s() : B0D31F1 0xE1 = 0x%0X\n", f.name, PciRead8(P2SB_HIDE));
+    if (!restore) {
+      uint8_t now = PciRead8(P2SB_HIDE);  // read with or without --dbg
+      debug_print(debug_mask, "DEBUG : %s() : B0D31F1 0xE1 = 0x%0X\n", f.name, now);
+    }
   }
   if (PciRead16(P2SB_VENDOR) == 0xFFFF) {
     // Still out of reach: put the hide bit back as it was found.

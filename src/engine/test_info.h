@@ -53,3 +53,11 @@ inline void set_not_applicable(test_info_t* tinfo, uint32_t test) {
   int pos = na_flag_position(test);
   if (pos >= 0) tinfo->not_applicable[pos] = 1;
 }
+
+// Number of valid engine entries of tinfo's bars (never more than it holds).
+inline uint32_t platform_bar_count(const test_info_t* tinfo) {
+  return tinfo->remap_bar_count < MAX_REMAP_BARS ? (uint32_t)tinfo->remap_bar_count : MAX_REMAP_BARS;
+}
+
+// Register base of an engine entry: its address with the enabled bit cleared.
+inline uint64_t platform_bar_base(const test_info_t* tinfo, uint32_t i) { return tinfo->bars[i].address & ~1ULL; }

@@ -3,7 +3,7 @@
 // only where it lies inside its table copy or structure; a field that does
 // not fit is not read, and a clear line says where the data ran out.
 #include "app/app.h"
-#include "discovery/dmar.h"
+#include "discovery/table_walks.h"
 #include "platform/platform.h"
 #include "platform/print.h"
 #include "report/dump_fields.h"
@@ -68,12 +68,6 @@ bool print_field_list(byte_view v, const dump_field_t* fields, size_t count, siz
 template <size_t N>
 bool print_fields(byte_view v, const dump_field_t (&fields)[N]) {
   return print_field_list(v, fields, N);
-}
-
-// The table's Length, never beyond its copy.
-size_t table_end(byte_view table) {
-  uint32_t length = table.u32(4);
-  return length < table.size ? length : table.size;
 }
 
 // Heading and common header of a table. False (with a line saying so) when
@@ -225,7 +219,7 @@ void dump_header(byte_view table) { print_fields(table, header_fields); }
 // counted from the structure's Length, each starting inside it; a path entry
 // may lie past the structure and is read as long as it lies inside the table.
 void dump_device_scopes(byte_view structure, uint32_t fixed) {
-  for_each_scope(structure, fixed, [](const device_scope& scope) {
+  for_each_scope(structure, fixed, [](const device_scope_entry_t& scope) {
     if (!print_fields(scope.bytes, scope_fields)) {
       Print(u"  Error -- DMAR Table: a Device Scope runs past the table's Length.\n");
       return false;
@@ -245,7 +239,7 @@ void dump_dmar(byte_view dmar) {
   if (!dump_heading(dmar, u"DMAR")) return;
   if (!dump_table_fields(dmar, u"DMAR", dmar_fields)) return;
   if (dmar.u32(DMAR_OFF_LENGTH) <= DMAR_HEADER_SIZE) return;
-  byte_view table = dmar.sub(0, table_end(dmar));
+  byte_view table = dmar.sub(0, (size_t)acpi_table_extent(dmar));
   // Each step moves at least 4 bytes on, so the walk ends by itself; the
   // bound is only a second guard.
   for_each_remap_structure(dmar, (uint32_t)(table.size / 4 + 1), [&](byte_view s, uint32_t offset) {
@@ -262,44 +256,40 @@ void dump_hpet(byte_view hpet) {
 void dump_mcfg(byte_view mcfg) {
   if (!dump_heading(mcfg, u"MCFG")) return;
   if (!dump_table_fields(mcfg, u"MCFG", mcfg_fields)) return;
-  byte_view table = mcfg.sub(0, table_end(mcfg));
-  for (size_t off = MCFG_OFF_ALLOCATIONS; off < table.size; off += MCFG_ALLOCATION_SIZE) {
-    if (!print_fields(table.sub(off, MCFG_ALLOCATION_SIZE), mcfg_allocation_fields)) {
-      Print(u"Error -- MCFG Table: the last allocation structure runs past the table's Length.\n");
-      break;
-    }
-  }
+  for_each_mcfg_allocation(mcfg, [](const csbaas_t& a) {
+    if (print_fields(a.bytes, mcfg_allocation_fields)) return true;
+    Print(u"Error -- MCFG Table: the last allocation structure runs past the table's Length.\n");
+    return false;
+  });
   Print(u"\n");
 }
 
 void dump_madt(byte_view madt) {
   if (!dump_heading(madt, u"MADT")) return;
   if (!dump_table_fields(madt, u"MADT", madt_fields)) return;
-  byte_view table = madt.sub(0, table_end(madt));
-  size_t off = MADT_OFF_STRUCTURES;
-  for (uint32_t printed = 0; off < table.size; printed++) {
-    byte_view s = table.sub(off);
+  uint32_t printed = 0;
+  walk_madt(madt, [&](byte_view s) {
     if (!print_fields(s, madt_structure_fields)) {
       Print(u"Error -- MADT Table: an Interrupt Controller Structure runs past the table's Length.\n");
-      break;
+      return false;
     }
-    uint8_t length = s.u8(1);
+    uint8_t length = s.u8(MADT_STRUCT_OFF_LENGTH);
     if (length < 2) {
       Print(u"Error -- MADT Table: Interrupt Controller Structure Length 0x%02X is below 2; stopped dumping.\n", length);
-      break;
+      return false;
     }
     Print(u"%s", madt_binary_label);
     if (!s.has(0, length)) {
       dump_bytes(s.data + 2, s.size - 2);
       Print(u"Error -- MADT Table: an Interrupt Controller Structure runs past the table's Length.\n");
-      break;
+      return false;
     }
     dump_bytes(s.data + 2, length - 2u);
-    off += length;
-    if (printed + 1 == MADT_DUMP_MAX_STRUCTURES) {
+    if (++printed == MADT_DUMP_MAX_STRUCTURES) {
       Print(u"\nWarning: Stopped dumping the Interrupt Controller Structure(s). Data not appearing valid.\n");
-      break;
+      return false;
     }
-  }
+    return true;
+  });
   Print(u"\n");
 }

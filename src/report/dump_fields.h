@@ -3,8 +3,8 @@
 #pragma once
 #include <stdint.h>
 
+#include "discovery/acpi.h"
 #include "discovery/dmar.h"
-#include "discovery/pci_inventory.h"
 
 enum class field_format : uint8_t {
   hex,      // 0x and two digits per byte of width (1, 2, 4 or 8 bytes)
@@ -119,7 +119,6 @@ constexpr dump_field_t mcfg_allocation_fields[] = {
     {" Reserved                    ", CSBAAS_OFF_RESERVED, 4, field_format::hex},
 };
 
-constexpr uint32_t MADT_OFF_STRUCTURES = 44;
 // The MADT dump stops after this many interrupt controller structures.
 constexpr uint32_t MADT_DUMP_MAX_STRUCTURES = 51;
 

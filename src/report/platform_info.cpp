@@ -43,7 +43,6 @@ struct smbios_table {
 
   // A field of the formatted area: 0 when the structure is too short for it.
   uint8_t field8(uint64_t s, uint32_t off) const { return off < u8(s + 1) ? u8(s + off) : 0; }
-  uint16_t field16(uint64_t s, uint32_t off) const { return off + 1 < u8(s + 1) ? u16(s + off) : 0; }
 
   // The address of the structure after s: past the formatted area, then
   // past the first pair of NUL bytes. 0 when the table ends first.

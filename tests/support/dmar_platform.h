@@ -24,7 +24,6 @@ namespace dmar_platform {
 
 constexpr uint64_t IGFX_ENGINE = 0xFED90000;
 constexpr uint64_t DEFAULT_ENGINE = 0xFED91000;
-constexpr uint64_t ECAP_IR = 1ull << 3;
 constexpr uint64_t HEALTHY_ECAP = 0x0000000000F0105E;  // interrupt remapping among others
 constexpr uint32_t HPET_TIMER0 = 0xFED00100;
 constexpr uint8_t IOAPIC_BUS = 0xF0;

@@ -1,4 +1,4 @@
-#include "assertions/walks.h"
+#include "discovery/config_space.h"
 
 #include "platform/platform.h"
 

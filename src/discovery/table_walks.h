@@ -1,0 +1,150 @@
+// The bounded walks over firmware data: the DMAR's remapping structures,
+// their device scopes and path entries, the remapping-structure lists, the
+// MCFG allocations and the MADT interrupt controller structures. Any code
+// that walks one of these (assertions, dumps, the PCI inventory) takes the
+// walk from here rather than writing its own loop over firmware bytes.
+// Every walk stays inside the copy it is given and ends on its own: the
+// DMAR walks by the structures' lengths and a step bound, the MCFG walk at
+// the table's Length, the MADT walk also at a structure whose Length is 0.
+#pragma once
+#include <stdint.h>
+
+#include "discovery/acpi.h"
+#include "discovery/dmar.h"
+#include "discovery/remap_lists.h"
+#include "platform/list.h"
+
+// ---------------------------------------------------------------------------
+// DMAR: remapping structures, device scopes, path entries.
+
+// Calls f(scope) for each device scope of a DRHD, RMRR or ATSR
+// (consecutive 8-byte entries after the fixed part); f returns false to stop.
+// Returns false when f stopped the walk.
+template <class F>
+bool for_each_scope(byte_view structure, uint32_t fixed, F f) {
+  int32_t n = scope_count(structure, fixed);
+  for (int32_t k = 0; k < n; k++) {
+    size_t off = fixed + (size_t)k * SCOPE_STEP;
+    if (off >= structure.size) break;
+    if (!f(device_scope_entry_t{structure.sub(off), k})) return false;
+  }
+  return true;
+}
+
+// Calls f(j, device, function, request_id) for each path entry of the scope
+// that lies inside its structure; f returns false to stop.
+template <class F>
+bool for_each_path_entry(const device_scope_entry_t& scope, F f) {
+  int32_t n = scope.path_count_inside();
+  for (int32_t j = 0; j < n; j++)
+    if (!f(j, scope.path_device(j), scope.path_function(j), scope.path_request_id(j))) return false;
+  return true;
+}
+
+// Walks the remapping structures of a DMAR copy from offset 48 while the
+// start lies below the table's Length (and inside the copy). f receives the
+// structure's view (clipped to the table) and its offset; f returns false to
+// stop. At most max_steps structures are visited (the walk cannot loop on
+// a zero Length). Returns the number visited.
+template <class F>
+uint32_t for_each_remap_structure(byte_view dmar, uint32_t max_steps, F f) {
+  uint64_t end = acpi_table_extent(dmar);
+  byte_view table = dmar.sub(0, (size_t)end);
+  uint64_t off = DMAR_HEADER_SIZE;
+  uint32_t steps = 0;
+  while (off < end && steps < max_steps) {
+    byte_view s = table.sub((size_t)off);
+    uint16_t len = remap_length(s);
+    steps++;
+    if (!f(s.sub(0, len), (uint32_t)off)) break;
+    off += len;
+  }
+  return steps;
+}
+
+// ---------------------------------------------------------------------------
+// Remapping-structure lists.
+
+// Calls f(node, scope) for each device scope of each structure of a list
+// (drhd_list, rmrr_list or atsr_list), in list order then scope order; the
+// fixed part of the structures is given (DRHD_FIXED_SIZE, RMRR_FIXED_SIZE,
+// ATSR_FIXED_SIZE). f returns false to stop; returns false when f stopped.
+template <class F>
+bool for_each_list_scope(list_entry& list, uint32_t fixed, F f) {
+  for (remap_node_t* node : each<remap_node_t>(list)) {
+    bool go_on = for_each_scope(node->view(), fixed, [&](const device_scope_entry_t& s) { return f(node, s); });
+    if (!go_on) return false;
+  }
+  return true;
+}
+
+// Same over the DRHD list, for scopes of one type only.
+template <class F>
+bool for_each_drhd_scope_of_type(uint8_t type, F f) {
+  return for_each_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t* node, const device_scope_entry_t& s) {
+    return s.Type() != type || f(node, s);
+  });
+}
+
+// ---------------------------------------------------------------------------
+// MCFG allocations: visited while an allocation's first byte lies before
+// the table's Length (clipped to the copy).
+
+// Calls f(allocation) for each allocation that starts inside the table; f
+// returns false to stop. Returns false when f stopped.
+template <class F>
+bool for_each_mcfg_allocation(byte_view mcfg, F f) {
+  uint64_t end = acpi_table_extent(mcfg);
+  byte_view table = mcfg.sub(0, (size_t)end);
+  uint32_t index = 0;
+  for (uint64_t off = MCFG_OFF_ALLOCATIONS; off < end; off += MCFG_ALLOCATION_SIZE, index++)
+    if (!f(csbaas_t{table.sub((size_t)off, MCFG_ALLOCATION_SIZE), index})) return false;
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// MADT interrupt controller structures, from offset 44, each next one at the
+// current offset plus its Length, while a structure's first byte lies before
+// the table's Length (clipped to the copy).
+
+// Calls f(rest) with the view from each structure's start to the table's
+// end, then steps by the structure's Length; a Length of 0 ends the walk. f
+// returns false to stop (the dump stops at a Length below 2, after printing
+// what it found).
+template <class F>
+void walk_madt(byte_view madt, F f) {
+  uint64_t end = acpi_table_extent(madt);
+  byte_view table = madt.sub(0, (size_t)end);
+  uint64_t off = MADT_OFF_STRUCTURES;
+  while (off < end) {
+    byte_view rest = table.sub((size_t)off);
+    if (!f(rest)) return;
+    uint8_t len = rest.u8(MADT_STRUCT_OFF_LENGTH);
+    if (len == 0) return;
+    off += len;
+  }
+}
+
+// Calls f(structure) with each structure clipped to its Length; a Length of
+// 0 ends the walk. f returns false to stop; returns false when f stopped.
+template <class F>
+bool for_each_madt_structure(byte_view madt, F f) {
+  bool stopped = false;
+  walk_madt(madt, [&](byte_view rest) {
+    uint8_t len = rest.u8(MADT_STRUCT_OFF_LENGTH);
+    if (len == 0) return false;
+    stopped = !f(rest.sub(0, len));
+    return !stopped;
+  });
+  return !stopped;
+}
+
+// Calls f(ioapic_id) for each I/O APIC structure (Type 1) that is long
+// enough to hold its ID; f returns false to stop.
+template <class F>
+bool for_each_madt_ioapic(byte_view madt, F f) {
+  return for_each_madt_structure(madt, [&](byte_view s) {
+    if (s.u8(MADT_STRUCT_OFF_TYPE) != MADT_TYPE_IOAPIC || !s.has(MADT_IOAPIC_OFF_ID, 1)) return true;
+    return f(s.u8(MADT_IOAPIC_OFF_ID));
+  });
+}
