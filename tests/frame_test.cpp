@@ -1,5 +1,6 @@
 // The application frame: options, usage, banner, debug output, formatter.
 #include "app/app.h"
+#include "catalogue/catalogue.h"
 #include "discovery/remap_lists.h"
 #include "platform/print.h"
 #include "support/harness.h"
@@ -17,9 +18,9 @@ const char* const usage_text =
     "         -t   Run Zyr tests.\n"
     "         -v   Verbose option.\n";
 
-std::string fmt(const char16_t* format, std::initializer_list<fmt_arg> args, size_t chars = 321) {
+std::string fmt(const char* format, std::initializer_list<fmt_arg> args, size_t chars = 321) {
   std::vector<char16_t> buf(chars);
-  format_v(buf.data(), chars, format, args.begin(), args.size());
+  format_v8(buf.data(), chars, format, args.begin(), args.size());
   return sim::to_utf8(buf.data());
 }
 
@@ -98,18 +99,18 @@ TEST(Options, FormsAndDefaults) {
 }
 
 TEST(Formatter, Conventions) {
-  EXPECT_EQ(fmt(u"%d|%x|%X|%02d|%08X", {5, 255, 0xabcU, 7, 0x1234U}), "5|FF|ABC|07|00001234");
-  EXPECT_EQ(fmt(u"%016LX", {0x123456789ABCULL}), "0000123456789ABC");
-  EXPECT_EQ(fmt(u"%X", {0x1122334455667788ULL}), "55667788") << "without L only the low 32 bits";
-  EXPECT_EQ(fmt(u"%d", {(uint64_t)0x100000005ULL}), "5") << "a 64-bit count given to %d";
-  EXPECT_EQ(fmt(u"%Ld", {(uint64_t)0x100000005ULL}), "4294967301");
-  EXPECT_EQ(fmt(u"%d", {-3}), "-3");
-  EXPECT_EQ(fmt(u"%0d %0X", {9, 10}), "9 A");
-  EXPECT_EQ(fmt(u"%s=%c", {u"name", u'Z'}), "name=Z");
-  EXPECT_EQ(fmt(u"%s", {"ascii"}), "ascii");
-  EXPECT_EQ(fmt(u"%s", {5}), "<bad argument>") << "a number is never read as a string";
-  EXPECT_EQ(fmt(u"%d %d", {1}), "1 0") << "a missing argument prints as zero";
-  EXPECT_EQ(fmt(u"100%%", {}), "100%");
+  EXPECT_EQ(fmt("%d|%x|%X|%02d|%08X", {5, 255, 0xabcU, 7, 0x1234U}), "5|FF|ABC|07|00001234");
+  EXPECT_EQ(fmt("%016LX", {0x123456789ABCULL}), "0000123456789ABC");
+  EXPECT_EQ(fmt("%X", {0x1122334455667788ULL}), "55667788") << "without L only the low 32 bits";
+  EXPECT_EQ(fmt("%d", {(uint64_t)0x100000005ULL}), "5") << "a 64-bit count given to %d";
+  EXPECT_EQ(fmt("%Ld", {(uint64_t)0x100000005ULL}), "4294967301");
+  EXPECT_EQ(fmt("%d", {-3}), "-3");
+  EXPECT_EQ(fmt("%0d %0X", {9, 10}), "9 A");
+  EXPECT_EQ(fmt("%s=%c", {u"name", u'Z'}), "name=Z");
+  EXPECT_EQ(fmt("%s", {"ascii"}), "ascii");
+  EXPECT_EQ(fmt("%s", {5}), "<bad argument>") << "a number is never read as a string";
+  EXPECT_EQ(fmt("%d %d", {1}), "1 0") << "a missing argument prints as zero";
+  EXPECT_EQ(fmt("100%%", {}), "100%");
 }
 
 TEST(Formatter, Bounds) {
@@ -117,33 +118,31 @@ TEST(Formatter, Bounds) {
   // A 512-byte message buffer holds 255 characters and the terminator.
   char16_t msg[300];
   for (auto& c : msg) c = u'#';
-  format_to(msg, 512, u"%s", long_text.c_str());
+  format_to(msg, 512, "%s", long_text.c_str());
   EXPECT_EQ(std::u16string(msg).size(), 255u);
   EXPECT_EQ(msg[256], u'#') << "nothing written past the buffer";
   // Print writes at most 320 characters a call.
   sim::machine m;
   sim::scoped_machine use(m);
-  Print(u"%s", long_text.c_str());
+  Print("%s", long_text.c_str());
   EXPECT_EQ(m.console_u16().size(), 320u);
 }
 
-TEST(Formatter, EightBitFormatsFollowTheSameConventions) {
-  // One formatter reads both format widths; the 8-bit path must parse flags,
-  // widths and sizes exactly as the UCS-2 one.
-  struct {
-    const char16_t* wide;
-    const char* narrow;
-  } formats[] = {{u"%d|%x|%X|%02d|%08X", "%d|%x|%X|%02d|%08X"},
-                 {u"%016LX %-6d| %5s|%c", "%016LX %-6d| %5s|%c"},
-                 {u"%12d%%%", "%12d%%%"}};
-  for (const auto& f : formats) {
-    fmt_arg args[] = {fmt_arg(-5), fmt_arg(0xABCDEF12U), fmt_arg(0x1122334455667788ULL), fmt_arg(7),
-                      fmt_arg("ab"), fmt_arg(u'Q')};
-    char16_t wide[80], narrow[80];
-    format_v(wide, 80, f.wide, args, 6);
-    format_v8(narrow, 80, f.narrow, args, 6);
-    EXPECT_EQ(std::u16string(narrow), std::u16string(wide)) << f.narrow;
-  }
+TEST(RecordMessages, LiteralsWidenedByteByByteWithinTheirBounds) {
+  // A literal message keeps up to 511 characters and the terminator; a
+  // formatted one 255. Bytes above 0x7F widen as they are (no sign).
+  static test_case_t tc;
+  std::string long_literal(600, 'm');
+  long_literal[0] = '\x97';
+  set_result(&tc, TEST_FAIL, long_literal.c_str());
+  EXPECT_EQ(tc.result, TEST_FAIL);
+  EXPECT_EQ(std::u16string(tc.message).size(), 511u);
+  EXPECT_EQ(tc.message[0], u'\u0097');
+  set_result_fmt(&tc, TEST_WARNING, "%a", long_literal.c_str());
+  EXPECT_EQ(tc.result, TEST_WARNING);
+  EXPECT_EQ(std::u16string(tc.message).size(), 255u);
+  set_result(&tc, TEST_PASS);
+  EXPECT_EQ(std::u16string(tc.message).size(), 255u) << "no message leaves the record's text as it was";
 }
 
 TEST(DebugPrint, CutAt127CharactersAndOnlyWithBit31) {

@@ -35,7 +35,7 @@ uint64_t main(uint64_t argc, char16_t** argv) {
   run_tables = &tables;
 
   if (collect_test_data(&tables, &tinfo) != 0) {
-    Print(u"Application Exists. Error occurred collecting needed Zyr test data.\n");
+    Print("Application Exists. Error occurred collecting needed Zyr test data.\n");
   } else {
     if (options.dump_tables) {
       dump_dmar(dmar_view(tables));

@@ -62,13 +62,13 @@ uint64_t parse_options(uint64_t argc, char16_t** argv, options_t* options) {
 }
 
 void print_usage() {
-  Print(u"Usage:   Iovet.efi [-h] [-d] [-p] [-t] [-v]\n");
-  Print(u"Options: -h   Display command line options.\n");
-  Print(u"         -d   Display ACPI Tables (DMAR, HPET, MADT, MCFG).\n");
-  Print(u"         -p   Pause output after each screen.\n");
-  Print(u"              Do not use when output is redirected to file.\n");
-  Print(u"         -t   Run Zyr tests.\n");
-  Print(u"         -v   Verbose option.\n");
+  Print("Usage:   Iovet.efi [-h] [-d] [-p] [-t] [-v]\n");
+  Print("Options: -h   Display command line options.\n");
+  Print("         -d   Display ACPI Tables (DMAR, HPET, MADT, MCFG).\n");
+  Print("         -p   Pause output after each screen.\n");
+  Print("              Do not use when output is redirected to file.\n");
+  Print("         -t   Run Zyr tests.\n");
+  Print("         -v   Verbose option.\n");
 }
 
 // The build stamp is a named array, not a string literal: the linker places
@@ -77,12 +77,10 @@ void print_usage() {
 static const char build_stamp[] = __DATE__ " " __TIME__;
 
 void print_banner() {
-  char16_t stamp[sizeof(build_stamp)];
-  ascii_to_str16(stamp, sizeof(build_stamp), build_stamp);
-  Print(u"*********************************************\n");
-  Print(u"%s v%d.%d.%d\n", u"Iovet", IOVET_VERSION_MAJOR, IOVET_VERSION_MINOR, IOVET_VERSION_BUILD);
-  Print(u"Built: %s\n", stamp);
-  Print(u"%s\n", u"Iovet DMA-remapping reporting checker");
-  Print(u"%s\n", u"Maintained by the Iovet developers");
-  Print(u"*********************************************\n");
+  Print("*********************************************\n");
+  Print("%s v%d.%d.%d\n", "Iovet", IOVET_VERSION_MAJOR, IOVET_VERSION_MINOR, IOVET_VERSION_BUILD);
+  Print("Built: %s\n", build_stamp);
+  Print("%s\n", "Iovet DMA-remapping reporting checker");
+  Print("%s\n", "Maintained by the Iovet developers");
+  Print("*********************************************\n");
 }

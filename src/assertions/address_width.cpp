@@ -14,14 +14,14 @@ uint64_t assert_address_widths(acpi_tables_t* tables, test_info_t* tinfo) {
   debug_print(debug_mask, "DEBUG -- #%d: DMAR.HAW = %d -- CPU Physical Address Size = %d \n", 46, haw, pa);
   if (haw > pa) {
     set_result_fmt(tc, TEST_FAIL,
-                   u"DMAR Host Address Width (%d) must be less than or equal to the CPU Physical Address Size (%d).\n",
+                   "DMAR Host Address Width (%d) must be less than or equal to the CPU Physical Address Size (%d).\n",
                    haw, pa);
     return 0;
   }
   debug_print(debug_mask, "DEBUG -- #%d: DMAR.HAW = %d -- CS HPA = %d \n", 46, haw, tinfo->cs_hpa);
   if (tinfo->cs_hpa < haw) {
     set_result_fmt(tc, TEST_FAIL,
-                   u"Chipset HPA (%d) must be greater than or equal to the DMAR Host Address Width (%d).\n",
+                   "Chipset HPA (%d) must be greater than or equal to the DMAR Host Address Width (%d).\n",
                    tinfo->cs_hpa, haw);
     return 0;
   }
@@ -33,8 +33,8 @@ uint64_t assert_address_widths(acpi_tables_t* tables, test_info_t* tinfo) {
                 mgaw);
     if (mgaw < haw) {
       set_result_fmt(tc, TEST_FAIL,
-                     u"Zyrd Capability Register[21:16]:Maximum Guest Address Width (%d) must be greater than or equal "
-                     u"to the DMAR Host Address Width (%d).\n",
+                     "Zyrd Capability Register[21:16]:Maximum Guest Address Width (%d) must be greater than or equal "
+                     "to the DMAR Host Address Width (%d).\n",
                      mgaw, haw);
       return 0;
     }
@@ -42,8 +42,8 @@ uint64_t assert_address_widths(acpi_tables_t* tables, test_info_t* tinfo) {
                 tinfo->cs_gpa);
     if (mgaw != tinfo->cs_gpa) {
       set_result_fmt(tc, TEST_FAIL,
-                     u"Zyrd Capability Register[21:16]:Maximum Guest Address Width (%d) must be equal to the Chipset "
-                     u"specific Guest Physical Address (GPA) limit  (%d).\n",
+                     "Zyrd Capability Register[21:16]:Maximum Guest Address Width (%d) must be equal to the Chipset "
+                     "specific Guest Physical Address (GPA) limit  (%d).\n",
                      mgaw, tinfo->cs_gpa);
       return 0;
     }

@@ -7,9 +7,9 @@ test_case_t* assertion_record(uint64_t id, bool full_stop) {
   if (!tc) {
     test_record_missing = true;
     if (full_stop)
-      Print(u"Application failure when retrieving test case information: ID = %d.\n", id);
+      Print("Application failure when retrieving test case information: ID = %d.\n", id);
     else
-      Print(u"Application failure when retrieving test case information: ID = %d\n", id);
+      Print("Application failure when retrieving test case information: ID = %d\n", id);
   }
   return tc;
 }
@@ -20,6 +20,6 @@ bool dmar_ir_flag(const acpi_tables_t* tables) {
 
 bool recorded_ir_flag_clear(test_case_t* tc, const acpi_tables_t* tables) {
   if (dmar_ir_flag(tables)) return false;
-  set_result(tc, TEST_NA, u"DMAR.Flags[0] : Interrupt remapping bit not set, assertion not evaluated.\n");
+  set_result(tc, TEST_NA, "DMAR.Flags[0] : Interrupt remapping bit not set, assertion not evaluated.\n");
   return true;
 }

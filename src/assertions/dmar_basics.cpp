@@ -10,13 +10,13 @@ uint64_t assert_dmar_presence(acpi_tables_t* tables, test_info_t* tinfo) {
   bool present = tables->dmar != nullptr;
   bool supported = tinfo->zyrd_supported != 0;
   if (!present && supported)
-    set_result(tc, TEST_FAIL, u"DMAR Table not present.");
+    set_result(tc, TEST_FAIL, "DMAR Table not present.");
   else if (present && !supported)
-    set_result(tc, TEST_FAIL, u"This processor does not support Zyr-d, DMAR Table should not exist in ACPI space.\n");
+    set_result(tc, TEST_FAIL, "This processor does not support Zyr-d, DMAR Table should not exist in ACPI space.\n");
   else if (present)
     set_result(tc, TEST_PASS);
   else
-    set_result(tc, TEST_NA, u"This processor does not support Zyr-d.\n");
+    set_result(tc, TEST_NA, "This processor does not support Zyr-d.\n");
   return 0;
 }
 
@@ -27,14 +27,14 @@ uint64_t assert_drhd_bars(acpi_tables_t* tables, test_info_t* tinfo) {
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 3)) return 0;
   if (list_empty(drhd_list)) {
-    Print(u"ERROR -- No DRHD found in DMAR table.\n");
+    Print("ERROR -- No DRHD found in DMAR table.\n");
     return 1;
   }
   uint64_t drhd_count = list_count(drhd_list);
   if (tinfo->remap_bar_count != drhd_count) {
     debug_print(debug_mask, "DEBUG -- #%d : remap_bar_count = %d, drhd_count = %d\n", 3, tinfo->remap_bar_count,
                 drhd_count);
-    set_result(tc, TEST_FAIL, u"DRHD count in DMAR differs from remapping BARs on platform.\n");
+    set_result(tc, TEST_FAIL, "DRHD count in DMAR differs from remapping BARs on platform.\n");
     return 0;
   }
   uint32_t i = 0;
@@ -44,11 +44,11 @@ uint64_t assert_drhd_bars(acpi_tables_t* tables, test_info_t* tinfo) {
     debug_print(debug_mask, "DEBUG -- #%d : pnode->remap->RegisterBaseAddress = 0x%X\n", 3, reported);
     debug_print(debug_mask, "DEBUG -- #%d : tinfo->bars[%d].address = 0x%X\n", 3, i, platform);
     if (reported != platform) {
-      set_result(tc, TEST_FAIL, u"DRHD BAR reported is not valid for this platform.\n");
+      set_result(tc, TEST_FAIL, "DRHD BAR reported is not valid for this platform.\n");
       return 0;
     }
     if ((tinfo->bars[i].address & 1) == 0) {
-      set_result(tc, TEST_FAIL, u"Remapping engine BAR is not enabled for this Platform.\n");
+      set_result(tc, TEST_FAIL, "Remapping engine BAR is not enabled for this Platform.\n");
       return 0;
     }
     i++;
@@ -63,11 +63,11 @@ uint64_t assert_dmar_size(acpi_tables_t* tables, test_info_t* tinfo) {
   if (recorded_not_applicable(tc, tinfo, 4)) return 0;
   uint32_t reported = dmar_view(*tables).u32(DMAR_OFF_LENGTH);
   if (list_empty(drhd_list))
-    set_result(tc, TEST_FAIL, u"DMAR must contain at least 1 DRHD.\n");
+    set_result(tc, TEST_FAIL, "DMAR must contain at least 1 DRHD.\n");
   else if (reported < DMAR_HEADER_SIZE + DRHD_FIXED_SIZE)
-    set_result(tc, TEST_FAIL, u"DMAR does not meet minimum size.\n");
+    set_result(tc, TEST_FAIL, "DMAR does not meet minimum size.\n");
   else if (reported != tinfo->dmar_calc_len)
-    set_result_fmt(tc, TEST_FAIL, u"DMAR reported size does not match calculated: Reported: 0x%X - Calculated 0x%X.\n",
+    set_result_fmt(tc, TEST_FAIL, "DMAR reported size does not match calculated: Reported: 0x%X - Calculated 0x%X.\n",
                    reported, tinfo->dmar_calc_len);
   else
     set_result(tc, TEST_PASS);
@@ -97,13 +97,13 @@ uint64_t assert_reserved_fields(acpi_tables_t* tables, test_info_t* tinfo) {
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 5)) return 0;
   if (any_nonzero(dmar_view(*tables), DMAR_OFF_RESERVED, 10))
-    set_result(tc, TEST_FAIL, u"DMAR reserved field must be all zeros.\n");
+    set_result(tc, TEST_FAIL, "DMAR reserved field must be all zeros.\n");
   else if (list_reserved_nonzero(drhd_list, DRHD_OFF_RESERVED, 1))
-    set_result(tc, TEST_FAIL, u"DRHD structure reserved field must be zero.\n");
+    set_result(tc, TEST_FAIL, "DRHD structure reserved field must be zero.\n");
   else if (list_reserved_nonzero(rmrr_list, RMRR_OFF_RESERVED, 2))
-    set_result(tc, TEST_FAIL, u"RMRR structure reserved field must be zero.\n");
+    set_result(tc, TEST_FAIL, "RMRR structure reserved field must be zero.\n");
   else if (list_reserved_nonzero(andd_list, ANDD_OFF_RESERVED, 3))
-    set_result(tc, TEST_FAIL, u"ANDD structure reserved field must be zero.\n");
+    set_result(tc, TEST_FAIL, "ANDD structure reserved field must be zero.\n");
   else
     set_result(tc, TEST_PASS);
   return 0;

@@ -11,7 +11,7 @@ uint64_t assert_engines_reported(acpi_tables_t* tables, test_info_t* tinfo) {
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 15)) return 0;
   if (list_empty(drhd_list)) {
-    Print(u"ERROR -- No DRHD found in DMAR table.\n");
+    Print("ERROR -- No DRHD found in DMAR table.\n");
     return 1;
   }
   uint32_t bars = platform_bar_count(tinfo);
@@ -39,7 +39,7 @@ uint64_t assert_engines_reported(acpi_tables_t* tables, test_info_t* tinfo) {
     set_result(tc, TEST_PASS);
   } else {
     debug_print(debug_mask, "DEBUG: match = %d, remap_bar_count = %d\n", match, tinfo->remap_bar_count);
-    set_result(tc, TEST_FAIL, u"All Zyr-d Remapping engines are not reported via DRHDs in DMAR structure.\n");
+    set_result(tc, TEST_FAIL, "All Zyr-d Remapping engines are not reported via DRHDs in DMAR structure.\n");
   }
   return 0;
 }
@@ -60,7 +60,7 @@ uint64_t assert_include_pci_all_last(acpi_tables_t* tables, test_info_t* tinfo) 
   });
   if (covered != allocations)
     set_result(tc, TEST_FAIL,
-               u"No DRHD with INCLUDE_PCI_ALL flag set or if set, is not last DRHD enumerated in DRHD.\n");
+               "No DRHD with INCLUDE_PCI_ALL flag set or if set, is not last DRHD enumerated in DRHD.\n");
   else
     set_result(tc, TEST_PASS);
   return 0;
@@ -80,11 +80,11 @@ uint64_t assert_scope_types(acpi_tables_t* tables, test_info_t* tinfo) {
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 24)) return 0;
   if (list_has_undefined_scope_type(drhd_list, DRHD_FIXED_SIZE))
-    set_result(tc, TEST_FAIL, u"DRHD contains invalid Device Scope Type.\n");
+    set_result(tc, TEST_FAIL, "DRHD contains invalid Device Scope Type.\n");
   else if (list_has_undefined_scope_type(rmrr_list, RMRR_FIXED_SIZE))
-    set_result(tc, TEST_FAIL, u"RMRR contains invalid Device Scope Type.\n");
+    set_result(tc, TEST_FAIL, "RMRR contains invalid Device Scope Type.\n");
   else if (list_has_undefined_scope_type(atsr_list, ATSR_FIXED_SIZE))
-    set_result(tc, TEST_FAIL, u"ATSR contains invalid Device Scope Type.\n");
+    set_result(tc, TEST_FAIL, "ATSR contains invalid Device Scope Type.\n");
   else
     set_result(tc, TEST_PASS);
   return 0;

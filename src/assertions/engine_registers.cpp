@@ -25,7 +25,7 @@ uint64_t assert_ir_ecap(acpi_tables_t* tables, test_info_t* tinfo) {
       uint64_t ecap = MmioRead64(drhd->RegisterBaseAddress() + ZYRD_ECAP_REG);
       debug_print(debug_mask, "DEBUG -- #%d: ECAP Reg = 0x%X\n", 52, ecap);
       if ((ecap & (ECAP_IR | ECAP_QI)) != (ECAP_IR | ECAP_QI)) {
-        set_result(tc, TEST_FAIL, u"DMAR.Flags[0] is set. Extended Capability (ECAP) must also have Bits 3 and 1 set.\n");
+        set_result(tc, TEST_FAIL, "DMAR.Flags[0] is set. Extended Capability (ECAP) must also have Bits 3 and 1 set.\n");
         return 0;
       }
     }
@@ -49,7 +49,7 @@ uint64_t assert_default_snoop(acpi_tables_t*, test_info_t* tinfo) {
   uint32_t policy = MmioRead32(base + ZYRD_POLICY_REG);
   debug_print(debug_mask, "DEBUG -- #%d: offset 0xFF0 = 0x%X.\n", 57, policy);
   if (policy & POLICY_SNOOP_DISABLED)
-    set_result(tc, TEST_FAIL, u"Snoop Control for default Zyrd engine is incorrectly disabled.\n");
+    set_result(tc, TEST_FAIL, "Snoop Control for default Zyrd engine is incorrectly disabled.\n");
   else
     set_result(tc, TEST_PASS);
   return 0;
@@ -65,7 +65,7 @@ uint64_t assert_policy_locked(acpi_tables_t*, test_info_t* tinfo) {
     uint32_t policy = MmioRead32(base + ZYRD_POLICY_REG);
     debug_print(debug_mask, "DEBUG -- #%d: offset 0xFF0 = 0x%X.\n", 58, policy);
     if (!(policy & POLICY_LOCKED)) {
-      set_result_fmt(tc, TEST_FAIL, u"Remapping Engine 0x%LX policy registers are not locked.\n", base);
+      set_result_fmt(tc, TEST_FAIL, "Remapping Engine 0x%LX policy registers are not locked.\n", base);
       return 0;
     }
   }
@@ -107,7 +107,7 @@ uint64_t assert_gfx_pasid(acpi_tables_t*, test_info_t* tinfo) {
   if (recorded_gfx_not_applicable(tc, tinfo, 63)) return 0;
   bool all = for_each_gfx_ecap(tinfo, 63, [&](uint64_t ecap) { return (ecap & tinfo->gfx_pasid_mask) != 0; });
   if (!all)
-    set_result(tc, TEST_FAIL, u"ECAP (PASID) should be set on GFX Zyrd engine.\n");
+    set_result(tc, TEST_FAIL, "ECAP (PASID) should be set on GFX Zyrd engine.\n");
   else
     set_result(tc, TEST_PASS);
   return 0;
@@ -123,7 +123,7 @@ uint64_t assert_gfx_prs(acpi_tables_t*, test_info_t* tinfo) {
     return prs == tinfo->gfx_prs;
   });
   if (!all)
-    set_result_fmt(tc, TEST_FAIL, u" ECAP[29] (PRS) = %d. Should be %d on GFX Zyrd engine.\n", prs, tinfo->gfx_prs);
+    set_result_fmt(tc, TEST_FAIL, " ECAP[29] (PRS) = %d. Should be %d on GFX Zyrd engine.\n", prs, tinfo->gfx_prs);
   else
     set_result(tc, TEST_PASS);
   return 0;
@@ -152,6 +152,6 @@ uint64_t assert_gfx_ext_caps(acpi_tables_t*, test_info_t* tinfo) {
   if (pasid && ats)
     set_result(tc, TEST_PASS);
   else
-    set_result(tc, TEST_FAIL, u"PASID and(or) ATS Extended Capability Header(s) not located.\n");
+    set_result(tc, TEST_FAIL, "PASID and(or) ATS Extended Capability Header(s) not located.\n");
   return 0;
 }

@@ -15,14 +15,14 @@ constexpr uint32_t HPET_MAX_TIMERS = 32;
 constexpr uint32_t HPTC_ADDRESS_ENABLE = 1u << 7;
 constexpr uint64_t TMR_LEVEL_TRIGGERED = 0x2;
 
-const char16_t* const no_hpet_scope = u"No HPET Device Scopes in DMAR DRHD structures.\n";
+const char* const no_hpet_scope = "No HPET Device Scopes in DMAR DRHD structures.\n";
 
 // Reads the HPET Number into *number; returns null, or why it cannot be read
 // (the table is absent or too short to hold it), the caller's failure message.
-const char16_t* read_hpet_number(const acpi_tables_t* tables, uint8_t* number) {
-  if (!tables->hpet) return u"HPET table not located, assertion can not be evaluated.\n";
+const char* read_hpet_number(const acpi_tables_t* tables, uint8_t* number) {
+  if (!tables->hpet) return "HPET table not located, assertion can not be evaluated.\n";
   byte_view hpet = hpet_view(*tables);
-  if (acpi_table_extent(hpet) < HPET_MIN_LENGTH) return u"HPET table size not valid.\n";
+  if (acpi_table_extent(hpet) < HPET_MIN_LENGTH) return "HPET table size not valid.\n";
   *number = hpet.u8(HPET_OFF_NUMBER);
   return nullptr;
 }
@@ -57,7 +57,7 @@ uint64_t assert_hpet_scopes(acpi_tables_t* tables, test_info_t* tinfo) {
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 19, TEST_MISSING)) return 0;
   uint8_t number = 0;
-  if (const char16_t* unreadable = read_hpet_number(tables, &number)) {
+  if (const char* unreadable = read_hpet_number(tables, &number)) {
     set_result(tc, TEST_FAIL, unreadable);
     return 0;
   }
@@ -67,8 +67,8 @@ uint64_t assert_hpet_scopes(acpi_tables_t* tables, test_info_t* tinfo) {
     debug_print(debug_mask, "DEBUG -- #%d : HPET Num = %0d, Enum ID = %0d\n", 19, number, s.Enumeration_ID());
     if (number == s.Enumeration_ID()) return true;
     set_result_fmt(tc, TEST_FAIL,
-                   u"HPET number (%0d) reported in ACPI HPET table is not equalto Enumeration ID (%0d) of HPET Device "
-                   u"Scope.\n",
+                   "HPET number (%0d) reported in ACPI HPET table is not equalto Enumeration ID (%0d) of HPET Device "
+                   "Scope.\n",
                    number, s.Enumeration_ID());
     return false;
   });
@@ -81,8 +81,8 @@ uint64_t assert_hpet_scopes(acpi_tables_t* tables, test_info_t* tinfo) {
               tinfo->hpet_addr, tinfo->hpet_count);
   if ((tinfo->hptc_reg & HPTC_ADDRESS_ENABLE) == 0) {
     set_result(tc, TEST_FAIL,
-               u"HPTC-High Precision Timer Configuration Register: Address Enable Bit[7] = 0. Tool cannot verify HPET "
-               u"Timer Configuration.\n");
+               "HPTC-High Precision Timer Configuration Register: Address Enable Bit[7] = 0. Tool cannot verify HPET "
+               "Timer Configuration.\n");
     return 0;
   }
   uint32_t timers = tinfo->hpet_count < HPET_MAX_TIMERS ? tinfo->hpet_count : HPET_MAX_TIMERS;
@@ -91,7 +91,7 @@ uint64_t assert_hpet_scopes(acpi_tables_t* tables, test_info_t* tinfo) {
     uint64_t cnf_cap = MmioRead64(address);
     debug_print(debug_mask, "DEBUG -- #%d : TMRn_CNF_CAP = 0x%X\n", 19, cnf_cap);
     if (cnf_cap & TMR_LEVEL_TRIGGERED) {
-      set_result(tc, TEST_FAIL, u"HPET must be MSI capable.\n");
+      set_result(tc, TEST_FAIL, "HPET must be MSI capable.\n");
       return 0;
     }
   }
@@ -115,7 +115,7 @@ uint64_t assert_hpet_request_id(acpi_tables_t* tables, test_info_t* tinfo) {
     return found;
   });
   if (!all_found)
-    set_result(tc, TEST_FAIL, u"PCH Request ID not found in HPET Device Scope(s).\n");
+    set_result(tc, TEST_FAIL, "PCH Request ID not found in HPET Device Scope(s).\n");
   else if (!any_scope)
     set_result(tc, TEST_WARNING, no_hpet_scope);
   else
@@ -130,7 +130,7 @@ uint64_t assert_hpet_reported(acpi_tables_t* tables, test_info_t* tinfo) {
   if (recorded_not_applicable(tc, tinfo, 22)) return 0;
   if (recorded_ir_flag_clear(tc, tables)) return 0;
   uint8_t number = 0;
-  if (const char16_t* unreadable = read_hpet_number(tables, &number)) {
+  if (const char* unreadable = read_hpet_number(tables, &number)) {
     set_result(tc, TEST_FAIL, unreadable);
     return 0;
   }
@@ -138,8 +138,8 @@ uint64_t assert_hpet_reported(acpi_tables_t* tables, test_info_t* tinfo) {
     set_result(tc, TEST_PASS);
   else
     set_result_fmt(tc, TEST_FAIL,
-                   u"HPET number (%0d) reported in ACPI HPET table is not reported in Device Scope for corresponding "
-                   u"DRHD.\n",
+                   "HPET number (%0d) reported in ACPI HPET table is not reported in Device Scope for corresponding "
+                   "DRHD.\n",
                    number);
   return 0;
 }

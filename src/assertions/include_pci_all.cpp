@@ -18,8 +18,8 @@ uint64_t assert_include_pci_all_scopes(acpi_tables_t*, test_info_t* tinfo) {
                              [](const device_scope_entry_t& scope) { return scope.Type() >= SCOPE_IOAPIC; });
     if (!ok) {
       set_result(tc, TEST_FAIL,
-                 u"DRHD with INCLUDE_PCI_ALL set must include only IOxAPIC and MSI Capable HPET in its device scope "
-                 u"structures.\n");
+                 "DRHD with INCLUDE_PCI_ALL set must include only IOxAPIC and MSI Capable HPET in its device scope "
+                 "structures.\n");
       return 0;
     }
   }
@@ -38,7 +38,7 @@ uint64_t assert_one_include_pci_all(acpi_tables_t*, test_info_t* tinfo) {
     if (flags & DRHD_INCLUDE_PCI_ALL) flagged++;
   }
   if (flagged != 1)
-    set_result(tc, TEST_FAIL, u"There should only be 1 DRHD with INCLUDE_PCI_ALL flag set.\n");
+    set_result(tc, TEST_FAIL, "There should only be 1 DRHD with INCLUDE_PCI_ALL flag set.\n");
   else
     set_result(tc, TEST_PASS);
   return 0;

@@ -35,7 +35,7 @@ uint64_t assert_ioapic_ids_unique(acpi_tables_t*, test_info_t* tinfo) {
       return true;
     });
     if (has_duplicate_ioapic(drhd->view())) {
-      set_result(tc, TEST_FAIL, u"Duplicate IO APIC id is found in DRHD device scope structures.\n");
+      set_result(tc, TEST_FAIL, "Duplicate IO APIC id is found in DRHD device scope structures.\n");
       return 0;
     }
   }
@@ -54,22 +54,22 @@ uint64_t assert_hpet_scope_reqid(acpi_tables_t*, test_info_t* tinfo) {
     debug_print(debug_mask, "DEBUG -- #%d: HPET pch_hpet_reqid[%d] = 0x%X : pch_hpet_reqid[%d] = 0x%X\n", 54, i,
                 tinfo->pch_hpet_reqid[i], i + 1, tinfo->pch_hpet_reqid[i + 1]);
     if (tinfo->pch_hpet_reqid[i] != tinfo->pch_hpet_reqid[i + 1]) {
-      set_result(tc, TEST_FAIL, u"All Request IDs for HPET must be identical.\n");
+      set_result(tc, TEST_FAIL, "All Request IDs for HPET must be identical.\n");
       return 0;
     }
   }
   uint32_t hpet_scopes = 0;
-  const char16_t* failure = nullptr;
+  const char* failure = nullptr;
   for_each_drhd_scope_of_type(SCOPE_HPET, [&](remap_node_t*, const device_scope_entry_t& scope) {
     if (++hpet_scopes > 1) {
-      failure = u"There should be only 1 device scope of HPET type (0x04).\n";
+      failure = "There should be only 1 device scope of HPET type (0x04).\n";
       return false;
     }
     debug_print(debug_mask, "DEBUG -- #%d: HPET DS Count = %d.\n", 54, hpet_scopes);
     for_each_path_entry(scope, [&](int32_t, uint8_t, uint8_t, uint16_t rid) {
       debug_print(debug_mask, "DEBUG -- #%d: HPET DS ReqID = 0x%X.\n", 54, rid);
       if (count > 0 && rid != tinfo->pch_hpet_reqid[0])
-        failure = u"HPET Device Scope request ID must match PCH HPET request ID\n";
+        failure = "HPET Device Scope request ID must match PCH HPET request ID\n";
       return !failure;
     });
     return !failure;

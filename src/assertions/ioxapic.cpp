@@ -20,7 +20,7 @@ bool any_madt_ioapic_with_id(byte_view madt, uint8_t id) {
 // failure and returns true.
 bool recorded_missing_madt(test_case_t* tc, const acpi_tables_t* tables) {
   if (tables->madt) return false;
-  set_result(tc, TEST_FAIL, u"MADT table not located, assertion can not be evaluated.\n");
+  set_result(tc, TEST_FAIL, "MADT table not located, assertion can not be evaluated.\n");
   return true;
 }
 
@@ -39,7 +39,7 @@ uint64_t assert_scope_ioxapics_in_madt(acpi_tables_t* tables, test_info_t* tinfo
   if (all_found)
     set_result(tc, TEST_PASS);
   else
-    set_result(tc, TEST_FAIL, u"Not all IOxAPIC enumerated in Device Scopes are reported in MADT Table.\n");
+    set_result(tc, TEST_FAIL, "Not all IOxAPIC enumerated in Device Scopes are reported in MADT Table.\n");
   return 0;
 }
 
@@ -51,7 +51,7 @@ uint64_t assert_ioxapic_request_id(acpi_tables_t* tables, test_info_t* tinfo) {
   bool same = for_each_drhd_scope_of_type(SCOPE_IOAPIC, [&](remap_node_t*, const device_scope_entry_t& s) {
     return for_each_path_entry(s, [&](int32_t, uint8_t, uint8_t, uint16_t rid) {
       if (rid == tinfo->ioxapic_reqid) return true;
-      set_result_fmt(tc, TEST_FAIL, u"Reported Request ID (0x%X) not equal to PCH programmed value (0x%X).\n", rid,
+      set_result_fmt(tc, TEST_FAIL, "Reported Request ID (0x%X) not equal to PCH programmed value (0x%X).\n", rid,
                      tinfo->ioxapic_reqid);
       return false;
     });
@@ -79,6 +79,6 @@ uint64_t assert_madt_ioxapics_in_scopes(acpi_tables_t* tables, test_info_t* tinf
   if (same)
     set_result(tc, TEST_PASS);
   else
-    set_result(tc, TEST_FAIL, u"Not all IOxAPIC reported in MADT Table are enumerated in Device Scope.\n");
+    set_result(tc, TEST_FAIL, "Not all IOxAPIC reported in MADT Table are enumerated in Device Scope.\n");
   return 0;
 }

@@ -33,7 +33,7 @@ uint64_t assert_ir_matches_flag(acpi_tables_t* tables, test_info_t* tinfo) {
   bool flag = dmar_ir_flag(tables);
   for (uint32_t i = 0; i < platform_bar_count(tinfo); i++) {
     if (engine_has_ir(8, tinfo, i) != flag) {
-      set_result(tc, TEST_FAIL, u"ECAP[3] of remapping engine(s) must match DMAR.Flags[0].\n");
+      set_result(tc, TEST_FAIL, "ECAP[3] of remapping engine(s) must match DMAR.Flags[0].\n");
       return 0;
     }
   }
@@ -48,7 +48,7 @@ uint64_t assert_ir_consistent(acpi_tables_t* tables, test_info_t* tinfo) {
   if (recorded_not_applicable(tc, tinfo, 9)) return 0;
   uint32_t n = engines_with_ir(9, tinfo);
   if (n != 0 && n != platform_bar_count(tinfo))
-    set_result(tc, TEST_FAIL, u"ECAP[3] must be consistent across all remapping engines.\n");
+    set_result(tc, TEST_FAIL, "ECAP[3] must be consistent across all remapping engines.\n");
   else
     set_result(tc, TEST_PASS);
   return 0;
@@ -61,7 +61,7 @@ uint64_t assert_ir_all_when_flag(acpi_tables_t* tables, test_info_t* tinfo) {
   if (recorded_not_applicable(tc, tinfo, 10)) return 0;
   uint32_t n = engines_with_ir(10, tinfo);
   if (dmar_ir_flag(tables) && n != platform_bar_count(tinfo))
-    set_result(tc, TEST_FAIL, u"ECAP[3] across all remapping engines not consistent with DMAR.Flags[0].\n");
+    set_result(tc, TEST_FAIL, "ECAP[3] across all remapping engines not consistent with DMAR.Flags[0].\n");
   else
     set_result(tc, TEST_PASS);
   return 0;

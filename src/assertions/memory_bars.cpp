@@ -80,14 +80,14 @@ uint64_t assert_memory_bars(acpi_tables_t*, test_info_t*) {
       debug_print(debug_mask, "DEBUG -- #%d: B%02dD%02dF%02d Reg:0x%X MMIO Address(0x%X).\n", 49, bus, dev, func, reg,
                   value & 0xFFFFFFF0);
       if (value & 0xFF0) {
-        set_result_fmt(tc, TEST_FAIL, u"B%02dD%02dF%02d Reg:0x%X MMIO Address(0x%X) is not 4KB aligned.\n", bus, dev,
+        set_result_fmt(tc, TEST_FAIL, "B%02dD%02dF%02d Reg:0x%X MMIO Address(0x%X) is not 4KB aligned.\n", bus, dev,
                        func, reg, value & 0xFFFFFFF0);
         return 0;
       }
       uint64_t address = value & 0xFFFFFFF0;
       if ((value & 0x6) == 0x4) {
         if (reg + 4 >= end) {
-          set_result_fmt(tc, TEST_FAIL, u"BAR(0x%X) from DID 0x%X Reg 0x%X have an invalid Base Address Type\n", value,
+          set_result_fmt(tc, TEST_FAIL, "BAR(0x%X) from DID 0x%X Reg 0x%X have an invalid Base Address Type\n", value,
                          device_id, reg);
           return 0;
         }
@@ -97,7 +97,7 @@ uint64_t assert_memory_bars(acpi_tables_t*, test_info_t*) {
                     func, reg, address);
       }
       if (!table.append(address, device_id)) {
-        Print(u"Memory Allocation error in assertion #49\n");
+        Print("Memory Allocation error in assertion #49\n");
         set_result(tc, TEST_MISSING);
         return 1;
       }
@@ -109,7 +109,7 @@ uint64_t assert_memory_bars(acpi_tables_t*, test_info_t*) {
       const bar_entry_t& a = table.entries[i];
       const bar_entry_t& b = table.entries[j];
       if (i == j || a.device_id == b.device_id || !within_4k(a.address, b.address)) continue;
-      set_result_fmt(tc, TEST_FAIL, u"BAR(0x%LX) from DID 0x%X conflicts with BAR(0x%LX) from DID 0x%X\n", a.address,
+      set_result_fmt(tc, TEST_FAIL, "BAR(0x%LX) from DID 0x%X conflicts with BAR(0x%LX) from DID 0x%X\n", a.address,
                      a.device_id, b.address, b.device_id);
       return 0;
     }

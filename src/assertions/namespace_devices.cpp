@@ -35,7 +35,7 @@ uint64_t assert_andd_has_scope(acpi_tables_t*, test_info_t* tinfo) {
     });
     debug_print(debug_mask, "DEBUG -- #%d: Found = %d\n", 59, found ? 1 : 0);
     if (!found) {
-      set_result(tc, TEST_FAIL, u"ANDD Structure does not have corresponding Device Scope.\n");
+      set_result(tc, TEST_FAIL, "ANDD Structure does not have corresponding Device Scope.\n");
       return 0;
     }
   }
@@ -56,8 +56,8 @@ uint64_t assert_namespace_needs_andd(acpi_tables_t*, test_info_t* tinfo) {
   debug_print(debug_mask, "DEBUG -- #%d: DS ANDD Type count = %d, ANDD Count = %d\n", 60, scopes, andds);
   if (scopes > 0 && andds == 0)
     set_result(tc, TEST_FAIL,
-               u"There should not be any device scope with Type 0x5 ACPI_NameSpace_Device if there is no ANDD "
-               u"structure.\n");
+               "There should not be any device scope with Type 0x5 ACPI_NameSpace_Device if there is no ANDD "
+               "structure.\n");
   else
     set_result(tc, TEST_PASS);
   return 0;
@@ -76,6 +76,6 @@ uint64_t assert_scope_has_andd(acpi_tables_t*, test_info_t* tinfo) {
   if (all_matched)
     set_result(tc, TEST_PASS);
   else
-    set_result(tc, TEST_FAIL, u"Device Scope does not have corresponding ANND structure.\n");
+    set_result(tc, TEST_FAIL, "Device Scope does not have corresponding ANND structure.\n");
   return 0;
 }

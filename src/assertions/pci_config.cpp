@@ -41,7 +41,7 @@ uint64_t assert_ioxapic_class_code(acpi_tables_t* tables, test_info_t* tinfo) {
   pci_location at = pci_location_of(tinfo->ioxapic_reqid);
   debug_print(debug_mask, "DEBUG -- #%d : IOAPIC b:0x%X d:0x%X f:0x%X\n", 25, at.bus, at.device, at.function);
   if (ioxapic_silent(tinfo)) {
-    set_result(tc, TEST_NA, u"\n");
+    set_result(tc, TEST_NA, "\n");
     return 0;
   }
   if (PciRead8(pci_config_address(at, PCI_OFF_BASE_CLASS)) == IOAPIC_BASE_CLASS &&
@@ -50,7 +50,7 @@ uint64_t assert_ioxapic_class_code(acpi_tables_t* tables, test_info_t* tinfo) {
     set_result(tc, TEST_PASS);
   else
     set_result(tc, TEST_FAIL,
-               u"IOxAPIC PCI Device has invalid Base Class Code, Sub Class Code or Programming Interface value.\n");
+               "IOxAPIC PCI Device has invalid Base Class Code, Sub Class Code or Programming Interface value.\n");
   return 0;
 }
 
@@ -60,22 +60,22 @@ uint64_t assert_ioxapic_rciep(acpi_tables_t* tables, test_info_t* tinfo) {
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 26, TEST_MISSING)) return 0;
   if (ioxapic_silent(tinfo)) {
-    set_result(tc, TEST_NA, u"\n");
+    set_result(tc, TEST_NA, "\n");
     return 0;
   }
   bool sound = for_each_drhd_scope_of_type(SCOPE_IOAPIC, [&](remap_node_t*, const device_scope_entry_t& s) {
     if (s.path_count() != 1) {
-      set_result(tc, TEST_FAIL, u"Path length for IOxAPIC Device Scope must be 2.\n");
+      set_result(tc, TEST_FAIL, "Path length for IOxAPIC Device Scope must be 2.\n");
       return false;
     }
     pci_location at = scope_device(s);
     // A device that does not answer has no capability list to walk.
     if (pci_function_silent(at)) {
-      set_result_fmt(tc, TEST_FAIL, u"IOxAPIC Device (DID = 0x%X) is not enumerable.\n", pci_device_id(at));
+      set_result_fmt(tc, TEST_FAIL, "IOxAPIC Device (DID = 0x%X) is not enumerable.\n", pci_device_id(at));
       return false;
     }
     if (not_rciep(at)) {
-      set_result_fmt(tc, TEST_FAIL, u"IOxAPIC Device (DID = 0x%X) is not a Root Complex Integrated Endpoint.\n",
+      set_result_fmt(tc, TEST_FAIL, "IOxAPIC Device (DID = 0x%X) is not a Root Complex Integrated Endpoint.\n",
                      pci_device_id(at));
       return false;
     }
@@ -93,20 +93,20 @@ uint64_t assert_endpoint_rciep(acpi_tables_t* tables, test_info_t* tinfo) {
   if (recorded_not_applicable(tc, tinfo, 27)) return 0;
   bool sound = for_each_drhd_scope_of_type(SCOPE_PCI_ENDPOINT, [&](remap_node_t*, const device_scope_entry_t& s) {
     if (s.path_count() != 1) {
-      set_result(tc, TEST_FAIL, u"Path length for DRHD Device Scope Type 1, must be 2.\n");
+      set_result(tc, TEST_FAIL, "Path length for DRHD Device Scope Type 1, must be 2.\n");
       return false;
     }
     pci_location at = scope_device(s);
     if (pci_function_silent(at)) {
-      set_result_fmt(tc, TEST_FAIL, u"PCI Device (DID = 0x%X) is not enumerable.\n", pci_device_id(at));
+      set_result_fmt(tc, TEST_FAIL, "PCI Device (DID = 0x%X) is not enumerable.\n", pci_device_id(at));
       return false;
     }
     if ((PciRead8(pci_config_address(at, PCI_OFF_HEADER_TYPE)) & PCI_HEADER_LAYOUT_MASK) != 0) {
-      set_result_fmt(tc, TEST_FAIL, u"PCI Device (DID = 0x%X) must have header value of zero.\n", pci_device_id(at));
+      set_result_fmt(tc, TEST_FAIL, "PCI Device (DID = 0x%X) must have header value of zero.\n", pci_device_id(at));
       return false;
     }
     if (not_rciep(at)) {
-      set_result_fmt(tc, TEST_FAIL, u"PCI Device (DID = 0x%X) is not a Root Complex Integrated Endpoint.\n",
+      set_result_fmt(tc, TEST_FAIL, "PCI Device (DID = 0x%X) is not a Root Complex Integrated Endpoint.\n",
                      pci_device_id(at));
       return false;
     }

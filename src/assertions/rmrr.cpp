@@ -54,7 +54,7 @@ uint64_t assert_rmrr_scope_endpoints(acpi_tables_t*, test_info_t*) {
     return scope.Type() == SCOPE_PCI_ENDPOINT;
   });
   if (!ok)
-    set_result(tc, TEST_FAIL, u"RMMR Device Scopes must contain only PCI Endpoint types.\n");
+    set_result(tc, TEST_FAIL, "RMMR Device Scopes must contain only PCI Endpoint types.\n");
   else
     set_result(tc, TEST_PASS);
   return 0;
@@ -69,13 +69,13 @@ uint64_t assert_rmrr_memory_map(acpi_tables_t*, test_info_t*) {
   uint32_t version = 0;
   efi_status_t status = GetMemoryMap(&mm.map_size, nullptr, &map_key, &mm.descriptor_size, &version);
   if (status != EFI_BUFFER_TOO_SMALL) {
-    set_result_fmt(tc, TEST_WARNING, u"Cannot verify RMMR regions. GetMemoryMap() return with status = %d.\n", status);
+    set_result_fmt(tc, TEST_WARNING, "Cannot verify RMMR regions. GetMemoryMap() return with status = %d.\n", status);
     return 0;
   }
   // Both calls report the descriptor size; each answer is checked.
   auto descriptor_size_refused = [&] {
     if (descriptor_size_usable(mm.descriptor_size)) return false;
-    set_result_fmt(tc, TEST_WARNING, u"Cannot verify RMMR regions. GetMemoryMap() returned DescriptorSize = %d.\n",
+    set_result_fmt(tc, TEST_WARNING, "Cannot verify RMMR regions. GetMemoryMap() returned DescriptorSize = %d.\n",
                    mm.descriptor_size);
     return true;
   };
@@ -83,20 +83,20 @@ uint64_t assert_rmrr_memory_map(acpi_tables_t*, test_info_t*) {
   mm.buffer_size = mm.map_size + mm.descriptor_size * MEMORY_MAP_SPARE_DESCRIPTORS;
   if (mm.buffer_size > 0xFFFFFFFFULL || !(mm.buffer = static_cast<uint8_t*>(AllocateZeroPool(mm.buffer_size)))) {
     set_result(tc, TEST_WARNING,
-               u"Cannot verify RMMR regions. Failed to allocated memory for memory descriptors.\n");
+               "Cannot verify RMMR regions. Failed to allocated memory for memory descriptors.\n");
     return 0;
   }
   mm.map_size = mm.buffer_size;
   status = GetMemoryMap(&mm.map_size, mm.buffer, &map_key, &mm.descriptor_size, &version);
   if (status != EFI_SUCCESS) {
     set_result_fmt(tc, TEST_WARNING,
-                   u"Cannot verify RMMR regions. Second call to GetMemoryMap() return with status = %d.\n", status);
+                   "Cannot verify RMMR regions. Second call to GetMemoryMap() return with status = %d.\n", status);
     return 0;
   }
   debug_print(debug_mask, "DEBUG -- #%d : mem_desc_version = 0x%X\n", 40, version);
   if (version != EFI_MEMORY_DESCRIPTOR_VERSION) {
     set_result_fmt(tc, TEST_WARNING,
-                   u"Cannot verify RMMR regions. DescriptorVersion (%d) !=  EFI_MEMORY_DESCRIPTOR_VERSION (%d).\n",
+                   "Cannot verify RMMR regions. DescriptorVersion (%d) !=  EFI_MEMORY_DESCRIPTOR_VERSION (%d).\n",
                    version, EFI_MEMORY_DESCRIPTOR_VERSION);
     return 0;
   }
@@ -111,16 +111,16 @@ uint64_t assert_rmrr_memory_map(acpi_tables_t*, test_info_t*) {
     bool display = false, usb = false;
 
     if (base & 0xFFF) {
-      set_result(tc, TEST_FAIL, u"RMMR base address must be 4KB aligned.\n");
+      set_result(tc, TEST_FAIL, "RMMR base address must be 4KB aligned.\n");
       return 0;
     }
     if ((limit - base + 1) & 0xFFF) {
-      set_result(tc, TEST_FAIL, u"RMMR size must be multiple of 4KB.\n");
+      set_result(tc, TEST_FAIL, "RMMR size must be multiple of 4KB.\n");
       return 0;
     }
     // A limit below the base describes no region at all.
     if (limit < base) {
-      set_result_fmt(tc, TEST_FAIL, u"RMRR Base Address(0x%X) Limit Adress(0x%X) does not describe a region.\n", base,
+      set_result_fmt(tc, TEST_FAIL, "RMRR Base Address(0x%X) Limit Adress(0x%X) does not describe a region.\n", base,
                      limit);
       return 0;
     }
@@ -165,13 +165,13 @@ uint64_t assert_rmrr_memory_map(acpi_tables_t*, test_info_t*) {
     if (usb) {
       debug_print(debug_mask, "DEBUG -- #%d : RMRR Not found in Reserved or Runtime Memory Map area.\n", 40);
       set_result_fmt(tc, TEST_FAIL,
-                     u"RMRR Base Address(0x%X) Limit Adress(0x%X) is not marked as reserved or runtime in system "
-                     u"memory map.\n",
+                     "RMRR Base Address(0x%X) Limit Adress(0x%X) is not marked as reserved or runtime in system "
+                     "memory map.\n",
                      base, limit);
     } else {
       debug_print(debug_mask, "DEBUG -- #%d : RMRR Not found in Reserved Memory Map area.\n", 40);
       set_result_fmt(tc, TEST_FAIL,
-                     u"RMRR Base Address(0x%X) Limit Adress(0x%X) is not marked as reserved in system memory map.\n",
+                     "RMRR Base Address(0x%X) Limit Adress(0x%X) is not marked as reserved in system memory map.\n",
                      base, limit);
     }
     return 0;
@@ -207,7 +207,7 @@ uint64_t assert_rmrr_paths(acpi_tables_t*, test_info_t*) {
     });
   });
   if (!ok) {
-    set_result(tc, TEST_FAIL, u"The RMRR has an invalid PCI path.\n");
+    set_result(tc, TEST_FAIL, "The RMRR has an invalid PCI path.\n");
     return 0;
   }
   set_result(tc, TEST_PASS);

@@ -24,7 +24,7 @@ uint64_t assert_scope_functions_exist(acpi_tables_t*, test_info_t* tinfo) {
     uint8_t type = scope.Type();
     if (type > SCOPE_PCI_SUBHIERARCHY || scope.path_count_inside() < 1) return true;
     if (!pci_function_silent(scope_function(scope))) return true;
-    set_result_fmt(tc, TEST_FAIL, u"PCI Device from Device Scope not enumerable : B%d:D%d:F%d\n",
+    set_result_fmt(tc, TEST_FAIL, "PCI Device from Device Scope not enumerable : B%d:D%d:F%d\n",
                    scope.StartingBusNumber(), scope.path_device(0), scope.path_function(0));
     return false;
   });
@@ -42,12 +42,12 @@ uint64_t assert_bridge_scopes(acpi_tables_t*, test_info_t* tinfo) {
     if (scope.Type() != SCOPE_PCI_SUBHIERARCHY || scope.path_count_inside() < 1) return true;
     pci_location at = scope_function(scope);
     if (pci_function_silent(at)) {
-      set_result_fmt(tc, TEST_FAIL, u"PCI Device (DID = 0x%X) is not enumerable.\n", pci_device_id(at));
+      set_result_fmt(tc, TEST_FAIL, "PCI Device (DID = 0x%X) is not enumerable.\n", pci_device_id(at));
       return false;
     }
     uint8_t layout = PciRead8(pci_config_address(at, PCI_OFF_HEADER_TYPE)) & PCI_HEADER_LAYOUT_MASK;
     if (layout != PCI_HEADER_BRIDGE && scope.path_count() == 1) {
-      set_result_fmt(tc, TEST_FAIL, u"PCI Device (DID = 0x%X) must have header value of 1.\n", pci_device_id(at));
+      set_result_fmt(tc, TEST_FAIL, "PCI Device (DID = 0x%X) must have header value of 1.\n", pci_device_id(at));
       return false;
     }
     return true;

@@ -28,7 +28,7 @@ uint64_t assert_scopes_unique(acpi_tables_t*, test_info_t* tinfo) {
   if (entries) {
     ids = static_cast<uint16_t*>(AllocateZeroPool(entries * sizeof(uint16_t)));
     if (!ids) {
-      Print(u"Memory Allocation error in assertion #47\n");
+      Print("Memory Allocation error in assertion #47\n");
       set_result(tc, TEST_MISSING);
       return 1;
     }
@@ -46,7 +46,7 @@ uint64_t assert_scopes_unique(acpi_tables_t*, test_info_t* tinfo) {
     debug_print(debug_mask, "DEBUG -- #%d: device_scopes[%d] Request ID = 0x%X:\n", 47, i, ids[i]);
     for (uint64_t j = 0; j < stored; j++) {
       if (i != j && ids[i] == ids[j]) {
-        set_result(tc, TEST_FAIL, u"All Device Scopes under DRHD's must be unique.\n");
+        set_result(tc, TEST_FAIL, "All Device Scopes under DRHD's must be unique.\n");
         FreePool(ids);
         return 0;
       }
@@ -56,8 +56,8 @@ uint64_t assert_scopes_unique(acpi_tables_t*, test_info_t* tinfo) {
     record_inventory_incomplete(tc);
   else if (!include_pci_all && list_count(pci_dev_list) != scopes)
     set_result(tc, TEST_FAIL,
-               u"No DRHD found with INCLUDE_PCI_ALL flag bit set, thus all PCI device must be enumerated in Device "
-               u"Scopes.\n");
+               "No DRHD found with INCLUDE_PCI_ALL flag bit set, thus all PCI device must be enumerated in Device "
+               "Scopes.\n");
   if (ids) FreePool(ids);
   return 0;
 }
@@ -82,7 +82,7 @@ uint64_t assert_igfx_scopes(acpi_tables_t*, test_info_t* tinfo) {
         });
       });
       if (!ok) {
-        set_result(tc, TEST_FAIL, u"iGFX DRHD Device Scope(s) incorrect.\n");
+        set_result(tc, TEST_FAIL, "iGFX DRHD Device Scope(s) incorrect.\n");
         return 0;
       }
     }

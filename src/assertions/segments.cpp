@@ -19,7 +19,7 @@ bool list_all_in_segment(list_entry& list, uint32_t at, uint16_t segment) {
 
 bool missing_mcfg(const acpi_tables_t* tables) {
   if (tables->mcfg) return false;
-  Print(u"ERROR -- Missing MCFG Table.\n");
+  Print("ERROR -- Missing MCFG Table.\n");
   return true;
 }
 
@@ -41,7 +41,7 @@ uint64_t assert_segments_reported(acpi_tables_t* tables, test_info_t* tinfo) {
     return true;
   });
   if (allocations != 0 && reported != allocations)
-    set_result(tc, TEST_FAIL, u"All PCI segments in platform are not reported in the DMAR table.\n");
+    set_result(tc, TEST_FAIL, "All PCI segments in platform are not reported in the DMAR table.\n");
   else
     set_result(tc, TEST_PASS);
   return 0;
@@ -53,15 +53,15 @@ uint64_t assert_segments_valid(acpi_tables_t* tables, test_info_t* tinfo) {
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 12)) return 0;
   if (missing_mcfg(tables)) return 1;
-  const char16_t* failure = nullptr;
+  const char* failure = nullptr;
   for_each_mcfg_allocation(mcfg_view(*tables), [&](const csbaas_t& a) {
     uint16_t segment = a.pci_segment();
     if (!list_all_in_segment(drhd_list, DRHD_OFF_SEGMENT, segment))
-      failure = u"PCI segment reported in DRHD is not valid.\n";
+      failure = "PCI segment reported in DRHD is not valid.\n";
     else if (!list_all_in_segment(rmrr_list, RMRR_OFF_SEGMENT, segment))
-      failure = u"PCI segment reported in RMRR is not valid.\n";
+      failure = "PCI segment reported in RMRR is not valid.\n";
     else if (!list_all_in_segment(atsr_list, ATSR_OFF_SEGMENT, segment))
-      failure = u"PCI segment reported in ATSR is not valid.\n";
+      failure = "PCI segment reported in ATSR is not valid.\n";
     return failure == nullptr;
   });
   set_result(tc, failure ? TEST_FAIL : TEST_PASS, failure);
@@ -76,19 +76,19 @@ struct scope_kind {
   uint32_t segment_at;
   const char* header_line;
   const char* segment_line;
-  const char16_t* failure;
+  const char* failure;
 };
 
 const scope_kind scope_kinds[] = {
     {&drhd_list, DRHD_FIXED_SIZE, DRHD_OFF_SEGMENT, "DEBUG -- #%d : DRHD DeviceScope(%d):\n",
      "DEBUG -- #%d : drnode->remap->SegmentNumber=%d\n",
-     u"PCI device(s) reported in DRHD Device Scope Structure(s) is (are) not valid.\n"},
+     "PCI device(s) reported in DRHD Device Scope Structure(s) is (are) not valid.\n"},
     {&rmrr_list, RMRR_FIXED_SIZE, RMRR_OFF_SEGMENT, "DEBUG -- #%d : RMRR DeviceScope(%d):\n",
      "DEBUG -- #%d : rmnode->remap->SegmentNumber=%d\n",
-     u"PCI device(s) reported in RMRR Device Scope Structure(s) is (are) not valid.\n"},
+     "PCI device(s) reported in RMRR Device Scope Structure(s) is (are) not valid.\n"},
     {&atsr_list, ATSR_FIXED_SIZE, ATSR_OFF_SEGMENT, "DEBUG -- #%d : ASTR DeviceScope(%d):\n",
      "DEBUG -- #%d : atnode->remap->SegmentNumber=%d\n",
-     u"PCI device(s) reported in ATSR Device Scope Structure(s) is (are) not valid.\n"},
+     "PCI device(s) reported in ATSR Device Scope Structure(s) is (are) not valid.\n"},
 };
 
 }  // namespace
@@ -105,7 +105,7 @@ uint64_t assert_scope_buses_valid(acpi_tables_t* tables, test_info_t* tinfo) {
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 13)) return 0;
   if (missing_mcfg(tables)) return 1;
-  const char16_t* failure = nullptr;
+  const char* failure = nullptr;
   uint32_t pairs = 0;
   for_each_mcfg_allocation(mcfg_view(*tables), [&](const csbaas_t& a) {
     for (const scope_kind& kind : scope_kinds) {
@@ -160,7 +160,7 @@ uint64_t assert_request_ids_unique(acpi_tables_t* tables, test_info_t* tinfo) {
     });
   });
   if (duplicate)
-    set_result(tc, TEST_FAIL, u"All Request ID for DRHD must be unique.\n");
+    set_result(tc, TEST_FAIL, "All Request ID for DRHD must be unique.\n");
   else
     set_result(tc, TEST_PASS);
   return 0;

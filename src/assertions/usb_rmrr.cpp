@@ -94,7 +94,7 @@ uint64_t assert_usb_rmrr(acpi_tables_t*, test_info_t* tinfo) {
       uint32_t eecp = ehci_eecp(d, bar);
       if (eecp < EHCI_EECP_MIN) {
         set_result_fmt(tc, TEST_FAIL,
-                       u" USB Device (B%d:D%d:F%d) has invalid EHCI Extended Capabilities Pointer value: 0x%X.\n", bus,
+                       " USB Device (B%d:D%d:F%d) has invalid EHCI Extended Capabilities Pointer value: 0x%X.\n", bus,
                        dev, func, eecp);
         return 0;
       }
@@ -104,7 +104,7 @@ uint64_t assert_usb_rmrr(acpi_tables_t*, test_info_t* tinfo) {
     }
     if (!legacy) continue;
     if (rmrr_scope_has_rid(request_id(bus, dev, func))) continue;
-    set_result_fmt(tc, TEST_FAIL, u" USB Device (B%d:D%d:F%d) not listed in RMRR.\n", bus, dev, func);
+    set_result_fmt(tc, TEST_FAIL, " USB Device (B%d:D%d:F%d) not listed in RMRR.\n", bus, dev, func);
     return 0;
   }
   record_pass_unless_inventory_incomplete(tc);

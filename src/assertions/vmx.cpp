@@ -33,7 +33,7 @@ uint64_t assert_smbios_vmx(acpi_tables_t*, test_info_t*) {
   uint8_t word[4] = {0, 0, 0, 0};
   if (header[1] < TYPE131_OFF_CAPABILITY + 4 ||
       !read_smbios_bytes(structure + TYPE131_OFF_CAPABILITY, word, sizeof(word))) {
-    set_result_fmt(tc, TEST_NA, u"Table 131 is too short (%d bytes) to hold the CPU Capability(0x04) word.\n",
+    set_result_fmt(tc, TEST_NA, "Table 131 is too short (%d bytes) to hold the CPU Capability(0x04) word.\n",
                    header[1]);
     return 0;
   }
@@ -42,10 +42,10 @@ uint64_t assert_smbios_vmx(acpi_tables_t*, test_info_t*) {
 
   bool vmx_enable = (capability >> 5) & 1;
   if (((capability >> 4) & 1) != (uint32_t)cpuid_vmx()) {
-    set_result(tc, TEST_FAIL, u"Table 131: CPU Capability(0x04) Bit 4(VMX Capability) must equal CPUID1:ECX[5].\n");
+    set_result(tc, TEST_FAIL, "Table 131: CPU Capability(0x04) Bit 4(VMX Capability) must equal CPUID1:ECX[5].\n");
   } else if ((capability & 1) != (uint32_t)vmx_enable) {
     set_result(tc, TEST_FAIL,
-               u"Table 131: CPU Capability(0x04) Bit 5(VMX Enable) must be same as Capability(0x04) Bit 0.\n");
+               "Table 131: CPU Capability(0x04) Bit 5(VMX Enable) must be same as Capability(0x04) Bit 0.\n");
   } else {
     uint64_t msr = AsmReadMsr64(IA32_FEATURE_CONTROL);
     debug_print(debug_mask, "DEBUG -- #%d: IA32_FEATURE_CONTROL = 0x%LX\n", 51, msr);
@@ -53,8 +53,8 @@ uint64_t assert_smbios_vmx(acpi_tables_t*, test_info_t*) {
       set_result(tc, TEST_PASS);
     else
       set_result(tc, TEST_FAIL,
-                 u"Table 131: If CPU Capability(0x04) Bit 5(VMX Enable) is set, then at least 1 bit from MSR "
-                 u"IA32_FEATURE_CONTROL[2:1] must be also set.\n");
+                 "Table 131: If CPU Capability(0x04) Bit 5(VMX Enable) is set, then at least 1 bit from MSR "
+                 "IA32_FEATURE_CONTROL[2:1] must be also set.\n");
   }
   return 0;
 }
@@ -63,7 +63,7 @@ uint64_t assert_vmx_locked(acpi_tables_t*, test_info_t*) {
   test_case_t* tc = assertion_record(55, true);
   if (!tc) return 1;
   if (!cpuid_vmx()) {
-    set_result(tc, TEST_FAIL, u"CPUID1:ECX[5] is not set.\n");
+    set_result(tc, TEST_FAIL, "CPUID1:ECX[5] is not set.\n");
     return 0;
   }
   uint64_t msr = AsmReadMsr64(IA32_FEATURE_CONTROL);
@@ -71,6 +71,6 @@ uint64_t assert_vmx_locked(acpi_tables_t*, test_info_t*) {
   if ((msr & 0x6) && (msr & 0x1))
     set_result(tc, TEST_PASS);
   else
-    set_result(tc, TEST_FAIL, u"MSR 0x3A not programmed properly. Check VMX & lock bits.\n");
+    set_result(tc, TEST_FAIL, "MSR 0x3A not programmed properly. Check VMX & lock bits.\n");
   return 0;
 }

@@ -6,8 +6,8 @@
 list_entry test_case_list = LIST_HEAD_INIT(test_case_list);
 bool test_record_missing = false;
 
-const char16_t* const test_result_names[5] = {u"PASS", u"FAIL", u"Not Applicable for this platform",
-                                              u"Missing Data needed for test.", u"WARNING"};
+const char* const test_result_names[5] = {"PASS", "FAIL", "Not Applicable for this platform",
+                                              "Missing Data needed for test.", "WARNING"};
 
 namespace {
 
@@ -131,7 +131,7 @@ uint64_t read_failure(shell_file_t file, test_case_node_t* node, char16_t* line)
   if (line) FreePool(line);
   if (node) FreePool(node);
   shell_close_file(file);
-  Print(u"ERROR -- Failed to read Zyr Test file (%s).\n", CATALOGUE_FILE_NAME);
+  Print("ERROR -- Failed to read Zyr Test file (%s).\n", CATALOGUE_FILE_NAME);
   return 1;
 }
 
@@ -142,7 +142,7 @@ uint64_t load_test_cases() {
   test_record_missing = false;
   shell_file_t file = nullptr;
   if (shell_open_file(CATALOGUE_FILE_NAME, &file) != EFI_SUCCESS || !file) {
-    Print(u"Failed to open Zyr Test file (%s).\nPlease ensure it is located in same directory as application.\n",
+    Print("Failed to open Zyr Test file (%s).\nPlease ensure it is located in same directory as application.\n",
           CATALOGUE_FILE_NAME);
     return 1;
   }
@@ -195,7 +195,7 @@ test_case_t* find_test_case(uint64_t id) {
   return nullptr;
 }
 
-void set_result(test_case_t* tc, uint64_t result, const char16_t* message) {
+void set_result(test_case_t* tc, uint64_t result, const char* message) {
   tc->result = result;
-  if (message) str16_copy(tc->message, MESSAGE_COPY_CHARS, message);
+  if (message) ascii_to_str16(tc->message, MESSAGE_COPY_CHARS, message);
 }

@@ -22,7 +22,7 @@ struct test_case_node_t {
 };
 
 extern list_entry test_case_list;
-extern const char16_t* const test_result_names[5];
+extern const char* const test_result_names[5];
 
 constexpr const char16_t* CATALOGUE_FILE_NAME = u"zyr-tests";
 
@@ -39,14 +39,14 @@ extern bool test_record_missing;
 enum : uint8_t { CATALOGUE_ENCODING_UNKNOWN = 0, CATALOGUE_ENCODING_ASCII = 1, CATALOGUE_ENCODING_UCS2 = 2 };
 efi_status_t read_catalogue_line(shell_file_t file, char16_t* buffer, uint64_t* size, uint8_t* encoding);
 
-// Record writes used by every assertion: a literal message is copied (at
-// most 512 characters), a formatted one bounded to 512 bytes.
-void set_result(test_case_t* tc, uint64_t result, const char16_t* message = nullptr);
+// Record writes used by every assertion: a literal message is widened into
+// the record (at most 512 characters), a formatted one bounded to 512 bytes.
+void set_result(test_case_t* tc, uint64_t result, const char* message = nullptr);
 
 #include "platform/print.h"
 // Formatted message: at most 255 characters and the terminator.
 template <class... A>
-void set_result_fmt(test_case_t* tc, uint64_t result, const char16_t* format, const A&... a) {
+void set_result_fmt(test_case_t* tc, uint64_t result, const char* format, const A&... a) {
   tc->result = result;
   format_to(tc->message, MESSAGE_FORMAT_BYTES, format, a...);
 }

@@ -51,10 +51,10 @@ void print_not_copied(uint32_t signature, uint32_t length, bool too_long) {
   char16_t sig[4] = {(char16_t)(signature & 0xFF), (char16_t)((signature >> 8) & 0xFF),
                      (char16_t)((signature >> 16) & 0xFF), (char16_t)(signature >> 24)};
   if (too_long)
-    Print(u"ERROR -- ACPI table %c%c%c%c has an invalid Length (0x%X), above the 16 MiB a table copy may take.\n",
+    Print("ERROR -- ACPI table %c%c%c%c has an invalid Length (0x%X), above the 16 MiB a table copy may take.\n",
           sig[0], sig[1], sig[2], sig[3], length);
   else
-    Print(u"ERROR -- ACPI table %c%c%c%c: Out of memory while copying its 0x%X bytes.\n", sig[0], sig[1], sig[2],
+    Print("ERROR -- ACPI table %c%c%c%c: Out of memory while copying its 0x%X bytes.\n", sig[0], sig[1], sig[2],
           sig[3], length);
 }
 

@@ -13,7 +13,7 @@ static uint32_t inventory_allocations = 0;
 
 void record_inventory_incomplete(test_case_t* tc) {
   set_result_fmt(tc, TEST_WARNING,
-                 u"Only the first %d of the %d MCFG allocation structures were scanned for PCI functions.\n",
+                 "Only the first %d of the %d MCFG allocation structures were scanned for PCI functions.\n",
                  inventory_allocations - pci_inventory_unscanned, inventory_allocations);
 }
 
@@ -41,7 +41,7 @@ uint64_t scan_allocation(const csbaas_t& a) {
         if (PciRead32(PCI_LIB_ADDRESS(bus, dev, fn, PCI_OFF_VENDOR_ID)) == 0xFFFFFFFF) continue;
         pci_dev_t* node = static_cast<pci_dev_t*>(AllocateZeroPool(sizeof(pci_dev_t)));
         if (!node) {
-          Print(u"ERROR -- Out of memory while building the PCI function inventory.\n");
+          Print("ERROR -- Out of memory while building the PCI function inventory.\n");
           return 1;
         }
         node->segment = segment;
@@ -70,7 +70,7 @@ uint64_t build_pci_inventory(byte_view mcfg) {
   // Each allocation costs a scan of up to 256 buses: a corrupt Length
   // (millions of allocations) would keep the scan going for hours.
   if (allocations > MCFG_SCAN_MAX_ALLOCATIONS) {
-    Print(u"WARNING -- MCFG Length gives %d allocation structures; only the first %d are scanned.\n", allocations,
+    Print("WARNING -- MCFG Length gives %d allocation structures; only the first %d are scanned.\n", allocations,
           MCFG_SCAN_MAX_ALLOCATIONS);
     pci_inventory_unscanned = allocations - MCFG_SCAN_MAX_ALLOCATIONS;
     allocations = MCFG_SCAN_MAX_ALLOCATIONS;

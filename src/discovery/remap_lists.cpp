@@ -15,7 +15,7 @@ list_entry andd_list = LIST_HEAD_INIT(andd_list);
 
 namespace {
 
-void print_out_of_memory() { Print(u"ERROR -- DMAR Table: Out of memory while collecting remapping structures.\n"); }
+void print_out_of_memory() { Print("ERROR -- DMAR Table: Out of memory while collecting remapping structures.\n"); }
 
 // A node owning a copy of Length bytes; only the bytes that lie inside the
 // table are copied, the rest of the zero-filled copy stays zero.
@@ -74,7 +74,7 @@ uint64_t parse_remap_structures(byte_view dmar, uint64_t* calc_len) {
     uint16_t type = remap_type(structure);
     uint16_t length = remap_length(structure);
     if (type > DMAR_TYPE_ANDD) {
-      Print(u"Error -- DMAR Table: Detected invalid remapping structure type.\n");
+      Print("Error -- DMAR Table: Detected invalid remapping structure type.\n");
       failed = 1;
       return false;
     }
@@ -88,7 +88,7 @@ uint64_t parse_remap_structures(byte_view dmar, uint64_t* calc_len) {
     }
     *calc_len += length;
     if (++taken > DMAR_MAX_STRUCTURES) {
-      Print(u"ERROR -- DMAR Table: Remapping structures collection timed out.\n");
+      Print("ERROR -- DMAR Table: Remapping structures collection timed out.\n");
       failed = 1;
       return false;
     }

@@ -65,7 +65,7 @@ uint64_t assert_dmar_checksum(acpi_tables_t* tables, test_info_t*) {
   if (sum == 0)
     set_result(tc, TEST_PASS);
   else
-    set_result_fmt(tc, TEST_FAIL, u"Entire table must sum to zero. Expected: 0 - Actual %d.\n", sum);
+    set_result_fmt(tc, TEST_FAIL, "Entire table must sum to zero. Expected: 0 - Actual %d.\n", sum);
   return 0;
 }
 
@@ -80,7 +80,7 @@ uint64_t assert_structure_types(acpi_tables_t* tables, test_info_t* tinfo) {
     return !invalid;
   });
   if (invalid)
-    set_result(tc, TEST_FAIL, u"Invalid remapping structure type in DMAR table.\n");
+    set_result(tc, TEST_FAIL, "Invalid remapping structure type in DMAR table.\n");
   else
     set_result(tc, TEST_PASS);
   return 0;
@@ -93,7 +93,7 @@ uint64_t assert_has_drhd(acpi_tables_t*, test_info_t* tinfo) {
   if (is_not_applicable(tinfo, 7))
     set_result(tc, TEST_NA);
   else if (list_empty(drhd_list))
-    set_result(tc, TEST_FAIL, u"DMAR Table does not list any DRHD structure(s).\n");
+    set_result(tc, TEST_FAIL, "DMAR Table does not list any DRHD structure(s).\n");
   else
     set_result(tc, TEST_PASS);
   return 0;
@@ -110,7 +110,7 @@ uint64_t assert_has_include_pci_all(acpi_tables_t*, test_info_t* tinfo) {
       return 0;
     }
   }
-  set_result(tc, TEST_FAIL, u"DMAR does not report a DRHD with INCLUDE_PCI_ALL flag set.\n");
+  set_result(tc, TEST_FAIL, "DMAR does not report a DRHD with INCLUDE_PCI_ALL flag set.\n");
   return 0;
 }
 
@@ -121,7 +121,7 @@ uint64_t assert_rmrr_has_scope(acpi_tables_t*, test_info_t*) {
   if (!tc) return 1;
   for (remap_node_t* n : each<remap_node_t>(rmrr_list)) {
     if (scope_count(n->view(), RMRR_FIXED_SIZE) == 0) {
-      set_result(tc, TEST_FAIL, u"RMMR structures must contain at least 1 device scope.\n");
+      set_result(tc, TEST_FAIL, "RMMR structures must contain at least 1 device scope.\n");
       return 0;
     }
   }
@@ -143,7 +143,7 @@ uint64_t assert_placeholder_62(acpi_tables_t*, test_info_t* tinfo) {
   if (is_not_applicable(tinfo, 62))
     set_result(tc, TEST_NA);
   else
-    set_result(tc, TEST_NA, u"This test is still under investigation.\n");
+    set_result(tc, TEST_NA, "This test is still under investigation.\n");
   return 0;
 }
 
@@ -230,7 +230,7 @@ uint64_t run_assertions(acpi_tables_t* tables, test_info_t* tinfo) {
   AsmCpuid(1, &eax, &ebx, &ecx, &edx);
   setup_fn setup = select_setup(eax);
   if (!setup) {
-    Print(u"CPU not supported 0x%X\n", eax & SIG_MASK);
+    Print("CPU not supported 0x%X\n", eax & SIG_MASK);
     return 1;
   }
   // A disabled MCHBAR has been reported by the routine; the assertions still

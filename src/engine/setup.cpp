@@ -66,7 +66,7 @@ struct lines_t {
 };
 
 struct family_t {
-  const char16_t* name;
+  const char* name;
   identify_kind identify;
   pch_kind pch;
   engines_t engines;
@@ -143,21 +143,21 @@ constexpr lines_t server_lines(igfx_lines igfx, const char* engine_alt = ENGINE_
   return {LINES_SERVER, igfx, engine_alt};
 }
 
-constexpr family_t family_qen = {u"testsetup_qen", IDENTIFY_SILENT, PCH_LPC_RCBA, engines_as_read(client_engines),
+constexpr family_t family_qen = {"testsetup_qen", IDENTIFY_SILENT, PCH_LPC_RCBA, engines_as_read(client_engines),
                                  graphics_no_prs(0x10000000ULL), na_none(SPECIAL_QEN_GRAPHICS), client_lines()};
-constexpr family_t family_rav = {u"testsetup_rav", IDENTIFY_NONE, PCH_P2SB_RESTORE, engines_as_read(client_engines),
+constexpr family_t family_rav = {"testsetup_rav", IDENTIFY_NONE, PCH_P2SB_RESTORE, engines_as_read(client_engines),
                                  graphics_prs(0x10000000ULL), na_none(), client_lines()};
-constexpr family_t family_mof = {u"testsetup_mof", IDENTIFY_NONE, PCH_P2SB_HIDE, engines_as_read(client_engines),
+constexpr family_t family_mof = {"testsetup_mof", IDENTIFY_NONE, PCH_P2SB_HIDE, engines_as_read(client_engines),
                                  graphics_prs(0x10010000000ULL), na_list(na_mof), client_lines()};
-constexpr family_t family_jix = {u"testsetup_jix", IDENTIFY_DEBUG, PCH_P2SB_HIDE, engines_masked(jix_engines),
+constexpr family_t family_jix = {"testsetup_jix", IDENTIFY_DEBUG, PCH_P2SB_HIDE, engines_masked(jix_engines),
                                  graphics_no_prs(0x10000000000ULL), na_list(na_server, SPECIAL_JIX_EARLY_STEPPING),
                                  server_lines(IGFX_SILENT)};
-constexpr family_t family_yod = {u"testsetup_yod", IDENTIFY_DEBUG, PCH_P2SB_HIDE, engines_masked(yod_engines),
+constexpr family_t family_yod = {"testsetup_yod", IDENTIFY_DEBUG, PCH_P2SB_HIDE, engines_masked(yod_engines),
                                  graphics_no_prs(0x10000000000ULL), na_list(na_server), server_lines(IGFX_SILENT)};
-constexpr family_t family_gux = {u"testsetup_gux", IDENTIFY_DEBUG, PCH_D13, engines_masked(gux_engines),
+constexpr family_t family_gux = {"testsetup_gux", IDENTIFY_DEBUG, PCH_D13, engines_masked(gux_engines),
                                  graphics_no_prs(0x10000000000ULL), na_list(na_server),
                                  server_lines(IGFX_DID, "DEBUG : %s(): mch_bar + 0x%X = 0x%X\n")};
-constexpr family_t family_wez = {u"testsetup_wez", IDENTIFY_DEBUG, PCH_P2SB_HIDE, engines_masked(wez_engines),
+constexpr family_t family_wez = {"testsetup_wez", IDENTIFY_DEBUG, PCH_P2SB_HIDE, engines_masked(wez_engines),
                                  graphics_no_prs(0x10000000000ULL), na_list(na_server),
                                  server_lines(IGFX_DID_AND_D5, "DEBUG : %s():  mch_bar + 0x%X = 0x%X\n")};
 
@@ -171,7 +171,7 @@ struct pch_lines {
   const char* hbdf;
 };
 
-void read_pch_registers(test_info_t* tinfo, uint8_t dev, uint8_t fn, const char16_t* name, const pch_lines& lines) {
+void read_pch_registers(test_info_t* tinfo, uint8_t dev, uint8_t fn, const char* name, const pch_lines& lines) {
   tinfo->ioxapic_reqid = PciRead16(cfg(dev, fn, 0x6C));
   debug_print(debug_mask, lines.ibdf, name, tinfo->ioxapic_reqid);
   tinfo->hptc_reg = PciRead8(cfg(dev, fn, 0x60));
@@ -247,7 +247,7 @@ void read_lpc_rcba(test_info_t* tinfo) {
   tinfo->hpet_count = PCH_HPET_REQIDS;
   for (uint32_t i = 0; i < PCH_HPET_REQIDS; i++) tinfo->pch_hpet_reqid[i] = PciRead16(cfg(31, 0, 0x70 + 2 * i));
   uint8_t revision = PciRead8(cfg(0, 0, 0x08));
-  debug_print(debug_mask, "DEBUG : %s() : B0D0F0:0x08 = 0x%X\n", u"testsetup_qen", revision);
+  debug_print(debug_mask, "DEBUG : %s() : B0D0F0:0x08 = 0x%X\n", "testsetup_qen", revision);
 }
 
 uint64_t run_setup(const family_t& f, test_info_t* tinfo) {
@@ -263,7 +263,7 @@ uint64_t run_setup(const family_t& f, test_info_t* tinfo) {
   uint32_t mchbar_reg = PciRead32(cfg(0, 0, 0x48));
   debug_print(debug_mask, f.lines.style == LINES_CLIENT ? MCHBAR_LINE_CLIENT : MCHBAR_LINE, f.name, mchbar_reg);
   if ((mchbar_reg & 1) == 0) {
-    Print(u"ERROR -- MCHBAR enabled bit not set. Tests need access to MCHBAR.\n");
+    Print("ERROR -- MCHBAR enabled bit not set. Tests need access to MCHBAR.\n");
     return 1;
   }
   uint64_t mch_bar = mchbar_reg & MCHBAR_MASK;

@@ -28,17 +28,16 @@ void put_padded(sink& s, const char16_t* digits, size_t len, size_t width, bool 
     for (size_t i = 0; i < pad; i++) s.put(u' ');
 }
 
-// One formatter for both format widths: a format is read one character at a
-// time, an 8-bit one widened byte by byte.
+// The format is read one byte at a time, each widened as it is.
 struct format_text {
-  const void* text;
-  bool wide;
-  char16_t at(size_t i) const {
-    return wide ? static_cast<const char16_t*>(text)[i] : (char16_t)static_cast<const uint8_t*>(text)[i];
-  }
+  const uint8_t* text;
+  char16_t at(size_t i) const { return text[i]; }
 };
 
-size_t format_any(char16_t* out, size_t out_chars, format_text format, const fmt_arg* args, size_t nargs) {
+}  // namespace
+
+size_t format_v8(char16_t* out, size_t out_chars, const char* format_bytes, const fmt_arg* args, size_t nargs) {
+  format_text format{reinterpret_cast<const uint8_t*>(format_bytes)};
   if (out_chars == 0) return 0;
   sink s{out, out_chars - 1, 0};
   size_t next_arg = 0;
@@ -152,19 +151,9 @@ size_t format_any(char16_t* out, size_t out_chars, format_text format, const fmt
   return s.n;
 }
 
-}  // namespace
-
-size_t format_v(char16_t* out, size_t out_chars, const char16_t* format, const fmt_arg* args, size_t nargs) {
-  return format_any(out, out_chars, format_text{format, true}, args, nargs);
-}
-
-size_t format_v8(char16_t* out, size_t out_chars, const char* format, const fmt_arg* args, size_t nargs) {
-  return format_any(out, out_chars, format_text{format, false}, args, nargs);
-}
-
-uint64_t print_v(const char16_t* format, const fmt_arg* args, size_t nargs) {
+uint64_t print_v(const char* format, const fmt_arg* args, size_t nargs) {
   char16_t buffer[PRINT_MAX_CHARS + 1];
-  size_t n = format_v(buffer, PRINT_MAX_CHARS + 1, format, args, nargs);
+  size_t n = format_v8(buffer, PRINT_MAX_CHARS + 1, format, args, nargs);
   console_write(buffer);
   return n;
 }

@@ -1,5 +1,5 @@
 // Type-checked formatting with the UEFI print conventions:
-//   %s UCS-2 string (an 8-bit string argument is widened), %c character,
+//   %s string of either width (an 8-bit one is widened), %c character,
 //   %d decimal, %x and %X hexadecimal (digits A-F upper case for both),
 //   '0' and a width pad with zeros, '-' justifies left, 'L' (or 'l') takes
 //   the full 64-bit value; without it %d and %X use the low 32 bits.
@@ -38,10 +38,9 @@ struct fmt_arg {
 // costs its stores and no function of its own.
 #define IOVET_PACK_ARGS inline __attribute__((always_inline))
 
-// Formats into out (out_chars characters including the terminator); the
-// text is cut where it would not fit. Returns the characters written.
-size_t format_v(char16_t* out, size_t out_chars, const char16_t* format, const fmt_arg* args, size_t nargs);
-// 8-bit format: each format byte is widened to one UCS-2 character as it is
+// Formats into out (out_chars UCS-2 characters including the terminator);
+// the text is cut where it would not fit. Returns the characters written.
+// Formats are 8-bit: each byte is widened to one UCS-2 character as it is
 // (0x97 becomes U+0097).
 size_t format_v8(char16_t* out, size_t out_chars, const char* format, const fmt_arg* args, size_t nargs);
 
@@ -50,26 +49,26 @@ constexpr size_t DEBUG_BUFFER_CHARS = 128;   // debug_print: 127 reach the conso
 constexpr size_t MESSAGE_FORMAT_BYTES = 512; // formatted messages: 255 characters
 constexpr size_t MESSAGE_COPY_CHARS = 512;   // copied messages
 
-uint64_t print_v(const char16_t* format, const fmt_arg* args, size_t nargs);
+uint64_t print_v(const char* format, const fmt_arg* args, size_t nargs);
 void debug_print_v(uint64_t mask, const char* format, const fmt_arg* args, size_t nargs);
 
-// Print(u"...", args...) writes at most 320 characters to the console.
-inline uint64_t Print(const char16_t* format) { return print_v(format, nullptr, 0); }
+// Print("...", args...) writes at most 320 characters to the console.
+inline uint64_t Print(const char* format) { return print_v(format, nullptr, 0); }
 template <class... A>
-IOVET_PACK_ARGS uint64_t Print(const char16_t* format, const A&... a) {
+IOVET_PACK_ARGS uint64_t Print(const char* format, const A&... a) {
   const fmt_arg args[] = {fmt_arg(a)...};
   return print_v(format, args, sizeof...(A));
 }
 
 // Formats into a buffer of buffer_bytes bytes (UnicodeSPrint rules: a
 // buffer of 512 bytes holds 255 characters and the terminator).
-inline size_t format_to(char16_t* buffer, size_t buffer_bytes, const char16_t* format) {
-  return format_v(buffer, buffer_bytes / 2, format, nullptr, 0);
+inline size_t format_to(char16_t* buffer, size_t buffer_bytes, const char* format) {
+  return format_v8(buffer, buffer_bytes / 2, format, nullptr, 0);
 }
 template <class... A>
-IOVET_PACK_ARGS size_t format_to(char16_t* buffer, size_t buffer_bytes, const char16_t* format, const A&... a) {
+IOVET_PACK_ARGS size_t format_to(char16_t* buffer, size_t buffer_bytes, const char* format, const A&... a) {
   const fmt_arg args[] = {fmt_arg(a)...};
-  return format_v(buffer, buffer_bytes / 2, format, args, sizeof...(A));
+  return format_v8(buffer, buffer_bytes / 2, format, args, sizeof...(A));
 }
 
 // Diagnostic output, shown only with --dbg (bit 31 of the mask); 8-bit

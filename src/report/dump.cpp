@@ -23,28 +23,28 @@ char16_t printable(uint8_t c) {
 void print_field(byte_view v, const dump_field_t& f) {
   switch (f.format) {
     case field_format::heading:
-      Print(u"%s", f.label);
+      Print("%s", f.label);
       break;
     case field_format::hex:
       if (f.width == 8)
-        Print(u"%s0x%016LX\n", f.label, v.u64(f.offset));
+        Print("%s0x%016LX\n", f.label, v.u64(f.offset));
       else if (f.width == 4)
-        Print(u"%s0x%08X\n", f.label, v.u32(f.offset));
+        Print("%s0x%08X\n", f.label, v.u32(f.offset));
       else if (f.width == 2)
-        Print(u"%s0x%04X\n", f.label, v.u16(f.offset));
+        Print("%s0x%04X\n", f.label, v.u16(f.offset));
       else
-        Print(u"%s0x%02X\n", f.label, v.u8(f.offset));
+        Print("%s0x%02X\n", f.label, v.u8(f.offset));
       break;
     case field_format::chars: {
       char16_t text[9];
       size_t n = f.width < 8 ? f.width : 8;
       for (size_t i = 0; i < n; i++) text[i] = printable(v.u8(f.offset + i));
       text[n] = 0;
-      Print(u"%s%s\n", f.label, text);
+      Print("%s%s\n", f.label, text);
       break;
     }
     case field_format::bytes:
-      Print(u"%s", f.label);
+      Print("%s", f.label);
       dump_bytes(v.data + f.offset, f.width);
       break;
   }
@@ -72,14 +72,14 @@ bool print_fields(byte_view v, const dump_field_t (&fields)[N]) {
 
 // Heading and common header of a table. False (with a line saying so) when
 // the table is absent or too short for its header.
-bool dump_heading(byte_view table, const char16_t* name) {
-  Print(u"-- %s --\n", name);
+bool dump_heading(byte_view table, const char* name) {
+  Print("-- %s --\n", name);
   if (table.empty()) {
-    Print(u"%s table is not present.\n\n", name);
+    Print("%s table is not present.\n\n", name);
     return false;
   }
   if (!print_fields(table, header_fields)) {
-    Print(u"Error -- %s Table: Length 0x%08X is too short for its fields.\n\n", name, (uint64_t)table.size);
+    Print("Error -- %s Table: Length 0x%08X is too short for its fields.\n\n", name, (uint64_t)table.size);
     return false;
   }
   return true;
@@ -88,24 +88,24 @@ bool dump_heading(byte_view table, const char16_t* name) {
 // Fields of a table past its header; false (with the line) when they do not
 // fit.
 template <size_t N>
-bool dump_table_fields(byte_view table, const char16_t* name, const dump_field_t (&fields)[N]) {
+bool dump_table_fields(byte_view table, const char* name, const dump_field_t (&fields)[N]) {
   if (print_fields(table, fields)) return true;
-  Print(u"Error -- %s Table: Length 0x%08X is too short for its fields.\n\n", name, (uint64_t)table.size);
+  Print("Error -- %s Table: Length 0x%08X is too short for its fields.\n\n", name, (uint64_t)table.size);
   return false;
 }
 
-void structure_too_short(const char16_t* name, uint16_t length) {
-  Print(u" Error -- %s Length 0x%04X is too short for its fields.\n", name, length);
+void structure_too_short(const char* name, uint16_t length) {
+  Print(" Error -- %s Length 0x%04X is too short for its fields.\n", name, length);
 }
 
 // A structure whose Length holds its fields but whose bytes the table's end
 // cuts off.
-void structure_cut_by_table(const char16_t* name) {
-  Print(u" Error -- DMAR Table: the %s runs past the table's Length.\n", name);
+void structure_cut_by_table(const char* name) {
+  Print(" Error -- DMAR Table: the %s runs past the table's Length.\n", name);
 }
 
 [[noreturn]] void invalid_scope_path() {
-  Print(u"ERROR -- PciPath of Device Scope appears to be invalid.\n");
+  Print("ERROR -- PciPath of Device Scope appears to be invalid.\n");
   end_application(1);
 }
 
@@ -122,8 +122,8 @@ void dump_andd_name(byte_view andd) {
     for (size_t i = 0; i < n; i++) ascii[i] = (char)name.u8(i);
     for (size_t i = 0; i < n; i++) wide[i] = (char16_t)(uint8_t)ascii[i];
     // The line end goes apart so that a long name cannot push it out.
-    Print(u" AcpiObjectName              %s", wide);
-    Print(u"\n");
+    Print(" AcpiObjectName              %s", wide);
+    Print("\n");
   }
   if (ascii) FreePool(ascii);
   if (wide) FreePool(wide);
@@ -131,25 +131,25 @@ void dump_andd_name(byte_view andd) {
 
 struct remap_kind_t {
   uint16_t type;
-  const char16_t* heading;
-  const char16_t* name;
+  const char* heading;
+  const char* name;
   const dump_field_t* fields;
   size_t field_count;
   uint32_t fixed;  // fixed part before the device scopes; 0: none
 };
 
 template <size_t N>
-constexpr remap_kind_t kind(uint16_t type, const char16_t* heading, const char16_t* name,
+constexpr remap_kind_t kind(uint16_t type, const char* heading, const char* name,
                             const dump_field_t (&fields)[N], uint32_t fixed) {
   return remap_kind_t{type, heading, name, fields, N, fixed};
 }
 
 constexpr remap_kind_t remap_kinds[] = {
-    kind(DMAR_TYPE_DRHD, u" --DRHD\n", u"DRHD", drhd_fields, DRHD_FIXED_SIZE),
-    kind(DMAR_TYPE_RMRR, u" --RMRR\n", u"RMRR", rmrr_fields, RMRR_FIXED_SIZE),
-    kind(DMAR_TYPE_ATSR, u" --ATSR\n", u"ATSR", atsr_fields, ATSR_FIXED_SIZE),
-    kind(DMAR_TYPE_RHSA, u" --RHSA\n", u"RHSA", rhsa_fields, 0),
-    kind(DMAR_TYPE_ANDD, u" --ANDD\n", u"ANDD", andd_fields, 0),
+    kind(DMAR_TYPE_DRHD, " --DRHD\n", "DRHD", drhd_fields, DRHD_FIXED_SIZE),
+    kind(DMAR_TYPE_RMRR, " --RMRR\n", "RMRR", rmrr_fields, RMRR_FIXED_SIZE),
+    kind(DMAR_TYPE_ATSR, " --ATSR\n", "ATSR", atsr_fields, ATSR_FIXED_SIZE),
+    kind(DMAR_TYPE_RHSA, " --RHSA\n", "RHSA", rhsa_fields, 0),
+    kind(DMAR_TYPE_ANDD, " --ANDD\n", "ANDD", andd_fields, 0),
 };
 
 const remap_kind_t* find_kind(uint16_t type) {
@@ -167,22 +167,22 @@ bool dump_remap_structure(byte_view header, byte_view s) {
   uint16_t length = remap_length(header);
   const remap_kind_t* k = find_kind(type);
   if (!k) {
-    Print(u"Error -- DMAR Table: Detected invalid remapping structure type.\n");
+    Print("Error -- DMAR Table: Detected invalid remapping structure type.\n");
     end_application(1);
   }
-  Print(u"%s", k->heading);
+  Print("%s", k->heading);
   if (!header.has(0, 4)) {
     // The table ends inside Type and Length.
     print_field_list(header, k->fields, 2);
-    Print(u"Error -- DMAR Table: a remapping structure runs past the table's Length; stopped dumping the remapping "
-          u"structures.\n\n");
+    Print("Error -- DMAR Table: a remapping structure runs past the table's Length; stopped dumping the remapping "
+          "structures.\n\n");
     return false;
   }
   if (length < 4) {
     // Shorter than its own Type and Length: the next structure cannot be
     // found.
     print_field_list(header, k->fields, 2);
-    Print(u"Error -- DMAR Table: Remapping structure Length 0x%04X is below 4; stopped dumping the remapping structures.\n\n",
+    Print("Error -- DMAR Table: Remapping structure Length 0x%04X is below 4; stopped dumping the remapping structures.\n\n",
           length);
     return false;
   }
@@ -198,7 +198,7 @@ bool dump_remap_structure(byte_view header, byte_view s) {
   } else if (k->fixed) {
     dump_device_scopes(header, k->fixed);
   }
-  Print(u"\n");
+  Print("\n");
   return true;
 }
 
@@ -206,11 +206,11 @@ bool dump_remap_structure(byte_view header, byte_view s) {
 
 void dump_bytes(const uint8_t* bytes, uint64_t count) {
   for (uint64_t i = 0; i < count; i++) {
-    if (i != 0 && i % 8 == 0) Print(u" ");
-    if (i != 0 && i % 16 == 0) Print(u"\n                     ");
-    Print(u"%02X ", bytes[i]);
+    if (i != 0 && i % 8 == 0) Print(" ");
+    if (i != 0 && i % 16 == 0) Print("\n                     ");
+    Print("%02X ", bytes[i]);
   }
-  Print(u"\n");
+  Print("\n");
 }
 
 void dump_header(byte_view table) { print_fields(table, header_fields); }
@@ -221,11 +221,11 @@ void dump_header(byte_view table) { print_fields(table, header_fields); }
 void dump_device_scopes(byte_view structure, uint32_t fixed) {
   for_each_scope(structure, fixed, [](const device_scope_entry_t& scope) {
     if (!print_fields(scope.bytes, scope_fields)) {
-      Print(u"  Error -- DMAR Table: a Device Scope runs past the table's Length.\n");
+      Print("  Error -- DMAR Table: a Device Scope runs past the table's Length.\n");
       return false;
     }
     for_each_path_entry(scope, [](int32_t j, uint8_t device, uint8_t function, uint16_t) {
-      Print(u"  PCI Path:                  D:%0d F:%0d\n", device, function);
+      Print("  PCI Path:                  D:%0d F:%0d\n", device, function);
       return j < 2;
     });
     // A path of three or more entries (even one whose later entries lie
@@ -236,8 +236,8 @@ void dump_device_scopes(byte_view structure, uint32_t fixed) {
 }
 
 void dump_dmar(byte_view dmar) {
-  if (!dump_heading(dmar, u"DMAR")) return;
-  if (!dump_table_fields(dmar, u"DMAR", dmar_fields)) return;
+  if (!dump_heading(dmar, "DMAR")) return;
+  if (!dump_table_fields(dmar, "DMAR", dmar_fields)) return;
   if (dmar.u32(DMAR_OFF_LENGTH) <= DMAR_HEADER_SIZE) return;
   byte_view table = dmar.sub(0, (size_t)acpi_table_extent(dmar));
   // Each step moves at least 4 bytes on, so the walk ends by itself; the
@@ -248,48 +248,48 @@ void dump_dmar(byte_view dmar) {
 }
 
 void dump_hpet(byte_view hpet) {
-  if (!dump_heading(hpet, u"HPET")) return;
-  if (!dump_table_fields(hpet, u"HPET", hpet_fields)) return;
-  Print(u"\n");
+  if (!dump_heading(hpet, "HPET")) return;
+  if (!dump_table_fields(hpet, "HPET", hpet_fields)) return;
+  Print("\n");
 }
 
 void dump_mcfg(byte_view mcfg) {
-  if (!dump_heading(mcfg, u"MCFG")) return;
-  if (!dump_table_fields(mcfg, u"MCFG", mcfg_fields)) return;
+  if (!dump_heading(mcfg, "MCFG")) return;
+  if (!dump_table_fields(mcfg, "MCFG", mcfg_fields)) return;
   for_each_mcfg_allocation(mcfg, [](const csbaas_t& a) {
     if (print_fields(a.bytes, mcfg_allocation_fields)) return true;
-    Print(u"Error -- MCFG Table: the last allocation structure runs past the table's Length.\n");
+    Print("Error -- MCFG Table: the last allocation structure runs past the table's Length.\n");
     return false;
   });
-  Print(u"\n");
+  Print("\n");
 }
 
 void dump_madt(byte_view madt) {
-  if (!dump_heading(madt, u"MADT")) return;
-  if (!dump_table_fields(madt, u"MADT", madt_fields)) return;
+  if (!dump_heading(madt, "MADT")) return;
+  if (!dump_table_fields(madt, "MADT", madt_fields)) return;
   uint32_t printed = 0;
   walk_madt(madt, [&](byte_view s) {
     if (!print_fields(s, madt_structure_fields)) {
-      Print(u"Error -- MADT Table: an Interrupt Controller Structure runs past the table's Length.\n");
+      Print("Error -- MADT Table: an Interrupt Controller Structure runs past the table's Length.\n");
       return false;
     }
     uint8_t length = s.u8(MADT_STRUCT_OFF_LENGTH);
     if (length < 2) {
-      Print(u"Error -- MADT Table: Interrupt Controller Structure Length 0x%02X is below 2; stopped dumping.\n", length);
+      Print("Error -- MADT Table: Interrupt Controller Structure Length 0x%02X is below 2; stopped dumping.\n", length);
       return false;
     }
-    Print(u"%s", madt_binary_label);
+    Print("%s", madt_binary_label);
     if (!s.has(0, length)) {
       dump_bytes(s.data + 2, s.size - 2);
-      Print(u"Error -- MADT Table: an Interrupt Controller Structure runs past the table's Length.\n");
+      Print("Error -- MADT Table: an Interrupt Controller Structure runs past the table's Length.\n");
       return false;
     }
     dump_bytes(s.data + 2, length - 2u);
     if (++printed == MADT_DUMP_MAX_STRUCTURES) {
-      Print(u"\nWarning: Stopped dumping the Interrupt Controller Structure(s). Data not appearing valid.\n");
+      Print("\nWarning: Stopped dumping the Interrupt Controller Structure(s). Data not appearing valid.\n");
       return false;
     }
     return true;
   });
-  Print(u"\n");
+  Print("\n");
 }

@@ -157,12 +157,12 @@ void display_bios_info() {
     fields[i][0] = 0;
     if (number >= 1 && number <= 3) string_in(t, s, number, fields[i]);
   }
-  Print(u"----------------\n");
-  Print(u"BIOS Information\n");
-  Print(u"----------------\n");
-  Print(u"Vendor                  %s\n", vendor);
-  Print(u"Version                 %s\n", version);
-  Print(u"Date                    %s\n", date);
+  Print("----------------\n");
+  Print("BIOS Information\n");
+  Print("----------------\n");
+  Print("Vendor                  %s\n", vendor);
+  Print("Version                 %s\n", version);
+  Print("Date                    %s\n", date);
 }
 
 namespace {
@@ -187,14 +187,14 @@ void print_reference_code_records(const smbios_table& t, uint64_t s) {
     if (component_name == 0 || !string_in(t, s, component_name, name)) continue;
     bool have_version = version_string != 0 && string_in(t, s, version_string, version);
     if (!str16_contains(name, u"Reference Code")) continue;
-    Print(u"%s\n", name);
-    Print(u" Component Name     = %d\n", component_name);
-    if (have_version) Print(u"%s\n", version);
-    Print(u" Version String     = %d\n", version_string);
-    Print(u" Major Version      = 0x%X\n", rec[2]);
-    Print(u" Minor Version      = 0x%X\n", rec[3]);
-    Print(u" Revision           = 0x%X\n", rec[4]);
-    Print(u" Build Number       = 0x%X\n", (uint16_t)(rec[5] | (rec[6] << 8)));
+    Print("%s\n", name);
+    Print(" Component Name     = %d\n", component_name);
+    if (have_version) Print("%s\n", version);
+    Print(" Version String     = %d\n", version_string);
+    Print(" Major Version      = 0x%X\n", rec[2]);
+    Print(" Minor Version      = 0x%X\n", rec[3]);
+    Print(" Revision           = 0x%X\n", rec[4]);
+    Print(" Build Number       = 0x%X\n", (uint16_t)(rec[5] | (rec[6] << 8)));
   }
   FreePool(records);
 }
@@ -215,9 +215,9 @@ void display_fw_ver_info() {
     debug_print(debug_mask, "DEBUG -- : display_fw_ver_info() : Type 14 Group Name: %s\n", group_name);
     if (str16_ncmp(group_name, u"Firmware Version Info", 21) != 0) continue;
 
-    Print(u"----------------------------\n");
-    Print(u"Firmware Version Information\n");
-    Print(u"----------------------------\n");
+    Print("----------------------------\n");
+    Print("Firmware Version Information\n");
+    Print("----------------------------\n");
     int32_t items = ((int32_t)t.u8(g + 1) - 5) / 3;
     for (int32_t j = 0; j < items; j++) {
       uint8_t item_type = t.u8(g + 5 + 3 * (uint64_t)j);
@@ -234,31 +234,31 @@ void display_fw_ver_info() {
 }
 
 void display_platform_info() {
-  Print(u"--------------------\n");
-  Print(u"Platform Information\n");
-  Print(u"--------------------\n");
+  Print("--------------------\n");
+  Print("Platform Information\n");
+  Print("--------------------\n");
 
   uint32_t eax = 0, ebx = 0, ecx = 0, edx = 0;
   AsmCpuid(1, &eax, &ebx, &ecx, &edx);
-  Print(u"CPUID1.EAX              0x%08X\n", eax);
-  Print(u"CPUID1.EBX              0x%08X\n", ebx);
-  Print(u"CPUID1.ECX              0x%08X\n", ecx);
-  Print(u" [6] SMX                %X\n", (ecx >> 6) & 1);
-  Print(u" [5] VMX                %X\n", (ecx >> 5) & 1);
-  Print(u"CPUID1.EDX              0x%08X\n", edx);
+  Print("CPUID1.EAX              0x%08X\n", eax);
+  Print("CPUID1.EBX              0x%08X\n", ebx);
+  Print("CPUID1.ECX              0x%08X\n", ecx);
+  Print(" [6] SMX                %X\n", (ecx >> 6) & 1);
+  Print(" [5] VMX                %X\n", (ecx >> 5) & 1);
+  Print("CPUID1.EDX              0x%08X\n", edx);
 
   uint64_t fc = AsmReadMsr64(0x3A);
-  Print(u"IA32_FEATURE_CONTROL    0x%016LX\n", fc);
-  Print(u" [2] En VMX outside SMX %X\n", (uint32_t)(fc >> 2) & 1);
-  Print(u" [1] En VMX inside SMX  %X\n", (uint32_t)(fc >> 1) & 1);
-  Print(u" [0] Lock bit           %X\n", (uint32_t)fc & 1);
+  Print("IA32_FEATURE_CONTROL    0x%016LX\n", fc);
+  Print(" [2] En VMX outside SMX %X\n", (uint32_t)(fc >> 2) & 1);
+  Print(" [1] En VMX inside SMX  %X\n", (uint32_t)(fc >> 1) & 1);
+  Print(" [0] Lock bit           %X\n", (uint32_t)fc & 1);
 
-  Print(u"B0:D0:F0:0x02           0x%04X\n", PciRead16(PCI_LIB_ADDRESS(0, 0, 0, 0x02)));
-  Print(u"B0:D0:F0:0x08           0x%02X\n", PciRead8(PCI_LIB_ADDRESS(0, 0, 0, 0x08)));
-  Print(u"B0:D31:F0:0x02          0x%04X\n", PciRead16(PCI_LIB_ADDRESS(0, 31, 0, 0x02)));
-  Print(u"B0:D31:F0:0x08          0x%02X\n", PciRead8(PCI_LIB_ADDRESS(0, 31, 0, 0x08)));
+  Print("B0:D0:F0:0x02           0x%04X\n", PciRead16(PCI_LIB_ADDRESS(0, 0, 0, 0x02)));
+  Print("B0:D0:F0:0x08           0x%02X\n", PciRead8(PCI_LIB_ADDRESS(0, 0, 0, 0x08)));
+  Print("B0:D31:F0:0x02          0x%04X\n", PciRead16(PCI_LIB_ADDRESS(0, 31, 0, 0x02)));
+  Print("B0:D31:F0:0x08          0x%02X\n", PciRead8(PCI_LIB_ADDRESS(0, 31, 0, 0x08)));
   if (PciRead32(PCI_LIB_ADDRESS(0, 31, 1, 0)) != 0xFFFFFFFF) {
-    Print(u"B0:D31:F1:0x02          0x%04X\n", PciRead16(PCI_LIB_ADDRESS(0, 31, 1, 0x02)));
-    Print(u"B0:D31:F1:0x08          0x%02X\n", PciRead8(PCI_LIB_ADDRESS(0, 31, 1, 0x08)));
+    Print("B0:D31:F1:0x02          0x%04X\n", PciRead16(PCI_LIB_ADDRESS(0, 31, 1, 0x02)));
+    Print("B0:D31:F1:0x08          0x%02X\n", PciRead8(PCI_LIB_ADDRESS(0, 31, 1, 0x08)));
   }
 }

@@ -10,20 +10,20 @@ namespace {
 enum : uint64_t { ATTR_WHITE = 15, ATTR_LIGHT_GRAY = 7, ATTR_RED = 4, ATTR_GREEN = 2 };
 constexpr uint64_t RESULT_CODES = 5;
 
-const char16_t* result_name(uint64_t result) { return result < RESULT_CODES ? test_result_names[result] : u""; }
+const char* result_name(uint64_t result) { return result < RESULT_CODES ? test_result_names[result] : ""; }
 
 }  // namespace
 
 void display_test_list() {
-  Print(u"---------------\n");
-  Print(u"Test Assertions\n");
-  Print(u"---------------\n");
+  Print("---------------\n");
+  Print("Test Assertions\n");
+  Print("---------------\n");
   for (test_case_node_t* n : each<test_case_node_t>(test_case_list)) {
     const test_case_t& tc = n->tc;
-    Print(u"%02d) %s\n", tc.id, tc.description);
-    Print(u"Result : %s\n", result_name(tc.result));
-    if (tc.result != TEST_PASS) Print(u"       : %s\n", tc.message);
-    Print(u"---------------\n");
+    Print("%02d) %s\n", tc.id, tc.description);
+    Print("Result : %s\n", result_name(tc.result));
+    if (tc.result != TEST_PASS) Print("       : %s\n", tc.message);
+    Print("---------------\n");
     // The driver evaluated nothing after a test 1 that did not pass.
     if (tc.id == 1 && tc.result != TEST_PASS) break;
   }
@@ -44,15 +44,15 @@ void display_test_report(uint8_t verbose) {
   }
 
   set_text_attribute(ATTR_WHITE);
-  Print(u"--------------------\n");
+  Print("--------------------\n");
   set_text_attribute(ATTR_LIGHT_GRAY);
-  Print(u"Zyr Test Status: ");
+  Print("Zyr Test Status: ");
   // An assertion without its record checked nothing: no PASS rests on it.
   bool status_fail = any_fail || test_record_missing;
   set_text_attribute(status_fail ? ATTR_RED : ATTR_GREEN);
-  Print(u"%s\n", status_fail ? u"FAIL" : u"PASS");
+  Print("%s\n", status_fail ? "FAIL" : "PASS");
   set_text_attribute(ATTR_WHITE);
-  Print(u"--------------------\n");
+  Print("--------------------\n");
   set_text_attribute(ATTR_LIGHT_GRAY);
 
   uint64_t counts[RESULT_CODES] = {0, 0, 0, 0, 0};
@@ -60,29 +60,29 @@ void display_test_report(uint8_t verbose) {
     if (n->tc.result < RESULT_CODES) counts[n->tc.result]++;
   uint64_t total = counts[TEST_PASS] + counts[TEST_FAIL] + counts[TEST_WARNING] + counts[TEST_NA] + counts[TEST_MISSING];
 
-  Print(u"--------------------\n");
-  Print(u"Pass    | %02d\n", counts[TEST_PASS]);
-  Print(u"Fail    | %02d\n", counts[TEST_FAIL]);
-  Print(u"Warn    | %02d\n", counts[TEST_WARNING]);
-  Print(u"NA      | %02d\n", counts[TEST_NA]);
-  Print(u"Missing | %02d\n", counts[TEST_MISSING]);
-  Print(u"Total | %02d\n", total);
-  Print(u"--------------------\n");
+  Print("--------------------\n");
+  Print("Pass    | %02d\n", counts[TEST_PASS]);
+  Print("Fail    | %02d\n", counts[TEST_FAIL]);
+  Print("Warn    | %02d\n", counts[TEST_WARNING]);
+  Print("NA      | %02d\n", counts[TEST_NA]);
+  Print("Missing | %02d\n", counts[TEST_MISSING]);
+  Print("Total | %02d\n", total);
+  Print("--------------------\n");
 
   if (any_fail) {
-    Print(u"Errors:\n");
+    Print("Errors:\n");
     for (test_case_node_t* n : each<test_case_node_t>(test_case_list)) {
       if (n->tc.result != TEST_FAIL) continue;
-      Print(u"%02d) %s\n", n->tc.id, n->tc.description);
-      Print(u"-- %s\n", n->tc.message);
+      Print("%02d) %s\n", n->tc.id, n->tc.description);
+      Print("-- %s\n", n->tc.message);
     }
   }
   if (any_warning) {
-    Print(u"Warnings:\n");
+    Print("Warnings:\n");
     for (test_case_node_t* n : each<test_case_node_t>(test_case_list)) {
       if (n->tc.result != TEST_WARNING) continue;
-      Print(u"%02d) %s\n", n->tc.id, result_name(TEST_WARNING));
-      Print(u"-- %s\n", n->tc.message);
+      Print("%02d) %s\n", n->tc.id, result_name(TEST_WARNING));
+      Print("-- %s\n", n->tc.message);
     }
   }
 }

@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   sim::run_result r = sim::call(m, [&] {
     loaded = load_test_cases();
     for (uint64_t id : {0ULL, 1ULL, 7ULL, 65ULL, 999ULL})
-      if (test_case_t* tc = find_test_case(id)) set_result(tc, TEST_FAIL, u"fuzzed record");
+      if (test_case_t* tc = find_test_case(id)) set_result(tc, TEST_FAIL, "fuzzed record");
     if (loaded == 0) display_test_report(1);
     acpi_tables_t none{};
     free_test_data(&none);
