@@ -1,5 +1,7 @@
 // Segments and bus ranges (11, 12, 13), request-ID uniqueness (14), engine
 // coverage (15), INCLUDE_PCI_ALL placement (23) and scope types (24).
+#include <chrono>
+
 #include "discovery/dmar.h"
 #include "support/dmar_platform.h"
 #include "support/harness.h"
@@ -152,6 +154,60 @@ TEST(ScopeBuses, SixDebugLinesPerScopeIncludingUncomparedTypes) {
             "DEBUG -- #13 : ((((device_scope_entry_t*)ds_loc)->StartingBusNumber=240\n"
             "DEBUG -- #13 : ((csbaas_t*)loc)->start_bus=0\n"
             "DEBUG -- #13 : ((csbaas_t*)loc)->end_bus=255\n");
+}
+
+TEST(ScopeBuses, LargeTablesCostOnePassEachAfterTheDebugLines) {
+  // A DRHD full of endpoint scopes (8189, buses 0x08 to 0x3F), an RMRR and an
+  // ATSR with one scope each, against a 16 MiB MCFG of segment 0: walking
+  // every scope again for each of the million allocations would take
+  // minutes. 11 and 12 walk the few structures per allocation; 13 walks the
+  // scopes once more after its debug lines and holds each later allocation
+  // against the buses found. The verdict is that of the first failing
+  // allocation, its message that of the first kind failing there, and the
+  // debug lines end where they always do.
+  const size_t scopes = (65535 - DRHD_FIXED_SIZE) / 8, allocations = (16 * 1024 * 1024 - 44) / 16;
+  struct row {
+    const char* what;
+    sim::mcfg_allocation last;  // the final allocation; all before it hold every bus
+    uint8_t rmrr_bus, atsr_bus;
+    const char* message;  // null: passes
+  } rows[] = {
+      {"every range holds every scope", {0xE0000000, 0, 0, 0x3F}, 0x10, 0x10, nullptr},
+      {"a DRHD scope above the last range", {0xE0000000, 0, 0, 0x3E}, 0x10, 0x10,
+       "PCI device(s) reported in DRHD Device Scope Structure(s) is (are) not valid.\n"},
+      {"RMRR and ATSR scopes below it: RMRR is named", {0xE0000000, 0, 0x08, 0x3F}, 0x07, 0x00,
+       "PCI device(s) reported in RMRR Device Scope Structure(s) is (are) not valid.\n"},
+      {"only the ATSR's", {0xE0000000, 0, 0x08, 0x3F}, 0x3F, 0x00,
+       "PCI device(s) reported in ATSR Device Scope Structure(s) is (are) not valid.\n"},
+      {"a range of another segment holds nothing", {0xE0000000, 9, 0x40, 0x40}, 0x10, 0x10, nullptr},
+  };
+  for (const row& r : rows) {
+    platform p;
+    make_healthy(p);
+    std::vector<sim::scope_spec> drhd_scopes;
+    for (size_t k = 0; k < scopes; k++)
+      drhd_scopes.push_back({1, 0, (uint8_t)(0x08 + k % 0x38), {{(uint8_t)(k % 32), 0}}});
+    p.custom_dmar = true;
+    p.dmar = sim::dmar_builder()
+                 .drhd(1, 0, DEFAULT_ENGINE, drhd_scopes)
+                 .rmrr(0, 0x1000, 0x1FFF, {{1, 0, r.rmrr_bus, {{1, 0}}}})
+                 .atsr(0, 0, {{2, 0, r.atsr_bus, {{1, 0}}}});
+    p.mcfg.assign(allocations - 1, {0xE0000000, 0, 0, 0x3F});
+    p.mcfg.push_back(r.last);
+    bench b(p, true);
+    auto start = std::chrono::steady_clock::now();
+    outcome o11 = b.run(assert_segments_reported, 11), o12 = b.run(assert_segments_valid, 12),
+            o13 = b.run(assert_scope_buses_valid, 13);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 10.0) << r.what;  // a scope walk per allocation: over 30 s here
+    EXPECT_EQ(o11.result, r.last.segment ? TEST_FAIL : TEST_PASS) << r.what;
+    EXPECT_EQ(o12.result, r.last.segment ? TEST_FAIL : TEST_PASS) << r.what;
+    EXPECT_EQ(o13.result, r.message ? TEST_FAIL : TEST_PASS) << r.what;
+    if (r.message) EXPECT_EQ(o13.message, r.message) << r.what;
+    const std::string last_line = "DEBUG -- #13 : further allocation and scope pairs are checked without debug lines\n";
+    EXPECT_EQ(o13.console.substr(o13.console.size() - std::min(o13.console.size(), last_line.size())), last_line)
+        << r.what;
+  }
 }
 
 TEST(RequestIds, UniqueAcrossDrhdsAndTypes) {

@@ -91,6 +91,34 @@ const scope_kind scope_kinds[] = {
      "PCI device(s) reported in ATSR Device Scope Structure(s) is (are) not valid.\n"},
 };
 
+// The lowest and highest starting bus of the PCI scopes (types 0 to 2) of
+// one kind's structures in one segment. A scope of the segment lies outside
+// an allocation's range exactly when the lowest lies below it or the
+// highest above it. The spans are kept kind by kind, in kind order.
+struct bus_span {
+  uint8_t kind;
+  uint8_t lowest, highest;
+  uint16_t segment;
+};
+// The lists hold at most 102 structures, so they name fewer segments than
+// this; a list built otherwise that names more is walked scope by scope.
+constexpr uint32_t MAX_BUS_SPANS = 128;
+
+// Widens the kind's span of the segment to the bus; false when a new span
+// does not fit.
+bool widen_span(bus_span* spans, uint32_t& count, uint8_t kind, uint16_t segment, uint8_t bus) {
+  for (uint32_t i = 0; i < count; i++) {
+    bus_span& b = spans[i];
+    if (b.kind != kind || b.segment != segment) continue;
+    if (bus < b.lowest) b.lowest = bus;
+    if (bus > b.highest) b.highest = bus;
+    return true;
+  }
+  if (count == MAX_BUS_SPANS) return false;
+  spans[count++] = bus_span{kind, bus, bus, segment};
+  return true;
+}
+
 }  // namespace
 
 // Debug lines are printed for this many (allocation, scope) pairs; the pairs
@@ -107,33 +135,69 @@ uint64_t assert_scope_buses_valid(acpi_tables_t* tables, test_info_t* tinfo) {
   if (missing_mcfg(tables)) return 1;
   const char* failure = nullptr;
   uint32_t pairs = 0;
-  for_each_mcfg_allocation(mcfg_view(*tables), [&](const csbaas_t& a) {
-    for (const scope_kind& kind : scope_kinds) {
-      bool go_on = for_each_list_scope(*kind.list, kind.fixed, [&](remap_node_t* node, const device_scope_entry_t& s) {
-        uint16_t segment = node->SegmentNumber(kind.segment_at);
-        if (pairs < SCOPE_BUS_DEBUG_PAIRS) {
-          debug_print(debug_mask, kind.header_line, 13, s.index);
-          debug_print(debug_mask, kind.segment_line, 13, segment);
-          debug_print(debug_mask, "DEBUG -- #%d : ((csbaas_t*)loc)->pci_segment)=%d\n", 13, a.pci_segment());
-          debug_print(debug_mask, "DEBUG -- #%d : ((((device_scope_entry_t*)ds_loc)->StartingBusNumber=%d\n", 13,
-                      s.StartingBusNumber());
-          debug_print(debug_mask, "DEBUG -- #%d : ((csbaas_t*)loc)->start_bus=%d\n", 13, a.start_bus());
-          debug_print(debug_mask, "DEBUG -- #%d : ((csbaas_t*)loc)->end_bus=%d\n", 13, a.end_bus());
-        } else if (pairs == SCOPE_BUS_DEBUG_PAIRS) {
-          debug_print(debug_mask, "DEBUG -- #%d : further allocation and scope pairs are checked without debug lines\n",
-                      13);
-        }
-        if (pairs <= SCOPE_BUS_DEBUG_PAIRS) pairs++;
-        if (s.Type() <= SCOPE_PCI_SUBHIERARCHY && segment == a.pci_segment() &&
-            (s.StartingBusNumber() < a.start_bus() || s.StartingBusNumber() > a.end_bus())) {
-          failure = kind.failure;
-          return false;
-        }
+  const csbaas_t* at = nullptr;  // the allocation being checked
+  uint8_t k = 0;                 // the kind being walked
+  // Once the debug lines are done, each allocation is held against the bus
+  // spans taken in one walk over the scopes, not against every scope again:
+  // the same verdict and message, in allocation order, then kind order.
+  bus_span spans[MAX_BUS_SPANS];
+  uint32_t span_count = 0;
+  bool building = false, overflow = false, spans_tried = false;
+  auto visit = [&](remap_node_t* node, const device_scope_entry_t& s) {
+    const scope_kind& kind = scope_kinds[k];
+    const csbaas_t& a = *at;
+    uint16_t segment = node->SegmentNumber(kind.segment_at);
+    if (building) {
+      if (s.Type() > SCOPE_PCI_SUBHIERARCHY || widen_span(spans, span_count, k, segment, s.StartingBusNumber()))
         return true;
-      });
-      if (!go_on) return false;
+      overflow = true;
+      return false;
+    }
+    if (pairs < SCOPE_BUS_DEBUG_PAIRS) {
+      debug_print(debug_mask, kind.header_line, 13, s.index);
+      debug_print(debug_mask, kind.segment_line, 13, segment);
+      debug_print(debug_mask, "DEBUG -- #%d : ((csbaas_t*)loc)->pci_segment)=%d\n", 13, a.pci_segment());
+      debug_print(debug_mask, "DEBUG -- #%d : ((((device_scope_entry_t*)ds_loc)->StartingBusNumber=%d\n", 13,
+                  s.StartingBusNumber());
+      debug_print(debug_mask, "DEBUG -- #%d : ((csbaas_t*)loc)->start_bus=%d\n", 13, a.start_bus());
+      debug_print(debug_mask, "DEBUG -- #%d : ((csbaas_t*)loc)->end_bus=%d\n", 13, a.end_bus());
+    } else if (pairs == SCOPE_BUS_DEBUG_PAIRS) {
+      debug_print(debug_mask, "DEBUG -- #%d : further allocation and scope pairs are checked without debug lines\n",
+                  13);
+    }
+    if (pairs <= SCOPE_BUS_DEBUG_PAIRS) pairs++;
+    if (s.Type() <= SCOPE_PCI_SUBHIERARCHY && segment == a.pci_segment() &&
+        (s.StartingBusNumber() < a.start_bus() || s.StartingBusNumber() > a.end_bus())) {
+      failure = kind.failure;
+      return false;
     }
     return true;
+  };
+  auto walk_kinds = [&] {
+    for (k = 0; k < 3; k++)
+      if (!for_each_list_scope(*scope_kinds[k].list, scope_kinds[k].fixed, visit)) return false;
+    return true;
+  };
+  for_each_mcfg_allocation(mcfg_view(*tables), [&](const csbaas_t& a) {
+    at = &a;
+    for (;;) {
+      if (spans_tried && !overflow) {
+        for (uint32_t i = 0; i < span_count; i++) {
+          const bus_span& b = spans[i];
+          if (b.segment == a.pci_segment() && (b.lowest < a.start_bus() || b.highest > a.end_bus())) {
+            failure = scope_kinds[b.kind].failure;
+            return false;
+          }
+        }
+        return true;
+      }
+      // The first allocation after the debug lines takes the spans instead.
+      building = !spans_tried && pairs > SCOPE_BUS_DEBUG_PAIRS;
+      bool go_on = walk_kinds();
+      if (!building) return go_on;
+      building = false;
+      spans_tried = true;
+    }
   });
   set_result(tc, failure ? TEST_FAIL : TEST_PASS, failure);
   return 0;
