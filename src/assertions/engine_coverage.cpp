@@ -69,9 +69,8 @@ uint64_t assert_include_pci_all_last(acpi_tables_t* tables, test_info_t* tinfo) 
 namespace {
 // True when some scope of the list has a type above 5.
 bool list_has_undefined_scope_type(list_entry& list, uint32_t fixed) {
-  return !for_each_list_scope(list, fixed, [](remap_node_t*, const device_scope_entry_t& s) {
-    return s.Type() <= SCOPE_ACPI_NAMESPACE;
-  });
+  return any_list_scope(list, fixed,
+                        [](remap_node_t*, const device_scope_entry_t& s) { return s.Type() > SCOPE_ACPI_NAMESPACE; });
 }
 }  // namespace
 

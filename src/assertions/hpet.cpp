@@ -29,12 +29,9 @@ const char* read_hpet_number(const acpi_tables_t* tables, uint8_t* number) {
 
 // True when some HPET scope of the DRHDs carries this Enumeration ID.
 bool any_hpet_scope_with_id(uint8_t id) {
-  bool found = false;
-  for_each_drhd_scope_of_type(SCOPE_HPET, [&](remap_node_t*, const device_scope_entry_t& s) {
-    found = s.Enumeration_ID() == id;
-    return !found;
+  return any_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t*, const device_scope_entry_t& s) {
+    return s.Type() == SCOPE_HPET && s.Enumeration_ID() == id;
   });
-  return found;
 }
 
 // True when some path entry of the scope names one of the request IDs the

@@ -42,12 +42,14 @@ uint64_t take_rhsa(byte_view rest) {
   return 0;
 }
 
+// Frees every node of the list, after release(node) frees what the node
+// owns (nodes that own nothing take no release).
 template <class Node>
-void empty_list(list_entry& list, void (*release)(Node*)) {
+void empty_list(list_entry& list, void (*release)(Node*) = nullptr) {
   while (!list_empty(list)) {
     Node* node = reinterpret_cast<Node*>(list.next);
     list_unlink(&node->link);
-    release(node);
+    if (release) release(node);
     FreePool(node);
   }
 }
@@ -55,9 +57,6 @@ void empty_list(list_entry& list, void (*release)(Node*)) {
 void release_remap(remap_node_t* node) {
   if (node->remap) FreePool(node->remap);
 }
-void release_nothing(rhsa_node_t*) {}
-void release_pci(pci_dev_t*) {}
-void release_record(test_case_node_t*) {}
 
 }  // namespace
 
@@ -107,15 +106,14 @@ void free_test_data(acpi_tables_t* tables) {
   empty_list<remap_node_t>(drhd_list, release_remap);
   empty_list<remap_node_t>(rmrr_list, release_remap);
   empty_list<remap_node_t>(atsr_list, release_remap);
-  empty_list<rhsa_node_t>(rhsa_list, release_nothing);
+  empty_list<rhsa_node_t>(rhsa_list);
   empty_list<remap_node_t>(andd_list, release_remap);
-  empty_list<pci_dev_t>(pci_dev_list, release_pci);
-  empty_list<test_case_node_t>(test_case_list, release_record);
+  empty_list<pci_dev_t>(pci_dev_list);
+  empty_list<test_case_node_t>(test_case_list);
   test_record_missing = false;
 }
 
 bool rmrr_scope_has_rid(uint16_t rid) {
-  return !for_each_list_scope(rmrr_list, RMRR_FIXED_SIZE, [&](remap_node_t*, const device_scope_entry_t& scope) {
-    return for_each_path_entry(scope, [&](int32_t, uint8_t, uint8_t, uint16_t entry_rid) { return entry_rid != rid; });
-  });
+  return any_list_scope(rmrr_list, RMRR_FIXED_SIZE,
+                        [&](remap_node_t*, const device_scope_entry_t& scope) { return scope_names_rid(scope, rid); });
 }

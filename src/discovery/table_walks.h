@@ -41,6 +41,12 @@ bool for_each_path_entry(const device_scope_entry_t& scope, F f) {
   return true;
 }
 
+// True when the scope has a path entry (inside its structure) whose request
+// ID is rid.
+inline bool scope_names_rid(const device_scope_entry_t& scope, uint16_t rid) {
+  return !for_each_path_entry(scope, [&](int32_t, uint8_t, uint8_t, uint16_t entry_rid) { return entry_rid != rid; });
+}
+
 // Walks the remapping structures of a DMAR copy from offset 48 while the
 // start lies below the table's Length (and inside the copy). f receives the
 // structure's view (clipped to the table) and its offset; f returns false to
@@ -76,6 +82,14 @@ bool for_each_list_scope(list_entry& list, uint32_t fixed, F f) {
     if (!go_on) return false;
   }
   return true;
+}
+
+// True when found(node, scope) holds for some device scope of the list.
+template <class F>
+bool any_list_scope(list_entry& list, uint32_t fixed, F found) {
+  return !for_each_list_scope(list, fixed, [&](remap_node_t* node, const device_scope_entry_t& s) {
+    return !found(node, s);
+  });
 }
 
 // Same over the DRHD list, for scopes of one type only.
