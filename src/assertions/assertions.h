@@ -98,6 +98,13 @@ inline bool recorded_not_applicable(test_case_t* tc, const test_info_t* tinfo, u
   return true;
 }
 
+// Records a WARNING saying that the PCI inventory is incomplete, for an
+// assertion whose answer would otherwise rest on functions never scanned.
+void record_inventory_incomplete(test_case_t* tc);
+// PASS for an assertion that found nothing wrong, or that WARNING when its
+// walk over the inventory missed functions.
+void record_pass_unless_inventory_incomplete(test_case_t* tc);
+
 // DMAR.Flags[0]: the platform reports interrupt remapping.
 bool dmar_ir_flag(const acpi_tables_t* tables);
 // The step of the assertions that need interrupt remapping: with the flag

@@ -1,5 +1,6 @@
 #include "assertions/assertions.h"
 #include "discovery/dmar.h"
+#include "discovery/pci_inventory.h"
 #include "platform/print.h"
 
 test_case_t* assertion_record(uint64_t id, bool full_stop) {
@@ -22,4 +23,17 @@ bool recorded_ir_flag_clear(test_case_t* tc, const acpi_tables_t* tables) {
   if (dmar_ir_flag(tables)) return false;
   set_result(tc, TEST_NA, "DMAR.Flags[0] : Interrupt remapping bit not set, assertion not evaluated.\n");
   return true;
+}
+
+void record_inventory_incomplete(test_case_t* tc) {
+  set_result_fmt(tc, TEST_WARNING,
+                 "Only the first %d of the %d MCFG allocation structures were scanned for PCI functions.\n",
+                 pci_inventory_allocations - pci_inventory_unscanned, pci_inventory_allocations);
+}
+
+void record_pass_unless_inventory_incomplete(test_case_t* tc) {
+  if (pci_inventory_unscanned)
+    record_inventory_incomplete(tc);
+  else
+    set_result(tc, TEST_PASS);
 }

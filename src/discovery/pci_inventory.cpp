@@ -1,6 +1,5 @@
 #include "discovery/pci_inventory.h"
 
-#include "catalogue/catalogue.h"
 #include "discovery/config_space.h"
 #include "discovery/table_walks.h"
 #include "platform/platform.h"
@@ -9,20 +8,7 @@
 list_entry pci_dev_list = LIST_HEAD_INIT(pci_dev_list);
 uint64_t pcie_base = 0;
 uint32_t pci_inventory_unscanned = 0;
-static uint32_t inventory_allocations = 0;
-
-void record_inventory_incomplete(test_case_t* tc) {
-  set_result_fmt(tc, TEST_WARNING,
-                 "Only the first %d of the %d MCFG allocation structures were scanned for PCI functions.\n",
-                 inventory_allocations - pci_inventory_unscanned, inventory_allocations);
-}
-
-void record_pass_unless_inventory_incomplete(test_case_t* tc) {
-  if (pci_inventory_unscanned)
-    record_inventory_incomplete(tc);
-  else
-    set_result(tc, TEST_PASS);
-}
+uint32_t pci_inventory_allocations = 0;
 
 namespace {
 
@@ -65,7 +51,7 @@ uint64_t build_pci_inventory(byte_view mcfg) {
   uint64_t length = acpi_table_extent(mcfg);
   uint32_t allocations =
       length >= ACPI_HEADER_SIZE ? (uint32_t)((length - ACPI_HEADER_SIZE) / MCFG_ALLOCATION_SIZE) : 0;
-  inventory_allocations = allocations;
+  pci_inventory_allocations = allocations;
   pci_inventory_unscanned = 0;
   // Each allocation costs a scan of up to 256 buses: a corrupt Length
   // (millions of allocations) would keep the scan going for hours.
