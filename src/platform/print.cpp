@@ -28,23 +28,18 @@ void put_padded(sink& s, const char16_t* digits, size_t len, size_t width, bool 
     for (size_t i = 0; i < pad; i++) s.put(u' ');
 }
 
-// The format is read one byte at a time, each widened as it is.
-struct format_text {
-  const uint8_t* text;
-  char16_t at(size_t i) const { return text[i]; }
-};
-
 }  // namespace
 
 size_t format_v8(char16_t* out, size_t out_chars, const char* format_bytes, const fmt_arg* args, size_t nargs) {
-  format_text format{reinterpret_cast<const uint8_t*>(format_bytes)};
+  // The format is read one byte at a time, each widened as it is.
+  const uint8_t* format = reinterpret_cast<const uint8_t*>(format_bytes);
   if (out_chars == 0) return 0;
   sink s{out, out_chars - 1, 0};
   size_t next_arg = 0;
   auto take = [&]() -> const fmt_arg* { return next_arg < nargs ? &args[next_arg++] : nullptr; };
   size_t p = 0;
-  while (format.text && format.at(p)) {
-    char16_t c = format.at(p);
+  while (format && format[p]) {
+    char16_t c = format[p];
     if (c != u'%') {
       s.put(c);
       p++;
@@ -54,7 +49,7 @@ size_t format_v8(char16_t* out, size_t out_chars, const char* format_bytes, cons
     bool zero = false, left = false, wide = false;
     size_t width = 0;
     for (;; p++) {
-      char16_t f = format.at(p);
+      char16_t f = format[p];
       if (f == u'0' && width == 0)
         zero = true;
       else if (f == u'-')
@@ -63,7 +58,7 @@ size_t format_v8(char16_t* out, size_t out_chars, const char* format_bytes, cons
         ;
       else if (f >= u'1' && f <= u'9') {
         width = 0;
-        while (format.at(p) >= u'0' && format.at(p) <= u'9') width = width * 10 + (size_t)(format.at(p++) - u'0');
+        while (format[p] >= u'0' && format[p] <= u'9') width = width * 10 + (size_t)(format[p++] - u'0');
         p--;
       } else if (f == u'*') {
         const fmt_arg* a = take();
@@ -74,7 +69,7 @@ size_t format_v8(char16_t* out, size_t out_chars, const char* format_bytes, cons
         break;
     }
     if (width > 512) width = 512;
-    char16_t t = format.at(p);
+    char16_t t = format[p];
     if (t == 0) break;
     p++;
     char16_t digits[24];
