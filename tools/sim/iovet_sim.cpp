@@ -44,38 +44,11 @@ struct record {
   std::string message;      // whole, as the console shows it
 };
 
-// A record's text as UTF-8: surrogate pairs joined, a lone surrogate and the
-// non-characters U+FFFE and U+FFFF as U+FFFD, so that both result files stay
-// valid UTF-8 and valid XML.
+// A record's text (at most max characters) as UTF-8, as the console shows it.
 std::string utf8(const char16_t* s, size_t max) {
-  std::string out;
-  auto put = [&](uint32_t u) {
-    if (u < 0x80) {
-      out += (char)u;
-    } else if (u < 0x800) {
-      out += (char)(0xC0 | (u >> 6));
-      out += (char)(0x80 | (u & 0x3F));
-    } else if (u < 0x10000) {
-      out += (char)(0xE0 | (u >> 12));
-      out += (char)(0x80 | ((u >> 6) & 0x3F));
-      out += (char)(0x80 | (u & 0x3F));
-    } else {
-      out += (char)(0xF0 | (u >> 18));
-      out += (char)(0x80 | ((u >> 12) & 0x3F));
-      out += (char)(0x80 | ((u >> 6) & 0x3F));
-      out += (char)(0x80 | (u & 0x3F));
-    }
-  };
-  for (size_t i = 0; i < max && s[i]; i++) {
-    uint32_t c = s[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < max && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
-      put(0x10000 + ((c - 0xD800) << 10) + (uint32_t)(s[i + 1] - 0xDC00));
-      i++;
-    } else {
-      put((c >= 0xD800 && c < 0xE000) || c >= 0xFFFE ? 0xFFFD : c);
-    }
-  }
-  return out;
+  size_t n = 0;
+  while (n < max && s[n]) n++;
+  return sim::to_utf8(std::u16string(s, n));
 }
 
 std::string without_line_end(std::string t) {

@@ -217,19 +217,34 @@ std::u16string machine::console_u16() const {
   return s;
 }
 
+// Surrogate pairs are joined; a lone surrogate and the non-characters
+// U+FFFE and U+FFFF become U+FFFD, so that the text is always valid UTF-8.
 std::string to_utf8(const std::u16string& s) {
   std::string out;
-  for (char16_t c : s) {
-    uint32_t u = c;
+  auto put = [&](uint32_t u) {
     if (u < 0x80) {
       out += (char)u;
     } else if (u < 0x800) {
       out += (char)(0xC0 | (u >> 6));
       out += (char)(0x80 | (u & 0x3F));
-    } else {
+    } else if (u < 0x10000) {
       out += (char)(0xE0 | (u >> 12));
       out += (char)(0x80 | ((u >> 6) & 0x3F));
       out += (char)(0x80 | (u & 0x3F));
+    } else {
+      out += (char)(0xF0 | (u >> 18));
+      out += (char)(0x80 | ((u >> 12) & 0x3F));
+      out += (char)(0x80 | ((u >> 6) & 0x3F));
+      out += (char)(0x80 | (u & 0x3F));
+    }
+  };
+  for (size_t i = 0; i < s.size(); i++) {
+    uint32_t c = s[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
+      put(0x10000 + ((c - 0xD800) << 10) + (uint32_t)(s[i + 1] - 0xDC00));
+      i++;
+    } else {
+      put((c >= 0xD800 && c < 0xE000) || c >= 0xFFFE ? 0xFFFD : c);
     }
   }
   return out;
