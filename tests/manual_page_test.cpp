@@ -97,7 +97,7 @@ TEST(ManualPage, SynopsisAndOptionsSayWhatTheUsageTextSays) {
     }
     checked++;
   }
-  EXPECT_EQ(checked, 5u) << "options -h -d -p -t -v";
+  EXPECT_EQ(checked, 6u) << "options -h -a -d -p -t -v";
   // --dbg is not in the usage text but the page lists it.
   EXPECT_TRUE(std::any_of(options.begin(), options.end(),
                           [](const std::string& l) { return trimmed(l).rfind("--dbg ", 0) == 0; }));

@@ -8,6 +8,7 @@ struct options_t {
   uint8_t run_tests;
   uint8_t dump_tables;
   uint8_t verbose;
+  uint8_t any_processor;  // -a: a processor without a setup routine is checked as far as it can be
 };
 
 constexpr uint32_t IOVET_VERSION_MAJOR = 1;

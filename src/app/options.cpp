@@ -6,7 +6,7 @@ namespace {
 
 // Option forms, group by group in the order they are tried; the two-character
 // forms match an argument that begins with them.
-enum option_action { OPT_HELP, OPT_TESTS, OPT_DUMP, OPT_VERBOSE, OPT_PAGE, OPT_DEBUG };
+enum option_action { OPT_HELP, OPT_TESTS, OPT_DUMP, OPT_VERBOSE, OPT_PAGE, OPT_ANY_PROCESSOR, OPT_DEBUG };
 
 struct option_form {
   const char16_t* text;
@@ -20,7 +20,8 @@ constexpr option_form option_forms[] = {
     {u"/T", 2, OPT_TESTS},   {u"-d", 2, OPT_DUMP},    {u"-D", 2, OPT_DUMP},    {u"/d", 2, OPT_DUMP},
     {u"/D", 2, OPT_DUMP},    {u"-v", 2, OPT_VERBOSE}, {u"-V", 2, OPT_VERBOSE}, {u"/v", 2, OPT_VERBOSE},
     {u"/V", 2, OPT_VERBOSE}, {u"-p", 2, OPT_PAGE},    {u"-P", 2, OPT_PAGE},    {u"/p", 2, OPT_PAGE},
-    {u"/P", 2, OPT_PAGE},    {u"--dbg", 5, OPT_DEBUG}, {u"--DBG", 5, OPT_DEBUG},
+    {u"/P", 2, OPT_PAGE},    {u"-a", 2, OPT_ANY_PROCESSOR}, {u"-A", 2, OPT_ANY_PROCESSOR}, {u"/a", 2, OPT_ANY_PROCESSOR},
+    {u"/A", 2, OPT_ANY_PROCESSOR}, {u"--dbg", 5, OPT_DEBUG}, {u"--DBG", 5, OPT_DEBUG},
 };
 
 }  // namespace
@@ -30,6 +31,7 @@ uint64_t parse_options(uint64_t argc, char16_t** argv, options_t* options) {
   options->run_tests = 0;
   options->dump_tables = 0;
   options->verbose = 0;
+  options->any_processor = 0;
   for (uint64_t i = 1; i < argc; i++) {
     const char16_t* arg = argv[i];
     if (!arg) continue;
@@ -50,6 +52,9 @@ uint64_t parse_options(uint64_t argc, char16_t** argv, options_t* options) {
         case OPT_PAGE:
           enable_page_break();
           break;
+        case OPT_ANY_PROCESSOR:
+          options->any_processor = 1;
+          break;
         case OPT_DEBUG:
           debug_mask = 0xFFFFFFFF;
           break;
@@ -62,8 +67,10 @@ uint64_t parse_options(uint64_t argc, char16_t** argv, options_t* options) {
 }
 
 void print_usage() {
-  Print("Usage:   Iovet.efi [-h] [-d] [-p] [-t] [-v]\n");
+  Print("Usage:   Iovet.efi [-h] [-a] [-d] [-p] [-t] [-v]\n");
   Print("Options: -h   Display command line options.\n");
+  Print("         -a   Also on a processor without a chipset profile: check what\n");
+  Print("              needs no chipset view; the rest is reported as missing data.\n");
   Print("         -d   Display ACPI Tables (DMAR, HPET, MADT, MCFG).\n");
   Print("         -p   Pause output after each screen.\n");
   Print("              Do not use when output is redirected to file.\n");

@@ -3,6 +3,7 @@
 
 #include "catalogue/catalogue.h"
 #include "discovery/pci_inventory.h"
+#include "engine/sources.h"
 #include "platform/platform.h"
 #include "platform/print.h"
 #include "platform/text.h"
@@ -111,6 +112,7 @@ void free_test_data(acpi_tables_t* tables) {
   empty_list<pci_dev_t>(pci_dev_list);
   empty_list<test_case_node_t>(test_case_list);
   test_record_missing = false;
+  reset_sources();
 }
 
 bool rmrr_scope_has_rid(uint16_t rid) {

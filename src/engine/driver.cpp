@@ -8,6 +8,7 @@
 #include "discovery/dmar.h"
 #include "discovery/remap_lists.h"
 #include "discovery/table_walks.h"
+#include "engine/sources.h"
 #include "platform/platform.h"
 #include "platform/print.h"
 
@@ -222,28 +223,59 @@ constexpr order_entry assertion_order[] = {
     {65, assert_gfx_ext_caps, GO_ON},
 };
 
-}  // namespace
-
-uint64_t run_assertions(acpi_tables_t* tables, test_info_t* tinfo) {
+// The processor's setup routine, or null when CPUID is not known or the
+// processor has none. Without -a an unlisted processor ends the run.
+bool dispatch(bool any_processor, setup_fn* setup) {
+  *setup = nullptr;
+  if (!source_known(SOURCE_CPUID)) return true;
   uint32_t eax = 0;
   uint32_t ebx = 0, ecx = 0, edx = 0;
   AsmCpuid(1, &eax, &ebx, &ecx, &edx);
-  setup_fn setup = select_setup(eax);
-  if (!setup) {
+  *setup = select_setup(eax);
+  if (*setup) return true;
+  if (!any_processor) {
     Print("CPU not supported 0x%X\n", eax & SIG_MASK);
-    return 1;
+    Print("Run Iovet.efi -a to check what needs no chipset view of this processor.\n");
+    return false;
   }
+  set_unlisted_processor(eax & SIG_MASK);
+  return true;
+}
+
+// An assertion whose sources are not all known is not run: its record says
+// which one and why. Returns its status as the assertion would.
+uint64_t run_one(const order_entry& e, acpi_tables_t* tables, test_info_t* tinfo, bool* not_run) {
+  const assertion_sources_t* src = sources_of(e.test);
+  *not_run = src && !sources_known(src->needs);
+  if (!*not_run) return e.run(tables, tinfo);
+  test_case_t* tc = assertion_record(e.test, e.test >= 20);
+  if (!tc) return 1;
+  recorded_unknown_sources(tc, src->needs);
+  return 0;
+}
+
+}  // namespace
+
+uint64_t run_assertions(acpi_tables_t* tables, test_info_t* tinfo, bool any_processor) {
+  setup_fn setup;
+  if (!dispatch(any_processor, &setup)) return 1;
   // A disabled MCHBAR has been reported by the routine; the assertions still
-  // run on what the record holds.
-  setup(tinfo);
+  // run on what the record holds. The routine reads the chipset only where
+  // its view is known.
+  if (setup && source_known(SOURCE_CHIPSET)) setup(tinfo);
 
   for (const order_entry& e : assertion_order) {
-    uint64_t status = e.run(tables, tinfo);
+    bool not_run = false;
+    uint64_t status = run_one(e, tables, tinfo, &not_run);
     if (e.rule == STOP_ON_ERROR && status != 0) return 1;
     if (e.rule == STOP_UNLESS_PASS) {
-      // Without a record for the test there is no result to go on from.
+      // Without a record for the test there is no result to go on from. A
+      // test not run for an unknown source stops the run only where the
+      // known facts do: no DMAR to check.
       test_case_t* tc = find_test_case(e.test);
-      if (!tc || tc->result != TEST_PASS) return 0;
+      if (!tc) return 0;
+      bool nothing_to_check = source_known(SOURCE_DMAR) && !tables->dmar;
+      if (tc->result != TEST_PASS && (!not_run || nothing_to_check)) return 0;
     }
   }
   return 0;

@@ -5,7 +5,9 @@
 #include "discovery/acpi.h"
 #include "engine/test_info.h"
 
-uint64_t run_assertions(acpi_tables_t* tables, test_info_t* tinfo);
+// any_processor (-a): a processor without a setup routine does not end the
+// run; the chipset's view is then unknown.
+uint64_t run_assertions(acpi_tables_t* tables, test_info_t* tinfo, bool any_processor = false);
 
 // The processor signature (CPUID leaf 1 EAX) without its stepping and
 // reserved bits, as the family dispatch and the setup routines compare it.

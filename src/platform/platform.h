@@ -64,6 +64,36 @@ void AsmCpuid(uint32_t leaf, uint32_t* eax, uint32_t* ebx, uint32_t* ecx, uint32
 uint64_t AsmReadMsr64(uint32_t index);
 
 // ---------------------------------------------------------------------------
+// What the platform can tell. Every fact an assertion uses comes from one of
+// these sources. On the firmware every source is known: what it reads is
+// this machine's (an absent table or function is a known absence). A
+// recorded or tables-only platform on the host may not hold a source: its
+// facts are then unknown, never absent, and nothing of it is read.
+enum platform_source : uint8_t {
+  SOURCE_DMAR,
+  SOURCE_MCFG,
+  SOURCE_MADT,
+  SOURCE_HPET,
+  SOURCE_CHIPSET,           // the chipset registers a setup routine reads (MCHBAR, PCH)
+  SOURCE_PCI,               // PCI configuration space
+  SOURCE_ENGINES,           // the remapping engines' registers
+  SOURCE_DEVICE_REGISTERS,  // HPET timer and USB controller registers
+  SOURCE_MEMORY_MAP,
+  SOURCE_SMBIOS,
+  SOURCE_CPUID,
+  SOURCE_MSR,
+  SOURCE_COUNT
+};
+
+enum source_state : uint8_t {
+  SOURCE_KNOWN,
+  SOURCE_NOT_RECORDED,  // a recording that does not hold it
+  SOURCE_TABLES_ONLY,   // a run on ACPI tables alone
+};
+
+source_state platform_source_state(platform_source source);
+
+// ---------------------------------------------------------------------------
 // Firmware services.
 
 // Linear search of the system configuration table. Stores the table's

@@ -5,6 +5,7 @@
 // a time, and every read is checked against the table's end as the 32-bit
 // entry point gives it: no walk leaves the table, and a structure that runs
 // past the end ends the walk.
+#include "engine/sources.h"
 #include "platform/platform.h"
 #include "platform/print.h"
 #include "platform/text.h"
@@ -59,6 +60,9 @@ struct smbios_table {
 smbios_table locate_smbios() {
   smbios_table t;
   uint64_t ep = 0;
+  // Tables the platform cannot give are not looked for: they are unknown,
+  // not absent (the verbose sections then print nothing).
+  if (!source_known(SOURCE_SMBIOS)) return t;
   if (efi_error(get_configuration_table(SMBIOS_TABLE_GUID, &ep)) || ep == 0) return t;
   uint8_t entry[EP_SIZE];
   PhysCopy(entry, ep, sizeof(entry));
@@ -238,21 +242,34 @@ void display_platform_info() {
   Print("Platform Information\n");
   Print("--------------------\n");
 
-  uint32_t eax = 0, ebx = 0, ecx = 0, edx = 0;
-  AsmCpuid(1, &eax, &ebx, &ecx, &edx);
-  Print("CPUID1.EAX              0x%08X\n", eax);
-  Print("CPUID1.EBX              0x%08X\n", ebx);
-  Print("CPUID1.ECX              0x%08X\n", ecx);
-  Print(" [6] SMX                %X\n", (ecx >> 6) & 1);
-  Print(" [5] VMX                %X\n", (ecx >> 5) & 1);
-  Print("CPUID1.EDX              0x%08X\n", edx);
+  // What the platform cannot tell is said, never printed as a value.
+  if (source_known(SOURCE_CPUID)) {
+    uint32_t eax = 0, ebx = 0, ecx = 0, edx = 0;
+    AsmCpuid(1, &eax, &ebx, &ecx, &edx);
+    Print("CPUID1.EAX              0x%08X\n", eax);
+    Print("CPUID1.EBX              0x%08X\n", ebx);
+    Print("CPUID1.ECX              0x%08X\n", ecx);
+    Print(" [6] SMX                %X\n", (ecx >> 6) & 1);
+    Print(" [5] VMX                %X\n", (ecx >> 5) & 1);
+    Print("CPUID1.EDX              0x%08X\n", edx);
+  } else {
+    Print("CPUID1                  not known\n");
+  }
 
-  uint64_t fc = AsmReadMsr64(0x3A);
-  Print("IA32_FEATURE_CONTROL    0x%016LX\n", fc);
-  Print(" [2] En VMX outside SMX %X\n", (uint32_t)(fc >> 2) & 1);
-  Print(" [1] En VMX inside SMX  %X\n", (uint32_t)(fc >> 1) & 1);
-  Print(" [0] Lock bit           %X\n", (uint32_t)fc & 1);
+  if (source_known(SOURCE_MSR)) {
+    uint64_t fc = AsmReadMsr64(0x3A);
+    Print("IA32_FEATURE_CONTROL    0x%016LX\n", fc);
+    Print(" [2] En VMX outside SMX %X\n", (uint32_t)(fc >> 2) & 1);
+    Print(" [1] En VMX inside SMX  %X\n", (uint32_t)(fc >> 1) & 1);
+    Print(" [0] Lock bit           %X\n", (uint32_t)fc & 1);
+  } else {
+    Print("IA32_FEATURE_CONTROL    not known\n");
+  }
 
+  if (!source_known(SOURCE_PCI)) {
+    Print("PCI configuration       not known\n");
+    return;
+  }
   Print("B0:D0:F0:0x02           0x%04X\n", PciRead16(PCI_LIB_ADDRESS(0, 0, 0, 0x02)));
   Print("B0:D0:F0:0x08           0x%02X\n", PciRead8(PCI_LIB_ADDRESS(0, 0, 0, 0x08)));
   Print("B0:D31:F0:0x02          0x%04X\n", PciRead16(PCI_LIB_ADDRESS(0, 31, 0, 0x02)));

@@ -1,16 +1,35 @@
 // The results report: the verbose sections and listing, the coloured
 // status line, the counts, and the lists of errors and warnings.
 #include "catalogue/catalogue.h"
+#include "engine/sources.h"
 #include "platform/platform.h"
 #include "platform/print.h"
 #include "report/report.h"
 
 namespace {
 
-enum : uint64_t { ATTR_WHITE = 15, ATTR_LIGHT_GRAY = 7, ATTR_RED = 4, ATTR_GREEN = 2 };
+enum : uint64_t { ATTR_WHITE = 15, ATTR_LIGHT_GRAY = 7, ATTR_RED = 4, ATTR_GREEN = 2, ATTR_YELLOW = 14 };
 constexpr uint64_t RESULT_CODES = 5;
 
 const char* result_name(uint64_t result) { return result < RESULT_CODES ? test_result_names[result] : ""; }
+
+// A record left with Missing Data because a source it needs is unknown.
+bool unevaluated(const test_case_t& tc) { return tc.result == TEST_MISSING && not_evaluated(tc.id); }
+
+// A list of the summary: its heading, then each selected record's number
+// and description (or result name) and its message.
+template <class F>
+void print_records(const char* heading, F selected, bool by_result_name = false) {
+  Print(heading);
+  for (test_case_node_t* n : each<test_case_node_t>(test_case_list)) {
+    if (!selected(n->tc)) continue;
+    if (by_result_name)
+      Print("%02d) %s\n", n->tc.id, result_name(n->tc.result));
+    else
+      Print("%02d) %s\n", n->tc.id, n->tc.description);
+    Print("-- %s\n", n->tc.message);
+  }
+}
 
 }  // namespace
 
@@ -38,9 +57,11 @@ void display_test_report(uint8_t verbose) {
   }
 
   bool any_fail = false, any_warning = false;
+  uint64_t unevaluated_count = 0;
   for (test_case_node_t* n : each<test_case_node_t>(test_case_list)) {
     if (n->tc.result == TEST_FAIL) any_fail = true;
     if (n->tc.result == TEST_WARNING) any_warning = true;
+    if (unevaluated(n->tc)) unevaluated_count++;
   }
 
   set_text_attribute(ATTR_WHITE);
@@ -50,7 +71,14 @@ void display_test_report(uint8_t verbose) {
   // An assertion without its record checked nothing: no PASS rests on it.
   bool status_fail = any_fail || test_record_missing;
   set_text_attribute(status_fail ? ATTR_RED : ATTR_GREEN);
-  Print("%s\n", status_fail ? "FAIL" : "PASS");
+  // A run that could not evaluate every record says how many it left.
+  if (unevaluated_count == 0) {
+    Print("%s\n", status_fail ? "FAIL" : "PASS");
+  } else {
+    Print("%s", status_fail ? "FAIL" : "PASS");
+    set_text_attribute(ATTR_YELLOW);
+    Print(" (%d not evaluated)\n", unevaluated_count);
+  }
   set_text_attribute(ATTR_WHITE);
   Print("--------------------\n");
   set_text_attribute(ATTR_LIGHT_GRAY);
@@ -69,20 +97,9 @@ void display_test_report(uint8_t verbose) {
   Print("Total | %02d\n", total);
   Print("--------------------\n");
 
-  if (any_fail) {
-    Print("Errors:\n");
-    for (test_case_node_t* n : each<test_case_node_t>(test_case_list)) {
-      if (n->tc.result != TEST_FAIL) continue;
-      Print("%02d) %s\n", n->tc.id, n->tc.description);
-      Print("-- %s\n", n->tc.message);
-    }
-  }
-  if (any_warning) {
-    Print("Warnings:\n");
-    for (test_case_node_t* n : each<test_case_node_t>(test_case_list)) {
-      if (n->tc.result != TEST_WARNING) continue;
-      Print("%02d) %s\n", n->tc.id, result_name(TEST_WARNING));
-      Print("-- %s\n", n->tc.message);
-    }
-  }
+  if (any_fail) print_records("Errors:\n", [](const test_case_t& tc) { return tc.result == TEST_FAIL; });
+  // Warnings are listed by the result name, not the description.
+  if (any_warning)
+    print_records("Warnings:\n", [](const test_case_t& tc) { return tc.result == TEST_WARNING; }, true);
+  if (unevaluated_count) print_records("Not evaluated:\n", unevaluated);
 }

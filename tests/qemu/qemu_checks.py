@@ -41,8 +41,10 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 QEMU_RUN = os.path.join(ROOT, "tools", "qemu-run")
 
 USAGE = (
-    "Usage:   Iovet.efi [-h] [-d] [-p] [-t] [-v]\n"
+    "Usage:   Iovet.efi [-h] [-a] [-d] [-p] [-t] [-v]\n"
     "Options: -h   Display command line options.\n"
+    "         -a   Also on a processor without a chipset profile: check what\n"
+    "              needs no chipset view; the rest is reported as missing data.\n"
     "         -d   Display ACPI Tables (DMAR, HPET, MADT, MCFG).\n"
     "         -p   Pause output after each screen.\n"
     "              Do not use when output is redirected to file.\n"

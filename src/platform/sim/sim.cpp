@@ -299,6 +299,7 @@ uint64_t machine::read_phys(uint64_t address, unsigned width) {
     if (address >= m.base && address - m.base < m.size) return m.read(address - m.base, width);
   if (ecam_base && address >= ecam_base && address - ecam_base < (uint64_t)ecam_buses << 20) {
     uint64_t off = address - ecam_base;
+    if (!known(SOURCE_PCI)) unknown_reads++;
     return config_read((uint16_t)(off >> 12), (uint32_t)(off & 0xFFF), width);
   }
   uint64_t v = 0;
@@ -389,6 +390,7 @@ bool port_reachable(uint64_t a, unsigned width) { return (a & 0xFFF) + width <= 
 uint64_t port_read(uint64_t a, unsigned width) {
   tick();
   active->counts.config_reads++;
+  if (!active->known(SOURCE_PCI)) active->unknown_reads++;
   if (!port_reachable(a, width)) return (1ULL << (8 * width)) - 1;
   return active->config_read(key_of(a >> 20, a >> 15, a >> 12), (uint32_t)(a & 0xFFF), width);
 }
@@ -487,6 +489,7 @@ void PhysCopy(void* dest, uint64_t address, size_t count) {
 void AsmCpuid(uint32_t leaf, uint32_t* eax, uint32_t* ebx, uint32_t* ecx, uint32_t* edx) {
   tick();
   active->counts.cpuid++;
+  if (!active->known(SOURCE_CPUID)) active->unknown_reads++;
   std::array<uint32_t, 4> v{0, 0, 0, 0};
   auto it = active->cpuid_leaves.find(leaf);
   if (it != active->cpuid_leaves.end()) v = it->second;
@@ -499,12 +502,18 @@ void AsmCpuid(uint32_t leaf, uint32_t* eax, uint32_t* ebx, uint32_t* ecx, uint32
 uint64_t AsmReadMsr64(uint32_t index) {
   tick();
   active->counts.msr++;
+  if (!active->known(SOURCE_MSR)) active->unknown_reads++;
   auto it = active->msrs.find(index);
   return it == active->msrs.end() ? 0 : it->second;
 }
 
+source_state platform_source_state(platform_source source) {
+  return source < SOURCE_COUNT ? active->sources[source] : SOURCE_KNOWN;
+}
+
 efi_status_t get_configuration_table(const efi_guid_t& guid, uint64_t* table) {
   tick();
+  if (guid_equal(guid, SMBIOS_TABLE_GUID) && !active->known(SOURCE_SMBIOS)) active->unknown_reads++;
   for (const auto& e : active->configuration_table)
     if (guid_equal(e.first, guid)) {
       *table = e.second;
@@ -517,6 +526,7 @@ efi_status_t get_configuration_table(const efi_guid_t& guid, uint64_t* table) {
 efi_status_t GetMemoryMap(uint64_t* map_size, void* map, uint64_t* map_key, uint64_t* descriptor_size,
                           uint32_t* descriptor_version) {
   tick();
+  if (!active->known(SOURCE_MEMORY_MAP)) active->unknown_reads++;
   if (!map_size) return EFI_INVALID_PARAMETER;
   bool first = map == nullptr;
   if (first && active->memory_map_first_status) return active->memory_map_first_status;

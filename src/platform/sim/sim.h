@@ -82,6 +82,15 @@ struct machine {
   uint16_t ecam_buses = 256;
   std::vector<pci_write_record> pci_writes;
 
+  // What the machine can tell: a source that is not known (a recording
+  // that lacks it, a run on tables alone) is never to be read. Reads of an
+  // unknown source that the machine can tell apart (configuration space,
+  // CPUID, MSRs, the memory map, the SMBIOS entry) are counted.
+  std::array<source_state, SOURCE_COUNT> sources{};
+  uint64_t unknown_reads = 0;
+  bool known(platform_source s) const { return sources[s] == SOURCE_KNOWN; }
+  void set_unknown(platform_source s, source_state why) { sources[s] = why; }
+
   // Processor.
   std::map<uint32_t, std::array<uint32_t, 4>> cpuid_leaves;
   std::map<uint32_t, uint64_t> msrs;

@@ -1,0 +1,195 @@
+#include "engine/sources.h"
+
+#include "platform/print.h"
+#include "platform/text.h"
+
+// What each assertion reads. needs: the sources its verdict rests on, asked
+// for before it runs; later: the sources it reads only after the steps that
+// the tables alone decide (19, 20, 27, 40, 47, 52, 54).
+const assertion_sources_t assertion_sources[] = {
+    {1, FROM_DMAR | FROM_CHIPSET, 0},
+    {2, FROM_DMAR, 0},
+    {3, FROM_DMAR | FROM_CHIPSET, 0},
+    {4, FROM_DMAR, 0},
+    {5, FROM_DMAR, 0},
+    {6, FROM_DMAR, 0},
+    {7, FROM_DMAR, 0},
+    {8, FROM_DMAR | FROM_ENGINES | ENGINE_LIST, 0},
+    {9, FROM_DMAR | FROM_ENGINES | ENGINE_LIST, 0},
+    {10, FROM_DMAR | FROM_ENGINES | ENGINE_LIST, 0},
+    {11, FROM_DMAR | FROM_MCFG, 0},
+    {12, FROM_DMAR | FROM_MCFG, 0},
+    {13, FROM_DMAR | FROM_MCFG, 0},
+    {14, FROM_DMAR, 0},
+    {15, FROM_DMAR | FROM_CHIPSET, 0},
+    {16, FROM_DMAR, 0},
+    {17, FROM_DMAR | FROM_MADT, 0},
+    {18, FROM_DMAR | FROM_CHIPSET, 0},
+    {19, FROM_DMAR | FROM_HPET, FROM_CHIPSET | FROM_DEVICE_REGISTERS},
+    {20, FROM_DMAR, FROM_CHIPSET},
+    {21, FROM_DMAR | FROM_MADT, 0},
+    {22, FROM_DMAR | FROM_HPET, 0},
+    {23, FROM_DMAR | FROM_MCFG, 0},
+    {24, FROM_DMAR, 0},
+    {25, FROM_CHIPSET | FROM_PCI, 0},
+    {26, FROM_DMAR | FROM_CHIPSET | FROM_PCI, 0},
+    {27, FROM_DMAR, FROM_PCI},
+    {28, FROM_DMAR | FROM_PCI, 0},
+    {29, FROM_DMAR | FROM_PCI, 0},
+    {38, FROM_DMAR, 0},
+    {39, FROM_DMAR, 0},
+    {40, FROM_DMAR, FROM_PCI | FROM_MEMORY_MAP},
+    {41, FROM_DMAR | FROM_PCI, 0},
+    {42, FROM_DMAR | FROM_INVENTORY | FROM_DEVICE_REGISTERS, 0},
+    {43, FROM_DMAR, 0},
+    {44, FROM_DMAR, 0},
+    {45, FROM_CHIPSET, 0},
+    {46, FROM_DMAR | FROM_CHIPSET | FROM_CPUID | FROM_ENGINES, 0},
+    {47, FROM_DMAR, FROM_INVENTORY},
+    {48, FROM_DMAR | FROM_CHIPSET, 0},
+    {49, FROM_INVENTORY, 0},
+    {51, FROM_SMBIOS | FROM_CPUID | FROM_MSR, 0},
+    {52, FROM_DMAR, FROM_ENGINES},
+    {53, FROM_DMAR, 0},
+    {54, FROM_DMAR, FROM_CHIPSET},
+    {55, FROM_CPUID | FROM_MSR, 0},
+    {57, FROM_CHIPSET | FROM_ENGINES, 0},
+    {58, FROM_CHIPSET | FROM_ENGINES, 0},
+    {59, FROM_DMAR, 0},
+    {60, FROM_DMAR, 0},
+    {61, FROM_DMAR, 0},
+    {62, FROM_CHIPSET, 0},
+    {63, FROM_CHIPSET | FROM_ENGINES, 0},
+    {64, FROM_CHIPSET | FROM_ENGINES, 0},
+    {65, FROM_CHIPSET | FROM_INVENTORY, 0},
+};
+const uint32_t assertion_source_count = sizeof(assertion_sources) / sizeof(assertion_sources[0]);
+
+namespace {
+
+// What the messages call each source.
+const char* const source_names[SOURCE_COUNT] = {
+    "the DMAR table",
+    "the MCFG table",
+    "the MADT",
+    "the HPET table",
+    "the chipset's view of the remapping engines",
+    "PCI configuration space",
+    "the remapping engines' registers",
+    "the HPET and USB controller registers",
+    "the UEFI memory map",
+    "the SMBIOS tables",
+    "CPUID",
+    "the IA32_FEATURE_CONTROL MSR",
+};
+
+// Why a source is unknown, as the message ends.
+enum why_unknown : uint8_t { WHY_KNOWN, WHY_NOT_RECORDED, WHY_TABLES_ONLY, WHY_UNLISTED };
+
+struct run_sources_t {
+  source_state platform[SOURCE_COUNT];
+  bool unlisted;
+  uint32_t processor;
+  uint8_t not_evaluated[256 / 8];  // by test number
+};
+run_sources_t run;
+
+why_unknown why(source_state s) {
+  return s == SOURCE_KNOWN ? WHY_KNOWN : s == SOURCE_TABLES_ONLY ? WHY_TABLES_ONLY : WHY_NOT_RECORDED;
+}
+
+// The chipset's view rests on the processor (which routine, where its
+// registers are), on configuration space and on the chipset registers.
+why_unknown why_unknown_of(platform_source s) {
+  if (s != SOURCE_CHIPSET) return why(run.platform[s]);
+  const platform_source under[] = {SOURCE_CPUID, SOURCE_PCI, SOURCE_CHIPSET};
+  for (platform_source u : under)
+    if (run.platform[u] != SOURCE_KNOWN) return why(run.platform[u]);
+  return run.unlisted ? WHY_UNLISTED : WHY_KNOWN;
+}
+
+}  // namespace
+
+void reset_sources() { mem_set(&run, 0, sizeof(run)); }
+
+void read_platform_sources() {
+  reset_sources();
+  for (uint32_t s = 0; s < SOURCE_COUNT; s++) run.platform[s] = platform_source_state((platform_source)s);
+}
+
+void set_unlisted_processor(uint32_t signature) {
+  run.unlisted = true;
+  run.processor = signature;
+}
+
+bool source_known(platform_source s) { return why_unknown_of(s) == WHY_KNOWN; }
+
+bool sources_known(source_set set) {
+  for (uint32_t s = 0; s < SOURCE_COUNT; s++)
+    if ((set & from((platform_source)s)) && !source_known((platform_source)s)) return false;
+  return true;
+}
+
+const assertion_sources_t* sources_of(uint64_t test) {
+  for (const assertion_sources_t& a : assertion_sources)
+    if (a.test == test) return &a;
+  return nullptr;
+}
+
+bool recorded_unknown_sources(test_case_t* tc, source_set set) {
+  // The first unknown source gives the reason; the others unknown for the
+  // same reason are named with it.
+  why_unknown reason = WHY_KNOWN;
+  platform_source named[SOURCE_COUNT];
+  uint32_t count = 0;
+  for (uint32_t s = 0; s < SOURCE_COUNT; s++) {
+    if (!(set & from((platform_source)s))) continue;
+    why_unknown w = why_unknown_of((platform_source)s);
+    if (w == WHY_KNOWN || (reason != WHY_KNOWN && w != reason)) continue;
+    reason = w;
+    named[count++] = (platform_source)s;
+  }
+  if (reason == WHY_KNOWN) return false;
+
+  tc->result = TEST_MISSING;
+  char16_t* out = tc->message;
+  size_t room = TEST_TEXT_CHARS, n = format_to(out, room * 2, "Needs ");
+  for (uint32_t i = 0; i < count; i++) {
+    const char* joint = i == 0 ? "" : i + 1 == count ? " and " : ", ";
+    n += format_to(out + n, (room - n) * 2, "%s%s", joint, source_names[named[i]]);
+  }
+  if (reason == WHY_UNLISTED)
+    format_to(out + n, (room - n) * 2, ", which is not known for processor 0x%X.\n", run.processor);
+  else if (reason == WHY_TABLES_ONLY)
+    format_to(out + n, (room - n) * 2, ", which a run on ACPI tables alone does not have.\n");
+  else
+    format_to(out + n, (room - n) * 2, ", which this recording does not hold.\n");
+  if (tc->id < 256) run.not_evaluated[tc->id / 8] |= (uint8_t)(1u << (tc->id % 8));
+  return true;
+}
+
+bool recorded_unknown_later(test_case_t* tc) {
+  const assertion_sources_t* a = sources_of(tc->id);
+  return a && recorded_unknown_sources(tc, a->later);
+}
+
+bool later_sources_known(uint64_t test) {
+  const assertion_sources_t* a = sources_of(test);
+  return !a || sources_known(a->later);
+}
+
+bool not_evaluated(uint64_t test) { return test < 256 && (run.not_evaluated[test / 8] >> (test % 8)) & 1; }
+
+uint32_t not_evaluated_count() {
+  uint32_t n = 0;
+  for (uint32_t t = 0; t < 256; t++) n += not_evaluated(t) ? 1 : 0;
+  return n;
+}
+
+void note_drhd_engines(test_case_t* tc) {
+  if (!engines_from_drhd()) return;
+  size_t n = str16_len(tc->message);
+  if (n < TEST_TEXT_CHARS)
+    format_to(tc->message + n, (TEST_TEXT_CHARS - n) * 2,
+              "Engines: the DRHD structures' base addresses (the chipset's list of engines is not known).\n");
+}
