@@ -85,7 +85,7 @@ TEST(SetupJix, AllNineEnginesMaskedInTableOrderWithTheDefaultLast) {
   EXPECT_EQ(r.t.gfx_pasid_mask, 0x10000000000ULL);
   EXPECT_EQ(r.t.dmar_calc_len, 0u) << "never touched by a setup routine";
   EXPECT_EQ(na_tests(r.t), (std::vector<int>{58, 63, 64, 65}));
-  EXPECT_EQ(c.m.functions[(uint16_t)(31 << 3 | 1)].get8(0xE1), 1) << "the hiding variant leaves the P2SB hidden";
+  EXPECT_EQ(c.m.functions[(uint16_t)(31 << 3 | 1)].get8(0xE1), 1) << "a P2SB found hidden is hidden again";
   // The family's own debug lines, byte for byte (0x97 widened to U+0097).
   const std::string dash = "\xC2\x97";
   for (std::string line : {"DEBUG : testsetup_jix():  CPUID = 0x906C0\n",
@@ -157,7 +157,7 @@ TEST(SetupP2sb, OnlyTheHideBitChangesAcrossEachVariant) {
     std::vector<uint8_t> writes;
   };
   const expectation cases[] = {
-      {testsetup_rav, p2sb::visible, 0x04, 0x04, {}},         {testsetup_mof, p2sb::visible, 0x04, 0x05, {0x05}},
+      {testsetup_rav, p2sb::visible, 0x04, 0x04, {}},         {testsetup_mof, p2sb::visible, 0x04, 0x04, {}},
       {testsetup_rav, p2sb::hidden, 0x01, 0x01, {0x00, 0x01}}, {testsetup_mof, p2sb::hidden, 0x01, 0x01, {0x00, 0x01}},
       // Found hidden, unhidden, still no vendor: hidden again.
       {testsetup_rav, p2sb::unreachable, 0x01, 0x01, {0x00, 0x01}},

@@ -204,9 +204,9 @@ constexpr uint64_t P2SB_VENDOR = cfg(31, 1, 0);
 constexpr uint64_t P2SB_HIDE = cfg(31, 1, 0xE1);
 
 // Reaches the P2SB (B0:D31:F1) registers, unhiding the function when it is
-// hidden. The restoring variant hides it again when it found it hidden; the
-// hiding variant leaves a reachable P2SB hidden. Only the hide bit of 0xE1
-// changes across the procedure: while the function is hidden that register
+// hidden, and leaves it as it was found: hidden again only when it was found
+// hidden (both variants; they differ in their debug lines). Only the hide
+// bit of 0xE1 changes across the procedure: while the function is hidden that register
 // reads all ones like every other, so its other bits are unknown until the
 // unhide write (which clears them) has made it visible; from then on the
 // value read is written back with only the hide bit set as wanted.
@@ -234,7 +234,7 @@ void read_p2sb(test_info_t* tinfo, const family_t& f) {
   }
   uint8_t value = PciRead8(P2SB_HIDE);
   read_pch_registers(tinfo, 31, 1, f.name, p2sb_lines);
-  if (unhidden || !restore) PciWrite8(P2SB_HIDE, (uint8_t)(value | 1));
+  if (unhidden) PciWrite8(P2SB_HIDE, (uint8_t)(value | 1));
 }
 
 // Older PCHs: the LPC bridge (B0:D31:F0) holds the request IDs, its root

@@ -276,17 +276,14 @@ variant p2sb_variant(const sim::machine& m) {
 }  // namespace
 
 std::vector<uint8_t> expected_hide_writes(const sim::machine& m, const p2sb_state& b) {
-  bool answers_before = b.present && !(b.hide & 1) && b.vendor != 0xFFFF;
   // A hidden or missing function reads all ones, its hide register included.
   uint8_t found = b.present && !(b.hide & 1) ? b.hide : 0xFF;
   // Only a register found with its hide bit set is unhidden (a write of 0,
   // its other bits being unreadable); it is hidden again whether or not the
   // function then answers, with the other bits as read after the unhide
-  // (still 0: the simulated register keeps what was written).
-  variant v = p2sb_variant(m);
-  if (v == variant::none) return {};
-  if (answers_before) return v == variant::hiding ? std::vector<uint8_t>{(uint8_t)(b.hide | 1)} : std::vector<uint8_t>{};
-  if (!(found & 1)) return {};
+  // (still 0: the simulated register keeps what was written). A function
+  // found answering is left as it was: no write.
+  if (p2sb_variant(m) == variant::none || !(found & 1)) return {};
   return {0, 1};
 }
 
