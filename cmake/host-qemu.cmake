@@ -9,9 +9,10 @@ endif()
 
 # frame, no-catalogue, bad-path: one boot each; lab (the run of make run
 # against tests/qemu/lab-rav.expected, and -p), p2sb and rmrr: one boot
-# each; families: one boot per family other than rav (six); manual-page
+# each; unlisted (a processor without a setup routine, with and without
+# -a): one boot; families: one boot per family other than rav (six); manual-page
 # ("Iovet.efi -?" prints Iovet.man beside the image): one boot.
-foreach(group frame no-catalogue bad-path lab families p2sb rmrr manual-page)
+foreach(group frame no-catalogue bad-path lab unlisted families p2sb rmrr manual-page)
   if(group STREQUAL "families")
     set(timeout 900)
   else()

@@ -86,6 +86,9 @@ TEST(TablesOnly, TheTablesAreCheckedAndTheRestIsMissingWithItsReason) {
                 tables_alone);
   EXPECT_TRUE(contains(o.text, "Zyr Test Status: PASS (31 not evaluated)\n")) << o.text;
   EXPECT_TRUE(contains(o.text, "Not evaluated:\n01) ")) << o.text;
+  size_t listed = 0;
+  for (size_t at = 0; (at = o.text.find("\nResult : ", at)) != std::string::npos; at++) listed++;
+  EXPECT_EQ(listed, 55u) << "the listing goes on past test 1";
   EXPECT_TRUE(contains(o.text, "CPUID1                  not known\n"));
   EXPECT_FALSE(contains(o.text, "BIOS Information"));
   EXPECT_TRUE(m.pci_writes.empty());

@@ -276,6 +276,7 @@ uint64_t run_assertions(acpi_tables_t* tables, test_info_t* tinfo, bool any_proc
       if (!tc) return 0;
       bool nothing_to_check = source_known(SOURCE_DMAR) && !tables->dmar;
       if (tc->result != TEST_PASS && (!not_run || nothing_to_check)) return 0;
+      if (tc->result != TEST_PASS) set_went_on_after_test_one();
     }
   }
   return 0;

@@ -90,6 +90,7 @@ struct run_sources_t {
   source_state platform[SOURCE_COUNT];
   bool unlisted;
   uint32_t processor;
+  bool went_on;
   uint8_t not_evaluated[256 / 8];  // by test number
 };
 run_sources_t run;
@@ -172,6 +173,9 @@ bool recorded_unknown_later(test_case_t* tc) {
   const assertion_sources_t* a = sources_of(tc->id);
   return a && recorded_unknown_sources(tc, a->later);
 }
+
+void set_went_on_after_test_one() { run.went_on = true; }
+bool went_on_after_test_one() { return run.went_on; }
 
 bool later_sources_known(uint64_t test) {
   const assertion_sources_t* a = sources_of(test);

@@ -73,6 +73,11 @@ bool recorded_unknown_later(test_case_t* tc);
 // True when every source the test needs beyond that path is known.
 bool later_sources_known(uint64_t test);
 
+// Test 1 was not run for an unknown source and the run went on past it (the
+// listing then goes on past it too).
+void set_went_on_after_test_one();
+bool went_on_after_test_one();
+
 // Records that were not evaluated because a source is unknown.
 bool not_evaluated(uint64_t test);
 uint32_t not_evaluated_count();

@@ -43,8 +43,9 @@ void display_test_list() {
     Print("Result : %s\n", result_name(tc.result));
     if (tc.result != TEST_PASS) Print("       : %s\n", tc.message);
     Print("---------------\n");
-    // The driver evaluated nothing after a test 1 that did not pass.
-    if (tc.id == 1 && tc.result != TEST_PASS) break;
+    // The driver evaluated nothing after a test 1 that did not pass (unless
+    // it could not be run and the run went on).
+    if (tc.id == 1 && tc.result != TEST_PASS && !went_on_after_test_one()) break;
   }
 }
 
