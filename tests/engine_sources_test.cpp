@@ -3,6 +3,7 @@
 // tables alone decide are still taken; -a checks a processor without a
 // setup routine; no run reads a source it does not know.
 #include <map>
+#include <sstream>
 
 #include "engine/sources.h"
 #include "platform/sim/platform_dir.h"
@@ -59,6 +60,40 @@ TEST(SourceTable, EveryAssertionHasItsSources) {
   }
   for (int t : {1, 3, 15, 18, 25, 26, 46, 48, 57, 58, 63, 64, 65})
     EXPECT_TRUE(sources_of(t)->needs & FROM_CHIPSET) << t << " reads tinfo's chipset facts";
+}
+
+// README's table of sources says what the code's table says.
+TEST(SourceTable, TheReadmeShowsTheTable) {
+  const char* const names[] = {"DMAR",    "MCFG",             "MADT",       "HPET",   "chipset", "PCI",
+                               "engines", "device registers", "memory map", "SMBIOS", "CPUID",   "MSR"};
+  auto text = [&](source_set set) {
+    std::string t;
+    for (uint32_t s = 0; s < SOURCE_COUNT; s++)
+      if (set & from((platform_source)s)) t += (t.empty() ? "" : ", ") + std::string(names[s]);
+    if (set & ENGINE_LIST) t += ", engine list";
+    return t.empty() ? std::string("—") : t;
+  };
+  std::istringstream readme(read_file(repo_path("README.md")));
+  std::string line;
+  while (std::getline(readme, line) && line != "| Tests | Need | And, beyond the path the tables decide |") {
+  }
+  std::getline(readme, line);  // the rule under the header
+  uint32_t rows = 0;
+  while (std::getline(readme, line) && line.rfind("| ", 0) == 0) {
+    std::vector<std::string> cells;
+    for (size_t at = 2, bar; (bar = line.find(" |", at)) != std::string::npos; at = bar + 3)
+      cells.push_back(line.substr(at, bar - at));
+    ASSERT_EQ(cells.size(), 3u) << line;
+    std::istringstream tests(cells[0]);
+    for (int t; tests >> t; tests.ignore(1)) {
+      const assertion_sources_t* a = sources_of(t);
+      ASSERT_NE(a, nullptr) << t;
+      EXPECT_EQ(cells[1], text(a->needs)) << t;
+      EXPECT_EQ(cells[2], text(a->later)) << t;
+      rows++;
+    }
+  }
+  EXPECT_EQ(rows, assertion_source_count);
 }
 
 // A run on the rav platform's tables alone: the tables' own assertions are
