@@ -51,6 +51,8 @@ setup_fn select_setup(uint32_t eax) {
 
 }  // namespace
 
+bool processor_has_setup(uint32_t eax) { return select_setup(eax) != nullptr; }
+
 // ---------------------------------------------------------------------------
 // Inline assertions.
 
@@ -227,10 +229,8 @@ constexpr order_entry assertion_order[] = {
 // processor has none. Without -a an unlisted processor ends the run.
 bool dispatch(bool any_processor, setup_fn* setup) {
   *setup = nullptr;
-  if (!source_known(SOURCE_CPUID)) return true;
   uint32_t eax = 0;
-  uint32_t ebx = 0, ecx = 0, edx = 0;
-  AsmCpuid(1, &eax, &ebx, &ecx, &edx);
+  if (!processor_signature(&eax)) return true;
   *setup = select_setup(eax);
   if (*setup) return true;
   if (!any_processor) {

@@ -1,5 +1,6 @@
 #include "engine/sources.h"
 
+#include "engine/driver.h"
 #include "platform/print.h"
 #include "platform/text.h"
 
@@ -90,6 +91,9 @@ struct run_sources_t {
   source_state platform[SOURCE_COUNT];
   bool unlisted;
   uint32_t processor;
+  bool classified;     // the processor has been read
+  uint32_t cpuid_eax;  // CPUID leaf 1 EAX, read once when CPUID is known
+  bool general;        // the processor is unknown or has no setup routine
   bool went_on;
   uint8_t not_evaluated[256 / 8];  // by test number
 };
@@ -116,6 +120,30 @@ void reset_sources() { mem_set(&run, 0, sizeof(run)); }
 void read_platform_sources() {
   reset_sources();
   for (uint32_t s = 0; s < SOURCE_COUNT; s++) run.platform[s] = platform_source_state((platform_source)s);
+}
+
+namespace {
+// The processor, read once per run (the dumps ask before the driver does).
+void classify_processor() {
+  if (run.classified) return;
+  run.classified = true;
+  run.general = true;
+  if (run.platform[SOURCE_CPUID] != SOURCE_KNOWN) return;
+  uint32_t ebx = 0, ecx = 0, edx = 0;
+  AsmCpuid(1, &run.cpuid_eax, &ebx, &ecx, &edx);
+  run.general = !processor_has_setup(run.cpuid_eax);
+}
+}  // namespace
+
+bool processor_signature(uint32_t* eax) {
+  classify_processor();
+  *eax = run.cpuid_eax;
+  return run.platform[SOURCE_CPUID] == SOURCE_KNOWN;
+}
+
+bool general_rules() {
+  classify_processor();
+  return run.general;
 }
 
 void set_unlisted_processor(uint32_t signature) {
@@ -190,10 +218,18 @@ uint32_t not_evaluated_count() {
   return n;
 }
 
-void note_drhd_engines(test_case_t* tc) {
-  if (!engines_from_drhd()) return;
+namespace {
+void append_line(test_case_t* tc, const char* prefix, const char* line) {
   size_t n = str16_len(tc->message);
-  if (n < TEST_TEXT_CHARS)
-    format_to(tc->message + n, (TEST_TEXT_CHARS - n) * 2,
-              "Engines: the DRHD structures' base addresses (the chipset's list of engines is not known).\n");
+  if (n < TEST_TEXT_CHARS) format_to(tc->message + n, (TEST_TEXT_CHARS - n) * 2, "%s%s\n", prefix, line);
+}
+}  // namespace
+
+void note_drhd_engines(test_case_t* tc) {
+  if (engines_from_drhd())
+    append_line(tc, "Engines: ", "the DRHD structures' base addresses (the chipset's list of engines is not known).");
+}
+
+void note_general_rule(test_case_t* tc, const char* rule) {
+  if (general_rules() && tc->result != TEST_PASS) append_line(tc, "Rule for a processor without a chipset profile: ", rule);
 }

@@ -53,6 +53,14 @@ const assertion_sources_t* sources_of(uint64_t test);
 // The run's sources: read from the platform at the start of collection; the
 // driver adds what the processor decides.
 void read_platform_sources();
+// CPUID leaf 1 EAX as read at the start of the run; false when CPUID is not
+// known (nothing was read).
+bool processor_signature(uint32_t* eax);
+// The tables are judged by the rules of the current DMA-remapping standard
+// rather than those of the seven known families: the processor is unknown
+// or has no setup routine (-a on a board, tables-only and recorded runs).
+bool general_rules();
+
 // Every source known again (the teardown; unit tests that call assertions
 // directly start from there).
 void reset_sources();
@@ -85,3 +93,6 @@ uint32_t not_evaluated_count();
 // When the engines are the DRHD structures' base addresses, appends a line
 // that says so to the record's message.
 void note_drhd_engines(test_case_t* tc);
+// Under the general rules, appends to a record that did not pass the line
+// that names the rule that judged it.
+void note_general_rule(test_case_t* tc, const char* rule);
