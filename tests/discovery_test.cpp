@@ -7,6 +7,7 @@
 #include "discovery/pci_inventory.h"
 #include "discovery/remap_lists.h"
 #include "discovery/table_walks.h"
+#include "engine/sources.h"
 #include "engine/test_info.h"
 #include "platform/sim/platform_dir.h"
 #include "support/harness.h"
@@ -348,7 +349,9 @@ TEST(PciInventory, FunctionsBusesAndAllocations) {
   m.pci(0x81, 0, 0, 0x10DE, 0x1C83);  // beyond end_bus
   auto& silent0 = m.pci(0, 5, 1, 0x8086, 0x2222);  // function 0 absent
   (void)silent0;
+  m.set_cpuid(1, 0x906EA);  // a known family: every allocation is scanned
   sim::scoped_machine use(m);
+  reset_sources();
   bytes mcfg = sim::build_mcfg({{0xE0000000, 0, 0x80, 0x80}});
   EXPECT_EQ(build_pci_inventory(byte_view(mcfg.data(), mcfg.size())), 0u);
   EXPECT_EQ(pcie_base, 0xE0000000u);
@@ -366,6 +369,13 @@ TEST(PciInventory, FunctionsBusesAndAllocations) {
   EXPECT_EQ(seen[0].first, 0);
   EXPECT_EQ(seen[5].first, 1);
   EXPECT_EQ(seen[5].second, 0x0000);
+  free_test_data(&none);
+  // Under the general rules the ports' segment 0 only: segment 1's
+  // allocation would list segment 0's functions again.
+  m.cpuid_leaves.clear();
+  EXPECT_EQ(build_pci_inventory(byte_view(two.data(), two.size())), 0u);
+  EXPECT_EQ(list_count(pci_dev_list), 5u);
+  EXPECT_EQ(pci_inventory_other_segments, 1u);
   free_test_data(&none);
 
   bytes empty = sim::build_mcfg({});

@@ -26,13 +26,19 @@ bool recorded_ir_flag_clear(test_case_t* tc, const acpi_tables_t* tables) {
 }
 
 void record_inventory_incomplete(test_case_t* tc) {
-  set_result_fmt(tc, TEST_WARNING,
-                 "Only the first %d of the %d MCFG allocation structures were scanned for PCI functions.\n",
-                 pci_inventory_allocations - pci_inventory_unscanned, pci_inventory_allocations);
+  if (pci_inventory_unscanned)
+    set_result_fmt(tc, TEST_WARNING,
+                   "Only the first %d of the %d MCFG allocation structures were scanned for PCI functions.\n",
+                   pci_inventory_allocations - pci_inventory_unscanned, pci_inventory_allocations);
+  else
+    set_result_fmt(tc, TEST_WARNING,
+                   "%d MCFG allocation structure(s) of PCI segments other than 0 were not scanned for PCI functions "
+                   "(the configuration ports reach segment 0 only).\n",
+                   pci_inventory_other_segments);
 }
 
 void record_pass_unless_inventory_incomplete(test_case_t* tc) {
-  if (pci_inventory_unscanned)
+  if (pci_inventory_unscanned || pci_inventory_other_segments)
     record_inventory_incomplete(tc);
   else
     set_result(tc, TEST_PASS);

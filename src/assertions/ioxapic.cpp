@@ -2,6 +2,7 @@
 // IOxAPIC request ID programmed in the PCH.
 #include "assertions/assertions.h"
 #include "discovery/table_walks.h"
+#include "engine/sources.h"
 #include "platform/print.h"
 
 namespace {
@@ -69,16 +70,30 @@ uint64_t assert_madt_ioxapics_in_scopes(acpi_tables_t* tables, test_info_t* tinf
   if (recorded_missing_madt(tc, tables)) return 0;
   if (recorded_ir_flag_clear(tc, tables)) return 0;
   byte_view madt = madt_view(*tables);
-  bool same = for_each_drhd_scope_of_type(SCOPE_IOAPIC, [&](remap_node_t*, const device_scope_entry_t& s) {
-    return for_each_madt_ioapic(madt, [&](uint8_t ioapic_id) {
-      debug_print(debug_mask, "DEBUG -- #%d : IoApicId = 0x%X, Enumeration_ID = 0x%X\n", 21, ioapic_id,
-                  s.Enumeration_ID());
-      return ioapic_id == s.Enumeration_ID();
+  bool same;
+  if (general_rules()) {
+    // A platform may have several I/O APICs: the two sets of IDs agree.
+    same = for_each_madt_ioapic(madt, [](uint8_t id) {
+      return any_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t*, const device_scope_entry_t& s) {
+        return s.Type() == SCOPE_IOAPIC && s.Enumeration_ID() == id;
+      });
     });
-  });
+    same = same && for_each_drhd_scope_of_type(SCOPE_IOAPIC, [&](remap_node_t*, const device_scope_entry_t& s) {
+             return any_madt_ioapic_with_id(madt, s.Enumeration_ID());
+           });
+  } else {
+    same = for_each_drhd_scope_of_type(SCOPE_IOAPIC, [&](remap_node_t*, const device_scope_entry_t& s) {
+      return for_each_madt_ioapic(madt, [&](uint8_t ioapic_id) {
+        debug_print(debug_mask, "DEBUG -- #%d : IoApicId = 0x%X, Enumeration_ID = 0x%X\n", 21, ioapic_id,
+                    s.Enumeration_ID());
+        return ioapic_id == s.Enumeration_ID();
+      });
+    });
+  }
   if (same)
     set_result(tc, TEST_PASS);
   else
     set_result(tc, TEST_FAIL, "Not all IOxAPIC reported in MADT Table are enumerated in Device Scope.\n");
+  note_general_rule(tc, "every MADT I/O APIC's ID is in an IOAPIC scope, and every IOAPIC scope's ID in the MADT.");
   return 0;
 }

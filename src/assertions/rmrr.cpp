@@ -160,25 +160,36 @@ uint64_t assert_rmrr_memory_map(acpi_tables_t*, test_info_t*) {
 
     debug_print(debug_mask, "DEBUG -- #%d : mem_map_size = 0x%X : mem_desc_size = 0x%X \n", 40, mm.map_size,
                 mm.descriptor_size);
-    bool found = false;
-    for (uint64_t i = 0; i < descriptors && !found; i++) {
-      byte_view d = map.sub(i * mm.descriptor_size, MEMDESC_SIZE);
-      uint32_t type = d.u32(MEMDESC_OFF_TYPE);
-      bool candidate = type == EFI_RESERVED_MEMORY_TYPE ||
-                       (usb && (type == EFI_RUNTIME_SERVICES_CODE || type == EFI_RUNTIME_SERVICES_DATA));
-      if (!candidate) continue;
-      uint64_t start = d.u64(MEMDESC_OFF_PHYSICAL_START);
-      uint64_t pages = d.u64(MEMDESC_OFF_NUMBER_OF_PAGES);
-      uint64_t size = pages * EFI_PAGE_SIZE;
-      debug_print(debug_mask, "DEBUG -- #%d : rmrr_base_addr   = 0x%016LX : rmrr_limit_addr = 0x%016LX\n", 40, base,
-                  limit);
-      debug_print(debug_mask, "               m_base           = 0x%016LX : m_limit         = 0x%016LX\n", start,
-                  size);
-      debug_print(debug_mask, "               m_base + m_limit = 0x%016LX\n", start + size);
-      if (region_inside(base, limit, start, pages)) {
-        debug_print(debug_mask, "DEBUG -- #%d : RMRR found in Reserved Memory Map area.\n", 40);
-        found = true;
+    // One candidate descriptor must hold the region; under the general
+    // rules adjacent candidates may hold it together: from the first address
+    // not yet held, each pass looks for the candidate that holds it.
+    bool found = false, spans = general_rules();
+    uint64_t at = base;
+    for (uint64_t pass = 0; pass <= descriptors && !found; pass++) {
+      bool advanced = false;
+      for (uint64_t i = 0; i < descriptors && !found && !advanced; i++) {
+        byte_view d = map.sub(i * mm.descriptor_size, MEMDESC_SIZE);
+        uint32_t type = d.u32(MEMDESC_OFF_TYPE);
+        bool candidate = type == EFI_RESERVED_MEMORY_TYPE ||
+                         (usb && (type == EFI_RUNTIME_SERVICES_CODE || type == EFI_RUNTIME_SERVICES_DATA));
+        if (!candidate) continue;
+        uint64_t start = d.u64(MEMDESC_OFF_PHYSICAL_START);
+        uint64_t pages = d.u64(MEMDESC_OFF_NUMBER_OF_PAGES);
+        uint64_t size = pages * EFI_PAGE_SIZE;
+        debug_print(debug_mask, "DEBUG -- #%d : rmrr_base_addr   = 0x%016LX : rmrr_limit_addr = 0x%016LX\n", 40, at,
+                    limit);
+        debug_print(debug_mask, "               m_base           = 0x%016LX : m_limit         = 0x%016LX\n", start,
+                    size);
+        debug_print(debug_mask, "               m_base + m_limit = 0x%016LX\n", start + size);
+        if (region_inside(at, limit, start, pages)) {
+          debug_print(debug_mask, "DEBUG -- #%d : RMRR found in Reserved Memory Map area.\n", 40);
+          found = true;
+        } else if (spans && region_inside(at, at, start, pages)) {
+          at = start + size;
+          advanced = true;
+        }
       }
+      if (!advanced) break;
     }
     if (found) continue;
 
@@ -194,6 +205,8 @@ uint64_t assert_rmrr_memory_map(acpi_tables_t*, test_info_t*) {
                      "RMRR Base Address(0x%X) Limit Adress(0x%X) is not marked as reserved in system memory map.\n",
                      base, limit);
     }
+    note_general_rule(tc, "an RMRR lies in memory that every descriptor covering it marks reserved (or runtime, "
+                          "for USB controllers), adjacent descriptors included.");
     return 0;
   }
   set_result(tc, TEST_PASS);

@@ -5,6 +5,45 @@
 #include "discovery/table_walks.h"
 #include "engine/sources.h"
 #include "platform/platform.h"
+#include "platform/text.h"
+
+namespace {
+const char* const general_rule_47 =
+    "device scopes are unique within each PCI segment, and a segment without INCLUDE_PCI_ALL lists every PCI "
+    "function of that segment.";
+}  // namespace
+
+namespace {
+
+// Under the general rules: every DRHD segment without INCLUDE_PCI_ALL names
+// as many scopes as the inventory holds functions of that segment (each
+// function once, however many of the segment's allocations listed it). A
+// segment other than 0 was not scanned: *unscanned says so.
+bool segments_enumerated(bool* unscanned) {
+  uint8_t seen[65536 / 8];
+  return for_each_drhd_segment([&](uint16_t segment) {
+    if (include_pci_all_drhds(segment)) return true;
+    if (segment != 0) {
+      *unscanned = true;
+      return true;
+    }
+    uint64_t scopes = 0, functions = 0;
+    for_each_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t* node, const device_scope_entry_t&) {
+      if (node->SegmentNumber() == segment) scopes++;
+      return true;
+    });
+    mem_set(seen, 0, sizeof(seen));
+    for (pci_dev_t* d : each<pci_dev_t>(pci_dev_list)) {
+      uint16_t rid = d->rid();
+      if (d->segment != segment || (seen[rid / 8] >> (rid % 8)) & 1) continue;
+      seen[rid / 8] |= (uint8_t)(1u << (rid % 8));
+      functions++;
+    }
+    return scopes == functions;
+  });
+}
+
+}  // namespace
 
 uint64_t assert_scopes_unique(acpi_tables_t*, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(47, true);
@@ -24,10 +63,16 @@ uint64_t assert_scopes_unique(acpi_tables_t*, test_info_t* tinfo) {
     entries += (uint64_t)scope.path_count_inside();
     return true;
   });
+  // Under the general rules every segment is judged on its own: a request
+  // ID is compared with those of its own segment, and every segment needs
+  // INCLUDE_PCI_ALL or a full list.
+  bool by_segment = general_rules();
+  if (by_segment)
+    include_pci_all = for_each_drhd_segment([](uint16_t s) { return include_pci_all_drhds(s) > 0; });
 
-  uint16_t* ids = nullptr;
+  uint32_t* ids = nullptr;  // request IDs, under the general rules with their segment above them
   if (entries) {
-    ids = static_cast<uint16_t*>(AllocateZeroPool(entries * sizeof(uint16_t)));
+    ids = static_cast<uint32_t*>(AllocateZeroPool(entries * sizeof(uint32_t)));
     if (!ids) {
       Print("Memory Allocation error in assertion #47\n");
       set_result(tc, TEST_MISSING);
@@ -36,32 +81,38 @@ uint64_t assert_scopes_unique(acpi_tables_t*, test_info_t* tinfo) {
   }
   // Second walk over the same scopes: it visits exactly the entries counted.
   uint64_t stored = 0;
-  for_each_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t*, const device_scope_entry_t& scope) {
+  for_each_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t* node, const device_scope_entry_t& scope) {
+    uint32_t segment = by_segment ? (uint32_t)node->SegmentNumber() << 16 : 0;
     return for_each_path_entry(scope, [&](int32_t, uint8_t, uint8_t, uint16_t rid) {
-      ids[stored++] = rid;
+      ids[stored++] = segment | rid;
       return true;
     });
   });
 
   for (uint64_t i = 0; i < stored; i++) {
-    debug_print(debug_mask, "DEBUG -- #%d: device_scopes[%d] Request ID = 0x%X:\n", 47, i, ids[i]);
+    debug_print(debug_mask, "DEBUG -- #%d: device_scopes[%d] Request ID = 0x%X:\n", 47, i, ids[i] & 0xFFFF);
     for (uint64_t j = 0; j < stored; j++) {
       if (i != j && ids[i] == ids[j]) {
         set_result(tc, TEST_FAIL, "All Device Scopes under DRHD's must be unique.\n");
+        note_general_rule(tc, general_rule_47);
         FreePool(ids);
         return 0;
       }
     }
   }
   // Without INCLUDE_PCI_ALL the scopes are counted against the inventory.
+  bool unscanned = false;
   if (include_pci_all || recorded_unknown_later(tc))
     ;
   else if (pci_inventory_unscanned)
     record_inventory_incomplete(tc);
-  else if (list_count(pci_dev_list) != scopes)
+  else if (by_segment ? !segments_enumerated(&unscanned) : list_count(pci_dev_list) != scopes)
     set_result(tc, TEST_FAIL,
                "No DRHD found with INCLUDE_PCI_ALL flag bit set, thus all PCI device must be enumerated in Device "
                "Scopes.\n");
+  else if (unscanned)
+    record_inventory_incomplete(tc);
+  note_general_rule(tc, general_rule_47);
   if (ids) FreePool(ids);
   return 0;
 }

@@ -3,7 +3,9 @@
 // uniqueness of the request IDs that the DRHD scopes name.
 #include "assertions/assertions.h"
 #include "discovery/table_walks.h"
+#include "engine/sources.h"
 #include "platform/print.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -13,6 +15,96 @@ bool list_all_in_segment(list_entry& list, uint32_t at, uint16_t segment) {
   for (remap_node_t* node : each<remap_node_t>(list))
     if (node->SegmentNumber(at) != segment) return false;
   return true;
+}
+
+struct scope_kind {
+  list_entry* list;
+  uint32_t fixed;
+  uint32_t segment_at;
+  const char* header_line;
+  const char* segment_line;
+  const char* failure;          // test 13
+  const char* segment_failure;  // test 12
+};
+
+const scope_kind scope_kinds[] = {
+    {&drhd_list, DRHD_FIXED_SIZE, DRHD_OFF_SEGMENT, "DEBUG -- #%d : DRHD DeviceScope(%d):\n",
+     "DEBUG -- #%d : drnode->remap->SegmentNumber=%d\n",
+     "PCI device(s) reported in DRHD Device Scope Structure(s) is (are) not valid.\n",
+     "PCI segment reported in DRHD is not valid.\n"},
+    {&rmrr_list, RMRR_FIXED_SIZE, RMRR_OFF_SEGMENT, "DEBUG -- #%d : RMRR DeviceScope(%d):\n",
+     "DEBUG -- #%d : rmnode->remap->SegmentNumber=%d\n",
+     "PCI device(s) reported in RMRR Device Scope Structure(s) is (are) not valid.\n",
+     "PCI segment reported in RMRR is not valid.\n"},
+    {&atsr_list, ATSR_FIXED_SIZE, ATSR_OFF_SEGMENT, "DEBUG -- #%d : ASTR DeviceScope(%d):\n",
+     "DEBUG -- #%d : atnode->remap->SegmentNumber=%d\n",
+     "PCI device(s) reported in ATSR Device Scope Structure(s) is (are) not valid.\n",
+     "PCI segment reported in ATSR is not valid.\n"},
+};
+
+// The general rules of tests 12 and 13 judge each segment on its own: a
+// structure names a segment that some MCFG allocation has, and a PCI
+// scope's starting bus lies in the bus range of some allocation of its
+// structure's segment. One pass over the MCFG marks, for each segment the
+// structures name, whether it has an allocation and which buses; the lists
+// hold at most DMAR_MAX_STRUCTURES + 1 structures, so that many segments at
+// the most.
+struct segment_buses {
+  uint16_t segment;
+  bool allocated;
+  uint8_t buses[256 / 8];
+  bool has_bus(uint8_t bus) const { return (buses[bus / 8] >> (bus % 8)) & 1; }
+};
+
+struct segment_map {
+  segment_buses segments[DMAR_MAX_STRUCTURES + 1];
+  uint32_t count = 0;
+
+  const segment_buses* find(uint16_t segment) const {
+    for (uint32_t i = 0; i < count; i++)
+      if (segments[i].segment == segment) return &segments[i];
+    return nullptr;
+  }
+  explicit segment_map(byte_view mcfg) {
+    for (const scope_kind& kind : scope_kinds)
+      for (remap_node_t* node : each<remap_node_t>(*kind.list)) {
+        uint16_t segment = node->SegmentNumber(kind.segment_at);
+        if (find(segment) || count == DMAR_MAX_STRUCTURES + 1) continue;
+        segments[count++] = segment_buses{segment, false, {}};
+      }
+    for_each_mcfg_allocation(mcfg, [&](const csbaas_t& a) {
+      if (segment_buses* s = const_cast<segment_buses*>(find(a.pci_segment()))) {
+        s->allocated = true;
+        for (uint32_t bus = a.start_bus(); bus <= a.end_bus(); bus++) s->buses[bus / 8] |= (uint8_t)(1u << (bus % 8));
+      }
+      return true;
+    });
+  }
+  bool allocated(uint16_t segment) const {
+    const segment_buses* s = find(segment);
+    return s && s->allocated;
+  }
+};
+
+// The first kind with a structure in a segment without allocation.
+const char* structure_outside_mcfg(const segment_map& map) {
+  for (const scope_kind& kind : scope_kinds)
+    for (remap_node_t* node : each<remap_node_t>(*kind.list))
+      if (!map.allocated(node->SegmentNumber(kind.segment_at))) return kind.segment_failure;
+  return nullptr;
+}
+
+// The first kind with a PCI scope outside its segment's bus ranges (a
+// segment without allocation is test 12's finding).
+const char* scope_bus_outside_segment(const segment_map& map) {
+  for (const scope_kind& kind : scope_kinds) {
+    bool inside = for_each_list_scope(*kind.list, kind.fixed, [&](remap_node_t* node, const device_scope_entry_t& sc) {
+      const segment_buses* s = map.find(node->SegmentNumber(kind.segment_at));
+      return sc.Type() > SCOPE_PCI_SUBHIERARCHY || !s || !s->allocated || s->has_bus(sc.StartingBusNumber());
+    });
+    if (!inside) return kind.failure;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -54,42 +146,24 @@ uint64_t assert_segments_valid(acpi_tables_t* tables, test_info_t* tinfo) {
   if (recorded_not_applicable(tc, tinfo, 12)) return 0;
   if (missing_mcfg(tables)) return 1;
   const char* failure = nullptr;
-  for_each_mcfg_allocation(mcfg_view(*tables), [&](const csbaas_t& a) {
-    uint16_t segment = a.pci_segment();
-    if (!list_all_in_segment(drhd_list, DRHD_OFF_SEGMENT, segment))
-      failure = "PCI segment reported in DRHD is not valid.\n";
-    else if (!list_all_in_segment(rmrr_list, RMRR_OFF_SEGMENT, segment))
-      failure = "PCI segment reported in RMRR is not valid.\n";
-    else if (!list_all_in_segment(atsr_list, ATSR_OFF_SEGMENT, segment))
-      failure = "PCI segment reported in ATSR is not valid.\n";
-    return failure == nullptr;
-  });
+  byte_view mcfg = mcfg_view(*tables);
+  if (general_rules()) {
+    // Each structure names a segment of the platform, whichever it is.
+    failure = structure_outside_mcfg(segment_map(mcfg));
+  } else {
+    for_each_mcfg_allocation(mcfg, [&](const csbaas_t& a) {
+      for (const scope_kind& kind : scope_kinds)
+        if (!failure && !list_all_in_segment(*kind.list, kind.segment_at, a.pci_segment()))
+          failure = kind.segment_failure;
+      return failure == nullptr;
+    });
+  }
   set_result(tc, failure ? TEST_FAIL : TEST_PASS, failure);
+  note_general_rule(tc, "every DRHD, RMRR and ATSR names a PCI segment of the MCFG.");
   return 0;
 }
 
 namespace {
-
-struct scope_kind {
-  list_entry* list;
-  uint32_t fixed;
-  uint32_t segment_at;
-  const char* header_line;
-  const char* segment_line;
-  const char* failure;
-};
-
-const scope_kind scope_kinds[] = {
-    {&drhd_list, DRHD_FIXED_SIZE, DRHD_OFF_SEGMENT, "DEBUG -- #%d : DRHD DeviceScope(%d):\n",
-     "DEBUG -- #%d : drnode->remap->SegmentNumber=%d\n",
-     "PCI device(s) reported in DRHD Device Scope Structure(s) is (are) not valid.\n"},
-    {&rmrr_list, RMRR_FIXED_SIZE, RMRR_OFF_SEGMENT, "DEBUG -- #%d : RMRR DeviceScope(%d):\n",
-     "DEBUG -- #%d : rmnode->remap->SegmentNumber=%d\n",
-     "PCI device(s) reported in RMRR Device Scope Structure(s) is (are) not valid.\n"},
-    {&atsr_list, ATSR_FIXED_SIZE, ATSR_OFF_SEGMENT, "DEBUG -- #%d : ASTR DeviceScope(%d):\n",
-     "DEBUG -- #%d : atnode->remap->SegmentNumber=%d\n",
-     "PCI device(s) reported in ATSR Device Scope Structure(s) is (are) not valid.\n"},
-};
 
 // The lowest and highest starting bus of the PCI scopes (types 0 to 2) of
 // one kind's structures in one segment. A scope of the segment lies outside
@@ -133,6 +207,12 @@ uint64_t assert_scope_buses_valid(acpi_tables_t* tables, test_info_t* tinfo) {
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 13)) return 0;
   if (missing_mcfg(tables)) return 1;
+  if (general_rules()) {
+    const char* outside = scope_bus_outside_segment(segment_map(mcfg_view(*tables)));
+    set_result(tc, outside ? TEST_FAIL : TEST_PASS, outside);
+    note_general_rule(tc, "a scope's starting bus lies in a bus range of an MCFG allocation of its segment.");
+    return 0;
+  }
   const char* failure = nullptr;
   uint32_t pairs = 0;
   const csbaas_t* at = nullptr;  // the allocation being checked
@@ -210,22 +290,35 @@ uint64_t assert_request_ids_unique(acpi_tables_t* tables, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(14, false);
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 14)) return 0;
-  uint8_t seen[65536 / 8] = {};
+  uint8_t seen[65536 / 8];
   bool duplicate = false;
   uint32_t k = 0;
-  for_each_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t*, const device_scope_entry_t& s) {
-    return for_each_path_entry(s, [&](int32_t, uint8_t, uint8_t, uint16_t rid) {
-      debug_print(debug_mask, "DEBUG -- #%d : reqid[%d].raw = %0x\n", 14, k, rid);
-      debug_print(debug_mask, "DEBUG -- #%d : b:%d d:%d f:%d\n", 14, rid >> 8, (rid >> 3) & 0x1F, rid & 7);
-      k++;
-      if (seen[rid / 8] & (1u << (rid % 8))) duplicate = true;
-      seen[rid / 8] |= (uint8_t)(1u << (rid % 8));
-      return true;
+  // One walk over the DRHDs, or under the general rules one per segment,
+  // each judged on its own.
+  bool by_segment = general_rules();
+  auto walk = [&](uint16_t segment) {
+    mem_set(seen, 0, sizeof(seen));
+    for_each_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t* node, const device_scope_entry_t& s) {
+      if (by_segment && node->SegmentNumber() != segment) return true;
+      return for_each_path_entry(s, [&](int32_t, uint8_t, uint8_t, uint16_t rid) {
+        debug_print(debug_mask, "DEBUG -- #%d : reqid[%d].raw = %0x\n", 14, k, rid);
+        debug_print(debug_mask, "DEBUG -- #%d : b:%d d:%d f:%d\n", 14, rid >> 8, (rid >> 3) & 0x1F, rid & 7);
+        k++;
+        if (seen[rid / 8] & (1u << (rid % 8))) duplicate = true;
+        seen[rid / 8] |= (uint8_t)(1u << (rid % 8));
+        return true;
+      });
     });
-  });
+    return true;
+  };
+  if (by_segment)
+    for_each_drhd_segment(walk);
+  else
+    walk(0);
   if (duplicate)
     set_result(tc, TEST_FAIL, "All Request ID for DRHD must be unique.\n");
   else
     set_result(tc, TEST_PASS);
+  note_general_rule(tc, "request IDs are unique within each PCI segment.");
   return 0;
 }

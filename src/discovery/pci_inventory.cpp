@@ -2,6 +2,7 @@
 
 #include "discovery/config_space.h"
 #include "discovery/table_walks.h"
+#include "engine/sources.h"
 #include "platform/platform.h"
 #include "platform/print.h"
 
@@ -9,6 +10,7 @@ list_entry pci_dev_list = LIST_HEAD_INIT(pci_dev_list);
 uint64_t pcie_base = 0;
 uint32_t pci_inventory_unscanned = 0;
 uint32_t pci_inventory_allocations = 0;
+uint32_t pci_inventory_other_segments = 0;
 
 namespace {
 
@@ -63,9 +65,18 @@ uint64_t build_pci_inventory(byte_view mcfg) {
   }
   // Every counted allocation starts before the Length, so the walk reaches
   // each of them.
+  // The configuration ports reach segment 0 only: under the general rules
+  // another segment's allocation is not scanned (its functions would be
+  // segment 0's listed again under its number).
   uint64_t failed = 0;
+  pci_inventory_other_segments = 0;
+  bool segment_0_only = general_rules();
   for_each_mcfg_allocation(mcfg, [&](const csbaas_t& a) {
     if (a.index >= allocations) return false;
+    if (segment_0_only && a.pci_segment() != 0) {
+      pci_inventory_other_segments++;
+      return true;
+    }
     failed = scan_allocation(a);
     return failed == 0;
   });

@@ -28,6 +28,9 @@ extern list_entry pci_dev_list;
 // the last inventory (0: it holds every allocation's functions).
 extern uint32_t pci_inventory_allocations;
 extern uint32_t pci_inventory_unscanned;
+// Allocations of PCI segments other than 0 that the inventory left out
+// under the general rules: the configuration ports reach segment 0 only.
+extern uint32_t pci_inventory_other_segments;
 // Memory-mapped configuration base of the MCFG's first allocation.
 extern uint64_t pcie_base;
 

@@ -100,6 +100,30 @@ bool for_each_drhd_scope_of_type(uint8_t type, F f) {
   });
 }
 
+// Calls f(segment) once for each PCI segment that the DRHDs name, in the
+// order of the first DRHD naming it; f returns false to stop.
+template <class F>
+bool for_each_drhd_segment(F f) {
+  for (remap_node_t* node : each<remap_node_t>(drhd_list)) {
+    uint16_t segment = node->SegmentNumber();
+    bool named_before = false;
+    for (remap_node_t* earlier : each<remap_node_t>(drhd_list)) {
+      if (earlier == node || named_before) break;
+      named_before = earlier->SegmentNumber() == segment;
+    }
+    if (!named_before && !f(segment)) return false;
+  }
+  return true;
+}
+
+// Number of the segment's DRHDs that carry INCLUDE_PCI_ALL.
+inline uint32_t include_pci_all_drhds(uint16_t segment) {
+  uint32_t n = 0;
+  for (remap_node_t* node : each<remap_node_t>(drhd_list))
+    if (node->SegmentNumber() == segment && node->include_pci_all()) n++;
+  return n;
+}
+
 // ---------------------------------------------------------------------------
 // MCFG allocations: visited while an allocation's first byte lies before
 // the table's Length (clipped to the copy).

@@ -107,13 +107,18 @@ uint64_t assert_has_include_pci_all(acpi_tables_t*, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(16, false);
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 16)) return 0;
-  for (remap_node_t* n : each<remap_node_t>(drhd_list)) {
-    if (n->include_pci_all()) {
-      set_result(tc, TEST_PASS);
-      return 0;
-    }
+  bool found = false;
+  if (general_rules()) {
+    // Every segment has its own.
+    found = !list_empty(drhd_list) && for_each_drhd_segment([](uint16_t s) { return include_pci_all_drhds(s) > 0; });
+  } else {
+    for (remap_node_t* n : each<remap_node_t>(drhd_list)) found = found || n->include_pci_all();
   }
-  set_result(tc, TEST_FAIL, "DMAR does not report a DRHD with INCLUDE_PCI_ALL flag set.\n");
+  if (found)
+    set_result(tc, TEST_PASS);
+  else
+    set_result(tc, TEST_FAIL, "DMAR does not report a DRHD with INCLUDE_PCI_ALL flag set.\n");
+  note_general_rule(tc, "every PCI segment of the DRHDs has a DRHD with INCLUDE_PCI_ALL.");
   return 0;
 }
 
