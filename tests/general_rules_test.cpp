@@ -1,0 +1,88 @@
+// The general rules: a processor without a chipset profile has its tables
+// judged by the current standard, a known family by its own rules. A server
+// with two segments, two I/O APICs and an RMRR over two adjacent reserved
+// descriptors is sound by the first and faulty by the second.
+#include <map>
+
+#include "engine/sources.h"
+#include "platform/sim/records.h"
+#include "support/harness.h"
+
+using namespace testing_support;
+
+namespace {
+
+constexpr uint32_t UNLISTED = 0x000A06A4;  // no setup routine
+constexpr uint32_t LISTED = 0x000906EA;
+
+using sc = sim::scope_spec;
+
+// Segment 0: a DRHD for the SATA controller, then the INCLUDE_PCI_ALL one
+// with I/O APIC 8; segment 1: its INCLUDE_PCI_ALL DRHD with I/O APIC 9 at
+// the same request ID. One RMRR for the SATA controller.
+sim::machine server(uint32_t eax, sim::dmar_builder dmar = {}) {
+  sim::machine m;
+  m.set_cpuid(1, eax, 0, 1u << 5, 0);
+  m.set_cpuid(0x80000008, 39);
+  if (dmar.structures.empty())
+    dmar.drhd(0, 0, 0xFED90000, {{1, 0, 0, {{0x17, 0}}}})
+        .drhd(1, 0, 0xFED91000, {{3, 8, 0xF0, {{31, 0}}}, {4, 0, 0, {{31, 0}}}})
+        .drhd(1, 1, 0xFED92000, {{3, 9, 0xF0, {{31, 0}}}})
+        .rmrr(0, 0x7B000000, 0x7B7FFFFF, {{1, 0, 0, {{0x17, 0}}}});
+  m.install_acpi({dmar.build(), sim::build_mcfg({{0xE0000000, 0, 0, 0x7F}, {0xD0000000, 1, 0, 0xFF}}),
+                  sim::build_madt({sim::madt_ioapic(8, 0xFEC00000, 0), sim::madt_ioapic(9, 0xFEC01000, 24)}),
+                  sim::build_hpet(0)});
+  m.pci(0, 0, 0, 0x8086, 0x3E10).set32(0x48, 0xFED10001);  // a family's routine finds MCHBAR, remapping on
+  m.pci(0, 0x17, 0, 0x8086, 0x2826).set32(0x08, 0x01060100);
+  m.add_memory(7, 0x100000, 0x7AF00);
+  m.add_memory(0, 0x7B000000, 0x400);  // the RMRR's first 4 MiB
+  m.add_memory(0, 0x7B400000, 0x400);  // and its last 4 MiB
+  add_catalogue(m);
+  return m;
+}
+
+std::map<uint64_t, std::pair<uint64_t, std::string>> run_records(sim::machine& m, std::vector<std::string> args) {
+  std::vector<test_case_t> kept;
+  sim::keep_records(m, kept);
+  run_iovet(m, args);
+  EXPECT_EQ(m.unknown_reads, 0u);
+  std::map<uint64_t, std::pair<uint64_t, std::string>> r;
+  for (const test_case_t& tc : kept) r[tc.id] = {tc.result, sim::to_utf8(tc.message)};
+  return r;
+}
+
+}  // namespace
+
+TEST(GeneralRules, AServerIsSoundByTheStandardAndFaultyByTheFamilyRules) {
+  sim::machine unlisted = server(UNLISTED);
+  auto general = run_records(unlisted, {"-a", "-t"});
+  for (int t : {11, 12, 13, 14, 16, 17, 21, 23, 40, 44})
+    EXPECT_EQ(general[t].first, (uint64_t)TEST_PASS) << t << ": " << general[t].second;
+  // Segment 1 was not scanned: its functions would be segment 0's again.
+  EXPECT_EQ(general[49].first, (uint64_t)TEST_WARNING) << general[49].second;
+  EXPECT_TRUE(contains(general[49].second, "of PCI segments other than 0 were not scanned")) << general[49].second;
+
+  sim::machine listed = server(LISTED);
+  auto family = run_records(listed, {"-t"});
+  for (int t : {12, 14, 21, 23, 40}) EXPECT_EQ(family[t].first, (uint64_t)TEST_FAIL) << t;
+  EXPECT_FALSE(contains(family[21].second, "Rule for")) << "a family's verdict names no other rule";
+}
+
+// The real faults stay faults, and say which rule found them.
+TEST(GeneralRules, FaultsAreStillFoundAndNameTheirRule) {
+  sim::dmar_builder faulty;
+  faulty.drhd(0, 0, 0xFED90000, {{1, 0, 0, {{0x17, 0}}}, {1, 0, 0, {{0x17, 0}}}})  // a request ID twice
+      .drhd(1, 0, 0xFED91000, {{3, 7, 0xF0, {{31, 0}}}})                         // I/O APIC 7: not in the MADT
+      .drhd(0, 1, 0xFED92000)                                                    // segment 1 without INCLUDE_PCI_ALL
+      .rmrr(0, 0x7B000000, 0x7BFFFFFF, {{1, 0, 0, {{0x17, 0}}}});                // 4 MiB past the reserved 8
+  sim::machine m = server(UNLISTED, faulty);
+  auto r = run_records(m, {"-a", "-t"});
+  for (int t : {14, 16, 21, 23, 40, 44}) {
+    EXPECT_EQ(r[t].first, (uint64_t)TEST_FAIL) << t;
+    EXPECT_TRUE(contains(r[t].second, "\nRule for a processor without a chipset profile: ")) << r[t].second;
+  }
+  EXPECT_EQ(r[21].second,
+            "Not all IOxAPIC reported in MADT Table are enumerated in Device Scope.\n"
+            "Rule for a processor without a chipset profile: every MADT I/O APIC's ID is in an IOAPIC scope, and "
+            "every IOAPIC scope's ID in the MADT.\n");
+}
