@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 
 namespace results {
 
@@ -59,13 +60,13 @@ std::string without_line_end(std::string t) {
   return t;
 }
 
-bool write_junit(const std::string& file, const std::vector<record>& recs, const std::string& platform) {
+std::string junit_document(const std::vector<record>& recs, const std::string& platform) {
   size_t failures = 0, skipped = 0;
   for (const auto& r : recs) {
     if (r.result == FAIL) failures++;
     if (r.result == NOT_APPLICABLE || r.result == MISSING) skipped++;
   }
-  std::ofstream f(file);
+  std::ostringstream f;
   f << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites>\n";
   f << "  <testsuite name=\"iovet " << xml_escape(platform) << "\" tests=\"" << recs.size() << "\" failures=\""
     << failures << "\" errors=\"0\" skipped=\"" << skipped << "\">\n";
@@ -83,12 +84,11 @@ bool write_junit(const std::string& file, const std::vector<record>& recs, const
     f << "</testcase>\n";
   }
   f << "  </testsuite>\n</testsuites>\n";
-  return (bool)f;
+  return f.str();
 }
 
-bool write_json(const std::string& file, const std::vector<record>& recs, const std::string& status,
-                const std::string& platform) {
-  std::ofstream f(file);
+std::string json_document(const std::vector<record>& recs, const std::string& status, const std::string& platform) {
+  std::ostringstream f;
   f << "{\n  \"platform\": \"" << json_escape(platform) << "\",\n  \"status\": \"" << json_escape(status)
     << "\",\n  \"results\": [";
   for (size_t i = 0; i < recs.size(); i++) {
@@ -97,7 +97,26 @@ bool write_json(const std::string& file, const std::vector<record>& recs, const 
       << "\", \"result\": \"" << result_word(r.result) << "\", \"message\": \"" << json_escape(r.message) << "\"}";
   }
   f << (recs.empty() ? "]\n}\n" : "\n  ]\n}\n");
+  return f.str();
+}
+
+namespace {
+
+bool write_file(const std::string& file, const std::string& text) {
+  std::ofstream f(file, std::ios::binary);
+  f << text;
   return (bool)f;
+}
+
+}  // namespace
+
+bool write_junit(const std::string& file, const std::vector<record>& records, const std::string& platform) {
+  return write_file(file, junit_document(records, platform));
+}
+
+bool write_json(const std::string& file, const std::vector<record>& records, const std::string& status,
+                const std::string& platform) {
+  return write_file(file, json_document(records, status, platform));
 }
 
 }  // namespace results
