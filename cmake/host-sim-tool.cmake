@@ -1,10 +1,8 @@
 # The host runner iovet-sim: the application's entry on a simulated machine
 # that serves a platform directory or a reference platform.
-# Its JUnit and JSON writers are a library of their own, shared with the
-# report reader iovet-results (tools/results/).
-add_library(iovet_result_files STATIC ${CMAKE_SOURCE_DIR}/tools/sim/result_files.cpp)
-target_include_directories(iovet_result_files PUBLIC ${CMAKE_SOURCE_DIR}/tools/sim)
-
+# Its JUnit and JSON writers, tools/sim/result_files.cpp, are the library
+# iovet_result_files (cmake/host-results-tool.cmake), shared with the report
+# reader iovet-results.
 file(GLOB IOVET_SIM_TOOL_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/sim/*.cpp)
 list(REMOVE_ITEM IOVET_SIM_TOOL_SOURCES ${CMAKE_SOURCE_DIR}/tools/sim/result_files.cpp)
 add_executable(iovet-sim ${IOVET_SIM_TOOL_SOURCES})
