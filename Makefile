@@ -37,8 +37,8 @@ usb: efi
 	python3 tools/usb/make_stick.py $(EFI_BUILD) $(USB_BUILD)
 
 # Every test: host unit tests, the same under the sanitizers, and the QEMU
-# checks of the firmware image.
-test: host efi asan
+# checks of the firmware image and the boot stick.
+test: host efi asan usb
 	cd $(HOST_BUILD) && ctest --output-on-failure -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -LE qemu
 

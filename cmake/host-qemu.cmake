@@ -10,8 +10,9 @@ endif()
 # frame, no-catalogue, bad-path: one boot each; lab (the run of make run
 # against tests/qemu/lab-rav.expected, and -p), p2sb and rmrr: one boot
 # each; families: one boot per family other than rav (six); manual-page
-# ("Iovet.efi -?" prints Iovet.man beside the image): one boot.
-foreach(group frame no-catalogue bad-path lab families p2sb rmrr manual-page)
+# ("Iovet.efi -?" prints Iovet.man beside the image): one boot; usb (the boot
+# stick of make usb, its results against lab-rav.expected): one boot.
+foreach(group frame no-catalogue bad-path lab families p2sb rmrr manual-page usb)
   if(group STREQUAL "families")
     set(timeout 900)
   else()
