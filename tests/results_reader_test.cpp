@@ -4,6 +4,9 @@
 // is tests/results_round_trip.py.)
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 #include "report_reader.h"
 
 namespace {
@@ -170,4 +173,21 @@ TEST(ResultsReader, UnreadableReportsAreRefusedWithTheirReason) {
       {replaced(verbose(), "01) A DMAR", "01 A DMAR"), "where a record (\"NN) description\") belongs"},
   };
   for (const auto& c : cases) EXPECT_NE(refusal(c.bytes).find(c.reason), std::string::npos) << refusal(c.bytes);
+}
+
+TEST(ResultsReader, TheLabsSerialLogAndItsShellFileGiveTheSameRecords) {
+  // Two boots of the QEMU lab: Iovet.efi -v typed at the prompt (the raw
+  // serial line), and the stick's report file (UCS-2, CR LF).
+  auto corpus = [](const char* name) {
+    std::ifstream f(std::string(IOVET_SOURCE_DIR) + "/tests/fuzz/corpus/results/" + name, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  };
+  results::report serial = read_ok(corpus("lab-serial-log.txt")), file = read_ok(corpus("lab-verbose-ucs2.txt"));
+  ASSERT_EQ(serial.records.size(), 55u);
+  ASSERT_EQ(file.records.size(), 55u);
+  for (size_t i = 0; i < 55; i++) {
+    EXPECT_EQ(serial.records[i].description, file.records[i].description);
+    EXPECT_EQ(serial.records[i].result, file.records[i].result);
+    EXPECT_EQ(serial.records[i].message, file.records[i].message);
+  }
 }
