@@ -22,12 +22,20 @@ if(IOVET_FUZZ)
   # Coverage guides the fuzzer through the program only; the simulated
   # machine and the harness are sanitized but not traced.
   set(IOVET_FUZZ_FLAGS -fsanitize=fuzzer-no-link ${IOVET_SANITIZER_FLAGS})
-  target_compile_options(iovet_core PRIVATE ${IOVET_FUZZ_FLAGS})
-  target_compile_options(iovet_sim PRIVATE ${IOVET_SANITIZER_FLAGS})
-  foreach(lib iovet_core iovet_sim)
-    target_link_options(${lib} INTERFACE -fsanitize=address,undefined)
-  endforeach()
 endif()
+
+# With IOVET_FUZZ: the first library traced for coverage, the second
+# sanitized only; whatever links them gets the sanitizers' runtime.
+function(iovet_fuzz_instrument traced sanitized)
+  if(IOVET_FUZZ)
+    target_compile_options(${traced} PRIVATE ${IOVET_FUZZ_FLAGS})
+    target_compile_options(${sanitized} PRIVATE ${IOVET_SANITIZER_FLAGS})
+    foreach(lib ${traced} ${sanitized})
+      target_link_options(${lib} INTERFACE -fsanitize=address,undefined)
+    endforeach()
+  endif()
+endfunction()
+iovet_fuzz_instrument(iovet_core iovet_sim)
 
 add_library(iovet_fuzz_support STATIC ${IOVET_FUZZ_DIR}/fuzz_machine.cpp)
 target_include_directories(iovet_fuzz_support PUBLIC ${CMAKE_SOURCE_DIR}/tests)

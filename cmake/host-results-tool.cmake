@@ -9,6 +9,8 @@ target_include_directories(iovet_result_files PUBLIC ${CMAKE_SOURCE_DIR}/tools/s
 
 add_library(iovet_report_reader STATIC ${CMAKE_SOURCE_DIR}/tools/results/report_reader.cpp)
 target_include_directories(iovet_report_reader PUBLIC ${CMAKE_SOURCE_DIR}/tools/results)
+# Headers only from src/ (platform/sim/utf8.h): the reader links no core.
+target_include_directories(iovet_report_reader PRIVATE ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(iovet_report_reader PUBLIC iovet_result_files)
 target_compile_options(iovet_report_reader PRIVATE -Wall -Wextra)
 
@@ -18,13 +20,7 @@ set_target_properties(iovet-results PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_
 
 target_link_libraries(iovet_tests PRIVATE iovet_report_reader)
 iovet_fuzz_target(results iovet_report_reader)
-if(IOVET_FUZZ)
-  target_compile_options(iovet_report_reader PRIVATE ${IOVET_FUZZ_FLAGS})
-  target_compile_options(iovet_result_files PRIVATE ${IOVET_SANITIZER_FLAGS})
-  foreach(lib iovet_report_reader iovet_result_files)
-    target_link_options(${lib} INTERFACE -fsanitize=address,undefined)
-  endforeach()
-endif()
+iovet_fuzz_instrument(iovet_report_reader iovet_result_files)
 
 # A report iovet-sim prints, read back by iovet-results, gives the files
 # iovet-sim writes itself: every reference platform and failing case.

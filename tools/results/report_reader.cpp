@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "platform/sim/utf8.h"
+
 namespace results {
 
 namespace {
@@ -24,24 +26,6 @@ const char PAGE_PROMPT[] = "Press ENTER to continue or 'Q' break:";
 // What the host runner's console shows in place of a UTF-16 surrogate
 // left alone and of the noncharacters U+FFFE and U+FFFF.
 uint32_t shown(uint32_t u) { return (u >= 0xD800 && u < 0xE000) || u == 0xFFFE || u == 0xFFFF ? 0xFFFD : u; }
-
-void put_utf8(std::string& out, uint32_t u) {
-  if (u < 0x80) {
-    out += (char)u;
-  } else if (u < 0x800) {
-    out += (char)(0xC0 | (u >> 6));
-    out += (char)(0x80 | (u & 0x3F));
-  } else if (u < 0x10000) {
-    out += (char)(0xE0 | (u >> 12));
-    out += (char)(0x80 | ((u >> 6) & 0x3F));
-    out += (char)(0x80 | (u & 0x3F));
-  } else {
-    out += (char)(0xF0 | (u >> 18));
-    out += (char)(0x80 | ((u >> 12) & 0x3F));
-    out += (char)(0x80 | ((u >> 6) & 0x3F));
-    out += (char)(0x80 | (u & 0x3F));
-  }
-}
 
 std::u32string from_utf16(const std::string& b, size_t at, bool big_endian) {
   auto unit = [&](size_t i) -> uint32_t {
@@ -315,7 +299,7 @@ std::string report_text(const std::string& bytes) {
     // CR LF and a lone CR alike; a byte-order mark inside the text (files
     // joined together) too.
     if ((c < 0x20 && c != '\n' && c != '\t') || c == 0xFEFF) continue;
-    put_utf8(text, c);
+    sim::append_utf8(text, c);
   }
   std::string without;
   size_t from = 0;
