@@ -1,12 +1,13 @@
 # Entry points: make, make test, make run ARGS=..., make fuzz, make bench,
-# make efi-debug.
+# make efi-debug, make usb.
 HOST_BUILD := build/host
 ASAN_BUILD := build/asan
 EFI_BUILD  := build/efi
 EFI_DEBUG_BUILD := build/efi-debug
+USB_BUILD  := build/usb
 JOBS       ?= $(shell nproc)
 
-.PHONY: all host efi efi-debug asan test run fuzz bench clean
+.PHONY: all host efi efi-debug usb asan test run fuzz bench clean
 
 all: host efi
 
@@ -29,9 +30,15 @@ efi-debug:
 	      -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/efi-toolchain.cmake >/dev/null
 	cmake --build $(EFI_DEBUG_BUILD) -j $(JOBS)
 
+# The boot stick: build/usb/iovet-usb.img (and -poweroff.img) to write to a
+# USB stick, build/usb/files/ to copy onto one; the UEFI Shell comes from
+# the ovmf package (tools/usb/make_stick.py).
+usb: efi
+	python3 tools/usb/make_stick.py $(EFI_BUILD) $(USB_BUILD)
+
 # Every test: host unit tests, the same under the sanitizers, and the QEMU
-# checks of the firmware image.
-test: host efi asan
+# checks of the firmware image and the boot stick.
+test: host efi asan usb
 	cd $(HOST_BUILD) && ctest --output-on-failure -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -LE qemu
 

@@ -13,7 +13,7 @@
 
 FUZZ_BUILD   ?= build/fuzz
 FUZZ_SECONDS ?= 180
-FUZZ_TARGETS ?= run catalogue dump
+FUZZ_TARGETS ?= run catalogue dump results
 FUZZ_FLAGS   ?=
 CORPUS_DIR   ?= ../shared/corpus
 
@@ -21,6 +21,7 @@ CORPUS_DIR   ?= ../shared/corpus
 max_len_run       := 65536
 max_len_catalogue := 16384
 max_len_dump      := 8192
+max_len_results   := 32768
 
 .PHONY: fuzz fuzz-build seeds $(addprefix fuzz-,$(FUZZ_TARGETS))
 

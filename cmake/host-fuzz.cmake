@@ -1,4 +1,5 @@
-# Fuzz targets over the simulated machine.
+# Fuzz targets over the simulated machine (and, defined with
+# iovet_fuzz_target by the host tools' own parts, over host code alone).
 #
 # Every host build gets a plain replay executable per target
 # (iovet_fuzz_<target>_replay) and a test that runs it over the target's seed
@@ -21,12 +22,20 @@ if(IOVET_FUZZ)
   # Coverage guides the fuzzer through the program only; the simulated
   # machine and the harness are sanitized but not traced.
   set(IOVET_FUZZ_FLAGS -fsanitize=fuzzer-no-link ${IOVET_SANITIZER_FLAGS})
-  target_compile_options(iovet_core PRIVATE ${IOVET_FUZZ_FLAGS})
-  target_compile_options(iovet_sim PRIVATE ${IOVET_SANITIZER_FLAGS})
-  foreach(lib iovet_core iovet_sim)
-    target_link_options(${lib} INTERFACE -fsanitize=address,undefined)
-  endforeach()
 endif()
+
+# With IOVET_FUZZ: the first library traced for coverage, the second
+# sanitized only; whatever links them gets the sanitizers' runtime.
+function(iovet_fuzz_instrument traced sanitized)
+  if(IOVET_FUZZ)
+    target_compile_options(${traced} PRIVATE ${IOVET_FUZZ_FLAGS})
+    target_compile_options(${sanitized} PRIVATE ${IOVET_SANITIZER_FLAGS})
+    foreach(lib ${traced} ${sanitized})
+      target_link_options(${lib} INTERFACE -fsanitize=address,undefined)
+    endforeach()
+  endif()
+endfunction()
+iovet_fuzz_instrument(iovet_core iovet_sim)
 
 add_library(iovet_fuzz_support STATIC ${IOVET_FUZZ_DIR}/fuzz_machine.cpp)
 target_include_directories(iovet_fuzz_support PUBLIC ${CMAKE_SOURCE_DIR}/tests)
@@ -38,19 +47,24 @@ endif()
 # The robustness tests share the machine description with the targets.
 target_link_libraries(iovet_tests PRIVATE iovet_fuzz_support)
 
-foreach(t ${IOVET_FUZZ_TARGETS})
-  add_executable(iovet_fuzz_${t}_replay ${IOVET_FUZZ_DIR}/fuzz_${t}.cpp ${IOVET_FUZZ_DIR}/replay_main.cpp)
-  target_link_libraries(iovet_fuzz_${t}_replay PRIVATE iovet_fuzz_support)
-  add_test(NAME fuzz_replay_${t}
-           COMMAND iovet_fuzz_${t}_replay ${IOVET_FUZZ_DIR}/corpus/${t} ${IOVET_FUZZ_DIR}/crashes/${t})
-  set_tests_properties(fuzz_replay_${t} PROPERTIES LABELS fuzz-replay TIMEOUT 120)
+# A target: tests/fuzz/fuzz_<name>.cpp over the libraries named after it.
+function(iovet_fuzz_target name)
+  add_executable(iovet_fuzz_${name}_replay ${IOVET_FUZZ_DIR}/fuzz_${name}.cpp ${IOVET_FUZZ_DIR}/replay_main.cpp)
+  target_link_libraries(iovet_fuzz_${name}_replay PRIVATE ${ARGN})
+  add_test(NAME fuzz_replay_${name}
+           COMMAND iovet_fuzz_${name}_replay ${IOVET_FUZZ_DIR}/corpus/${name} ${IOVET_FUZZ_DIR}/crashes/${name})
+  set_tests_properties(fuzz_replay_${name} PROPERTIES LABELS fuzz-replay TIMEOUT 120)
 
   if(IOVET_FUZZ)
-    add_executable(iovet_fuzz_${t} ${IOVET_FUZZ_DIR}/fuzz_${t}.cpp)
-    target_compile_options(iovet_fuzz_${t} PRIVATE ${IOVET_SANITIZER_FLAGS})
-    target_link_options(iovet_fuzz_${t} PRIVATE -fsanitize=fuzzer,address,undefined)
-    target_link_libraries(iovet_fuzz_${t} PRIVATE iovet_fuzz_support)
+    add_executable(iovet_fuzz_${name} ${IOVET_FUZZ_DIR}/fuzz_${name}.cpp)
+    target_compile_options(iovet_fuzz_${name} PRIVATE ${IOVET_SANITIZER_FLAGS})
+    target_link_options(iovet_fuzz_${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+    target_link_libraries(iovet_fuzz_${name} PRIVATE ${ARGN})
   endif()
+endfunction()
+
+foreach(t ${IOVET_FUZZ_TARGETS})
+  iovet_fuzz_target(${t} iovet_fuzz_support)
 endforeach()
 
 # Writes seed inputs from ACPI table directories (see cmake/fuzz.mk, "seeds").

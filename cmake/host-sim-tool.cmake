@@ -1,8 +1,12 @@
 # The host runner iovet-sim: the application's entry on a simulated machine
 # that serves a platform directory or a reference platform.
+# Its JUnit and JSON writers, tools/sim/result_files.cpp, are the library
+# iovet_result_files (cmake/host-results-tool.cmake), shared with the report
+# reader iovet-results.
 file(GLOB IOVET_SIM_TOOL_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/sim/*.cpp)
+list(REMOVE_ITEM IOVET_SIM_TOOL_SOURCES ${CMAKE_SOURCE_DIR}/tools/sim/result_files.cpp)
 add_executable(iovet-sim ${IOVET_SIM_TOOL_SOURCES})
-target_link_libraries(iovet-sim PRIVATE iovet_sim)
+target_link_libraries(iovet-sim PRIVATE iovet_sim iovet_result_files)
 set_target_properties(iovet-sim PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
 # The tests run the runner itself for its options and exit statuses.

@@ -25,6 +25,9 @@ except families (six boots):
                 an RMRR in a reserved region and one in conventional memory
   manual-page   "Iovet.efi -?": the shell prints the manual page Iovet.man
                 beside the image; -h still reaches the application
+  usb           the boot stick (build/usb/iovet-usb-poweroff.img) as a USB
+                storage device in the lab: its results, read back with
+                mtools and tools/iovet-results, against lab-rav.expected
 
 Exit status 0 when every check passed, 1 when one failed, 77 when QEMU, the
 firmware or the image is missing (CTest reports the group as skipped).
@@ -552,7 +555,14 @@ def group_manual_page(image, work):
     check(usage.startswith("Usage:   " + MANUAL_SYNOPSIS + "\n"), "-h still reaches the application's usage text", usage)
 
 
-GROUPS = {"manual-page": group_manual_page, "frame": group_frame, "no-catalogue": group_no_catalogue, "bad-path": group_bad_path,
+def group_usb(image, work):
+    """The boot stick in the lab: a check of its own, tests/qemu/stick_check.py."""
+    sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+    import stick_check
+    stick_check.group_usb(work, sys.modules[__name__])
+
+
+GROUPS = {"manual-page": group_manual_page, "usb": group_usb, "frame": group_frame, "no-catalogue": group_no_catalogue, "bad-path": group_bad_path,
           "lab": group_lab, "unlisted": group_unlisted, "families": group_families, "p2sb": group_p2sb,
           "rmrr": group_rmrr}
 

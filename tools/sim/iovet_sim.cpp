@@ -15,6 +15,11 @@
 #include "platform/sim/records.h"
 #include "platform/sim/reference.h"
 #include "platform/sim/sim.h"
+#include "result_files.h"
+
+static_assert(results::PASS == TEST_PASS && results::FAIL == TEST_FAIL && results::NOT_APPLICABLE == TEST_NA &&
+                  results::MISSING == TEST_MISSING && results::WARNING == TEST_WARNING,
+              "the result files take the records' result codes as they are");
 
 namespace {
 
@@ -37,23 +42,11 @@ const char* const usage =
     "Arguments after the options (or after --) go to Iovet; the catalogue defaults to the\n"
     "repository's zyr-tests.\n";
 
-struct record {
-  uint64_t id;
-  uint64_t result;
-  std::string description;  // without its line end
-  std::string message;      // whole, as the console shows it
-};
-
 // A record's text (at most max characters) as UTF-8, as the console shows it.
 std::string utf8(const char16_t* s, size_t max) {
   size_t n = 0;
   while (n < max && s[n]) n++;
   return sim::to_utf8(std::u16string(s, n));
-}
-
-std::string without_line_end(std::string t) {
-  while (!t.empty() && (t.back() == '\n' || t.back() == '\r')) t.pop_back();
-  return t;
 }
 
 // What the PCI function scan must cost on this machine: per allocation
@@ -90,91 +83,6 @@ scan_cost expected_scan_cost(const sim::platform_description& p, const sim::mach
     break;  // the first MCFG in RSDT order is the one the program copies
   }
   return c;
-}
-
-const char* result_word(uint64_t r) {
-  static const char* const words[] = {"PASS", "FAIL", "Not Applicable for this platform",
-                                      "Missing Data needed for test.", "WARNING"};
-  return r < 5 ? words[r] : "UNKNOWN";
-}
-
-std::string xml_escape(const std::string& s) {
-  std::string o;
-  for (unsigned char c : s) {
-    switch (c) {
-      case '&': o += "&amp;"; break;
-      case '<': o += "&lt;"; break;
-      case '>': o += "&gt;"; break;
-      case '"': o += "&quot;"; break;
-      case '\n': o += "&#10;"; break;
-      default:
-        if (c < 0x20 && c != '\t') o += ' ';
-        else o += (char)c;
-    }
-  }
-  return o;
-}
-
-std::string json_escape(const std::string& s) {
-  std::string o;
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      o += '\\';
-      o += (char)c;
-    } else if (c == '\n') {
-      o += "\\n";
-    } else if (c == '\r') {
-      o += "\\r";
-    } else if (c < 0x20) {
-      char b[8];
-      snprintf(b, sizeof b, "\\u%04x", c);
-      o += b;
-    } else {
-      o += (char)c;
-    }
-  }
-  return o;
-}
-
-bool write_junit(const std::string& file, const std::vector<record>& recs, const std::string& platform) {
-  size_t failures = 0, skipped = 0;
-  for (const auto& r : recs) {
-    if (r.result == TEST_FAIL) failures++;
-    if (r.result == TEST_NA || r.result == TEST_MISSING) skipped++;
-  }
-  std::ofstream f(file);
-  f << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites>\n";
-  f << "  <testsuite name=\"iovet " << xml_escape(platform) << "\" tests=\"" << recs.size() << "\" failures=\""
-    << failures << "\" errors=\"0\" skipped=\"" << skipped << "\">\n";
-  for (const auto& r : recs) {
-    char num[16];
-    snprintf(num, sizeof num, "%02llu", (unsigned long long)r.id);
-    f << "    <testcase classname=\"iovet\" name=\"" << num << ") " << xml_escape(r.description) << "\">";
-    if (r.result == TEST_FAIL)
-      f << "<failure message=\"" << xml_escape(without_line_end(r.message)) << "\">"
-        << xml_escape(without_line_end(r.message)) << "</failure>";
-    else if (r.result == TEST_NA || r.result == TEST_MISSING)
-      f << "<skipped message=\"" << xml_escape(result_word(r.result)) << "\"/>";
-    else if (r.result == TEST_WARNING)
-      f << "<system-out>WARNING: " << xml_escape(without_line_end(r.message)) << "</system-out>";
-    f << "</testcase>\n";
-  }
-  f << "  </testsuite>\n</testsuites>\n";
-  return (bool)f;
-}
-
-bool write_json(const std::string& file, const std::vector<record>& recs, const std::string& status,
-                const std::string& platform) {
-  std::ofstream f(file);
-  f << "{\n  \"platform\": \"" << json_escape(platform) << "\",\n  \"status\": \"" << json_escape(status)
-    << "\",\n  \"results\": [";
-  for (size_t i = 0; i < recs.size(); i++) {
-    const auto& r = recs[i];
-    f << (i ? ",\n" : "\n") << "    {\"number\": " << r.id << ", \"description\": \"" << json_escape(r.description)
-      << "\", \"result\": \"" << result_word(r.result) << "\", \"message\": \"" << json_escape(r.message) << "\"}";
-  }
-  f << (recs.empty() ? "]\n}\n" : "\n  ]\n}\n");
-  return (bool)f;
 }
 
 // UEFI text attributes as ANSI colours.
@@ -343,14 +251,14 @@ int run_main(int argc, char** argv) {
   if (r.watchdog) fprintf(stderr, "iovet-sim: the run did not end within its operation bound and was stopped\n");
 
   // A run the watchdog stopped never reached its teardown: it leaves no results.
-  std::vector<record> recs;
+  std::vector<results::record> recs;
   if (!r.watchdog)
     for (const test_case_t& tc : kept)
-      recs.push_back({tc.id, tc.result, without_line_end(utf8(tc.description, TEST_TEXT_CHARS)),
+      recs.push_back({tc.id, tc.result, results::without_line_end(utf8(tc.description, TEST_TEXT_CHARS)),
                       utf8(tc.message, TEST_TEXT_CHARS)});
   std::string status = report_status(r.text);
-  if (!junit.empty() && !write_junit(junit, recs, name)) fprintf(stderr, "iovet-sim: cannot write %s\n", junit.c_str());
-  if (!json.empty() && !write_json(json, recs, status, name)) fprintf(stderr, "iovet-sim: cannot write %s\n", json.c_str());
+  if (!junit.empty() && !results::write_junit(junit, recs, name)) fprintf(stderr, "iovet-sim: cannot write %s\n", junit.c_str());
+  if (!json.empty() && !results::write_json(json, recs, status, name)) fprintf(stderr, "iovet-sim: cannot write %s\n", json.c_str());
   if (status_exit) return status == "FAIL" ? 1 : 0;
   return (int)(r.status & 0xFF);
 }

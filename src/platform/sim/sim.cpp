@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "app/app.h"
+#include "platform/sim/utf8.h"
 
 namespace sim {
 
@@ -221,30 +222,13 @@ std::u16string machine::console_u16() const {
 // U+FFFE and U+FFFF become U+FFFD, so that the text is always valid UTF-8.
 std::string to_utf8(const std::u16string& s) {
   std::string out;
-  auto put = [&](uint32_t u) {
-    if (u < 0x80) {
-      out += (char)u;
-    } else if (u < 0x800) {
-      out += (char)(0xC0 | (u >> 6));
-      out += (char)(0x80 | (u & 0x3F));
-    } else if (u < 0x10000) {
-      out += (char)(0xE0 | (u >> 12));
-      out += (char)(0x80 | ((u >> 6) & 0x3F));
-      out += (char)(0x80 | (u & 0x3F));
-    } else {
-      out += (char)(0xF0 | (u >> 18));
-      out += (char)(0x80 | ((u >> 12) & 0x3F));
-      out += (char)(0x80 | ((u >> 6) & 0x3F));
-      out += (char)(0x80 | (u & 0x3F));
-    }
-  };
   for (size_t i = 0; i < s.size(); i++) {
     uint32_t c = s[i];
     if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
-      put(0x10000 + ((c - 0xD800) << 10) + (uint32_t)(s[i + 1] - 0xDC00));
+      append_utf8(out, 0x10000 + ((c - 0xD800) << 10) + (uint32_t)(s[i + 1] - 0xDC00));
       i++;
     } else {
-      put((c >= 0xD800 && c < 0xE000) || c >= 0xFFFE ? 0xFFFD : c);
+      append_utf8(out, (c >= 0xD800 && c < 0xE000) || c >= 0xFFFE ? 0xFFFD : c);
     }
   }
   return out;

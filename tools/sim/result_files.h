@@ -1,0 +1,34 @@
+// A run's results as files for continuous integration: JUnit XML and JSON.
+// Shared by the host runner (iovet-sim) and the report reader
+// (iovet-results), so that both write the same bytes for the same results.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace results {
+
+// The result codes of the records (the catalogue's TEST_* values).
+constexpr uint64_t PASS = 0, FAIL = 1, NOT_APPLICABLE = 2, MISSING = 3, WARNING = 4;
+
+struct record {
+  uint64_t id;
+  uint64_t result;
+  std::string description;  // UTF-8, without its line end
+  std::string message;      // UTF-8, whole, as the console shows it
+};
+
+// The report's word for a result ("PASS", "Not Applicable for this
+// platform", ...); "UNKNOWN" past the known codes.
+const char* result_word(uint64_t result);
+
+std::string without_line_end(std::string text);
+
+// The files' text, and the files written (false when one cannot be).
+std::string junit_document(const std::vector<record>& records, const std::string& platform);
+std::string json_document(const std::vector<record>& records, const std::string& status, const std::string& platform);
+bool write_junit(const std::string& file, const std::vector<record>& records, const std::string& platform);
+bool write_json(const std::string& file, const std::vector<record>& records, const std::string& status,
+                const std::string& platform);
+
+}  // namespace results
