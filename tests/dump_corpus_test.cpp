@@ -16,98 +16,11 @@
 
 #include "report/report.h"
 #include "support/harness.h"
+#include "support/iasl_text.h"
 
 using namespace testing_support;
 
 namespace {
-
-// ---------------------------------------------------------------------------
-// What iasl decoded: fields by offset, and the bytes its values give.
-
-struct decoded_field {
-  std::string label;
-  size_t width;
-  std::string value;
-};
-
-struct decoded_table {
-  std::multimap<size_t, decoded_field> fields;
-  std::map<size_t, uint8_t> bytes;         // from numeric and byte-list values
-  std::map<size_t, std::string> strings;   // quoted values
-  bool has_label_at(size_t offset, const std::set<std::string>& labels) const {
-    auto range = fields.equal_range(offset);
-    for (auto it = range.first; it != range.second; ++it)
-      if (labels.count(it->second.label)) return true;
-    return false;
-  }
-  std::string labels_at(size_t offset) const {
-    std::string s;
-    auto range = fields.equal_range(offset);
-    for (auto it = range.first; it != range.second; ++it) s += (s.empty() ? "" : "/") + it->second.label;
-    return s.empty() ? "(nothing)" : s;
-  }
-};
-
-bool is_hex(const std::string& s) {
-  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return isxdigit((unsigned char)c); });
-}
-
-std::string trim(const std::string& s) {
-  size_t a = s.find_first_not_of(' ');
-  if (a == std::string::npos) return "";
-  size_t b = s.find_last_not_of(' ');
-  return s.substr(a, b - a + 1);
-}
-
-// Lines of the form "[02Ch 0044   8]   Label : Value".
-decoded_table parse_iasl(const std::string& text) {
-  decoded_table t;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t eol = text.find('\n', pos);
-    if (eol == std::string::npos) eol = text.size();
-    std::string line = text.substr(pos, eol - pos);
-    pos = eol + 1;
-    if (line.size() < 16 || line[0] != '[') continue;
-    size_t close = line.find(']');
-    size_t colon = line.find(" : ", close == std::string::npos ? 0 : close);
-    if (close == std::string::npos || colon == std::string::npos) continue;
-    unsigned hex_off = 0, dec_off = 0, width = 0;
-    if (sscanf(line.c_str(), "[%xh %u %u]", &hex_off, &dec_off, &width) != 3) continue;
-    decoded_field f{trim(line.substr(close + 1, colon - close - 1)), width, line.substr(colon + 3)};
-    t.fields.emplace(dec_off, f);
-    const std::string& v = f.value;
-    if (!v.empty() && v[0] == '"') {
-      size_t q = v.find('"', 1);
-      t.strings[dec_off] = v.substr(1, q == std::string::npos ? std::string::npos : q - 1);
-      continue;
-    }
-    std::vector<std::string> tokens;
-    size_t p = 0;
-    while (p < v.size()) {
-      size_t e = v.find(' ', p);
-      if (e == std::string::npos) e = v.size();
-      if (e > p) tokens.push_back(v.substr(p, e - p));
-      p = e + 1;
-    }
-    if (tokens.empty()) continue;
-    if (tokens[0].find(',') != std::string::npos) {  // PCI path "1C,04"
-      std::string d = tokens[0].substr(0, tokens[0].find(',')), fn = tokens[0].substr(tokens[0].find(',') + 1);
-      if (is_hex(d) && is_hex(fn)) {
-        t.bytes[dec_off] = (uint8_t)strtoul(d.c_str(), nullptr, 16);
-        t.bytes[dec_off + 1] = (uint8_t)strtoul(fn.c_str(), nullptr, 16);
-      }
-    } else if (width > 1 && tokens.size() >= width && tokens[0].size() == 2 && is_hex(tokens[0]) &&
-               tokens[1].size() == 2) {  // byte list
-      for (size_t i = 0; i < width; i++)
-        if (is_hex(tokens[i])) t.bytes[dec_off + i] = (uint8_t)strtoul(tokens[i].c_str(), nullptr, 16);
-    } else if (width <= 8 && is_hex(tokens[0]) && tokens[0].size() == 2 * width) {
-      uint64_t n = strtoull(tokens[0].c_str(), nullptr, 16);
-      for (size_t i = 0; i < width; i++) t.bytes[dec_off + i] = (uint8_t)(n >> (8 * i));
-    }
-  }
-  return t;
-}
 
 // ---------------------------------------------------------------------------
 // Where each line of our dump comes from: for every label, the field's
