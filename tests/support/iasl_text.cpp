@@ -2,18 +2,24 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
 
 namespace testing_support {
 
-decoded_table parse_iasl(const std::string& text) {
-  decoded_table t;
+std::vector<std::string> split_lines(const std::string& text) {
+  std::vector<std::string> lines;
   size_t pos = 0;
   while (pos < text.size()) {
     size_t eol = text.find('\n', pos);
     if (eol == std::string::npos) eol = text.size();
-    std::string line = text.substr(pos, eol - pos);
+    lines.push_back(text.substr(pos, eol - pos));
     pos = eol + 1;
+  }
+  return lines;
+}
+
+decoded_table parse_iasl(const std::string& text) {
+  decoded_table t;
+  for (const std::string& line : split_lines(text)) {
     if (line.size() < 16 || line[0] != '[') continue;
     size_t close = line.find(']');
     size_t colon = line.find(" : ", close == std::string::npos ? 0 : close);

@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -44,6 +45,9 @@ inline std::string trim(const std::string& s) {
   size_t b = s.find_last_not_of(' ');
   return s.substr(a, b - a + 1);
 }
+
+// The lines of a text, without their line ends.
+std::vector<std::string> split_lines(const std::string& text);
 
 // Reads iasl's text output (lines "[02Ch 0044   8]   Label : Value").
 decoded_table parse_iasl(const std::string& text);
