@@ -35,7 +35,8 @@ collected collect(sim::machine& m) {
 void free_all(sim::machine& m, collected& c) {
   free_test_data(&c.tables);
   EXPECT_TRUE(list_empty(drhd_list) && list_empty(rmrr_list) && list_empty(atsr_list) && list_empty(rhsa_list) &&
-              list_empty(andd_list) && list_empty(pci_dev_list) && list_empty(test_case_list));
+              list_empty(andd_list) && list_empty(satc_list) && list_empty(sidp_list) && list_empty(pci_dev_list) &&
+              list_empty(test_case_list));
   EXPECT_TRUE(m.live_allocations.empty()) << m.live_allocations.size() << " pool blocks left";
   EXPECT_EQ(m.bad_frees, 0u);
 }
@@ -185,6 +186,7 @@ TEST(AcpiCollection, AListedTableShorterThanItsHeaderIsCopiedAsItsLengthSays) {
 TEST(RemapLists, StructuresGoToTheirListsInTableOrder) {
   sim::dmar_builder d;
   d.drhd(0, 0, 0xA000).rmrr(0, 0x1000, 0x1FFF).drhd(1, 0, 0xB000).atsr(0, 0).rhsa(0xA000, 7).andd(1, "\\_SB.I2C0");
+  d.satc(1, 0, {{1, 0, 0, {{2, 0}}}}).sidp(0, {{1, 0, 0, {{2, 0}}, -1, 0x1F}, {1, 0, 0, {{0xB, 0}}, -1, 0x1C}});
   bytes dmar = d.build();
   sim::machine m;
   sim::scoped_machine use(m);
@@ -196,6 +198,10 @@ TEST(RemapLists, StructuresGoToTheirListsInTableOrder) {
   EXPECT_EQ(list_count(atsr_list), 1u);
   EXPECT_EQ(list_count(rhsa_list), 1u);
   EXPECT_EQ(list_count(andd_list), 1u);
+  EXPECT_EQ(list_count(satc_list), 1u);
+  ASSERT_EQ(list_count(sidp_list), 1u);
+  EXPECT_EQ(list_last<remap_node_t>(sidp_list)->length, 24u) << "the node's copy holds the whole structure";
+  EXPECT_EQ(list_last<remap_node_t>(sidp_list)->view().u8(SIDP_FIXED_SIZE + 8 + SCOPE_OFF_FLAGS), 0x1C);
   auto* second = *++each<remap_node_t>(drhd_list).begin();
   EXPECT_EQ(second->view().u64(DRHD_OFF_BASE), 0xB000u);
   EXPECT_EQ(list_last<rhsa_node_t>(rhsa_list)->view().u32(RHSA_OFF_PROXIMITY_DOMAIN), 7u);
@@ -237,12 +243,12 @@ TEST(RemapLists, EmptyTableGapsAndTheStructureLimit) {
   EXPECT_TRUE(m.live_allocations.empty());
 }
 
-TEST(RemapLists, InvalidTypeFailsTheWalkAndTheCollection) {
+TEST(RemapLists, TypeAboveSixFailsTheWalkAndTheCollection) {
   sim::machine m;
-  bytes type5(8, 0);
-  type5[0] = 5;
-  type5[2] = 8;
-  m.install_acpi({sim::dmar_builder().drhd(1, 0, 0xA000).raw(type5).drhd(0, 0, 0xB000).build()});
+  bytes type7(8, 0);
+  type7[0] = 7;
+  type7[2] = 8;
+  m.install_acpi({sim::dmar_builder().drhd(1, 0, 0xA000).satc(0, 0).raw(type7).drhd(0, 0, 0xB000).build()});
   add_catalogue(m);
   auto r = run_iovet(m);
   EXPECT_TRUE(contains(r.text, "Error -- DMAR Table: Detected invalid remapping structure type.\n"

@@ -112,7 +112,10 @@ TEST(DumpDmar, EveryStructureKindWithItsLabelsAndBlankLines) {
   d.atsr(1, 0);
   d.rhsa(0xFED90000, 7);
   d.andd(5, "\\_SB.PCI0.I2C0");
-  auto r = dump_table(dump_dmar, d.build());
+  d.sidp(1, {{1, 0, 0, {{0xB, 0}}, -1, 0x1C}}, 0x0203);
+  bytes t = d.build();
+  t[t.size() - 8 + 3] = 0x80;  // the reserved byte after the SIDP scope's Flags
+  auto r = dump_table(dump_dmar, t);
   EXPECT_FALSE(r.exited);
   EXPECT_EQ(after(r.text, "Reserved                     00 00 00 00 00 00 00 00  00 00 \n"),
             " --DRHD\n"
@@ -181,6 +184,20 @@ TEST(DumpDmar, EveryStructureKindWithItsLabelsAndBlankLines) {
             " Reserved                    00 00 00 \n"
             " AcpiDevNum                  0x05\n"
             " AcpiObjectName              \\_SB.PCI0.I2C0\n"
+            "\n"
+            " --SIDP\n"
+            " Type                        0x0006\n"
+            " Length                      0x0010\n"
+            " Reserved                    0x0203\n"
+            " SegmentNumber               0x0001\n"
+            "  --Device Scope\n"
+            "  Type                       0x01\n"
+            "  Length                     0x08\n"
+            "  Flags                      0x1C\n"
+            "  Reserved                   0x80\n"
+            "  Enumeration ID             0x00\n"
+            "  Start Bus Number           0x00\n"
+            "  PCI Path:                  D:11 F:0\n"
             "\n");
 }
 
@@ -212,16 +229,18 @@ TEST(DumpDmar, PathOfThreeEntriesEndsTheApplicationAfterItsLine) {
             "ERROR -- PciPath of Device Scope appears to be invalid.\n");
 }
 
-TEST(DumpDmar, InvalidStructureTypeEndsTheApplication) {
-  sim::dmar_builder d;
-  d.drhd(1, 0, 0xFED90000);
-  d.raw(structure(0x0100, 16, 16));  // the whole 16-bit Type counts
-  d.drhd(0, 0, 0xFED91000);
-  auto r = dump_table(dump_dmar, d.build());
-  EXPECT_TRUE(r.exited);
-  EXPECT_EQ(r.status, 1u);
-  EXPECT_EQ(count_of(r.text, " --DRHD\n"), 1u);
-  EXPECT_EQ(after(r.text, "0x00000000FED90000\n\n"), "Error -- DMAR Table: Detected invalid remapping structure type.\n");
+TEST(DumpDmar, TypeAboveSixEndsTheApplication) {
+  for (uint16_t type : {7, 0x0100}) {  // the whole 16-bit Type counts
+    sim::dmar_builder d;
+    d.drhd(1, 0, 0xFED90000);
+    d.raw(structure(type, 16, 16));
+    d.drhd(0, 0, 0xFED91000);
+    auto r = dump_table(dump_dmar, d.build());
+    EXPECT_TRUE(r.exited);
+    EXPECT_EQ(r.status, 1u);
+    EXPECT_EQ(count_of(r.text, " --DRHD\n"), 1u);
+    EXPECT_EQ(after(r.text, "0x00000000FED90000\n\n"), "Error -- DMAR Table: Detected invalid remapping structure type.\n");
+  }
 }
 
 TEST(DumpDmar, ShortStructuresAreReportedAndNeverReadPast) {

@@ -128,12 +128,12 @@ TEST(Teardown, PoolIsEmptyAfterEveryPath) {
       m = std::move(fresh);
     };
   };
-  bytes type5 = sim::dmar_builder().drhd(1, 0, 0xFED91000).raw({5, 0, 8, 0, 0, 0, 0, 0}).build();
+  bytes type7 = sim::dmar_builder().drhd(1, 0, 0xFED91000).raw({7, 0, 8, 0, 0, 0, 0, 0}).build();
   bytes long_path = sim::dmar_builder().drhd(1, 0, 0xFED91000, {{1, 0, 0, {{1, 0}, {0, 0}, {0, 0}}}}).build();
   const path paths[] = {
       {"catalogue missing", {"-t"}, [](sim::machine& m) { m.files.clear(); },
        "Application Exists. Error occurred collecting needed Zyr test data.\n", false},
-      {"invalid structure type", {"-d", "-t"}, bad_dmar(type5),
+      {"invalid structure type", {"-d", "-t"}, bad_dmar(type7),
        "Error -- DMAR Table: Detected invalid remapping structure type.\n", false},
       {"unsupported processor", {"-v"}, [](sim::machine& m) { m.set_cpuid(1, 0x206A7); }, "CPU not supported 0x206A0\n",
        false},

@@ -15,7 +15,15 @@ constexpr uint32_t DMAR_OFF_RESERVED = 38;  // 10 bytes
 constexpr uint8_t DMAR_FLAG_INTR_REMAP = 0x01;
 
 // Remapping structure types.
-enum : uint16_t { DMAR_TYPE_DRHD = 0, DMAR_TYPE_RMRR = 1, DMAR_TYPE_ATSR = 2, DMAR_TYPE_RHSA = 3, DMAR_TYPE_ANDD = 4 };
+enum : uint16_t {
+  DMAR_TYPE_DRHD = 0,
+  DMAR_TYPE_RMRR = 1,
+  DMAR_TYPE_ATSR = 2,
+  DMAR_TYPE_RHSA = 3,
+  DMAR_TYPE_ANDD = 4,
+  DMAR_TYPE_SATC = 5,  // SoC integrated address translation cache
+  DMAR_TYPE_SIDP = 6,  // SoC integrated device property
+};
 
 // Common header of every remapping structure.
 constexpr uint32_t REMAP_OFF_TYPE = 0;
@@ -48,11 +56,24 @@ constexpr uint32_t RHSA_SIZE = 20;
 constexpr uint32_t ANDD_OFF_RESERVED = 4;  // 3 bytes
 constexpr uint32_t ANDD_OFF_DEVICE_NUMBER = 7;
 constexpr uint32_t ANDD_OFF_OBJECT_NAME = 8;
+// SATC.
+constexpr uint32_t SATC_OFF_FLAGS = 4;
+constexpr uint32_t SATC_OFF_RESERVED = 5;
+constexpr uint32_t SATC_OFF_SEGMENT = 6;
+constexpr uint32_t SATC_FIXED_SIZE = 8;
+constexpr uint8_t SATC_ATC_REQUIRED = 0x01;
+// SIDP.
+constexpr uint32_t SIDP_OFF_RESERVED = 4;  // 2 bytes
+constexpr uint32_t SIDP_OFF_SEGMENT = 6;
+constexpr uint32_t SIDP_FIXED_SIZE = 8;
 
 // Device scope entry (device_scope_entry_t).
 constexpr uint32_t SCOPE_OFF_TYPE = 0;
 constexpr uint32_t SCOPE_OFF_LENGTH = 1;
-constexpr uint32_t SCOPE_OFF_RESERVED = 2;
+constexpr uint32_t SCOPE_OFF_RESERVED = 2;  // 2 bytes in DRHD, RMRR and ATSR scopes
+// In SATC and SIDP scopes byte 2 is a Flags byte and byte 3 stays reserved.
+constexpr uint32_t SCOPE_OFF_FLAGS = 2;
+constexpr uint32_t SCOPE_OFF_FLAGS_RESERVED = 3;
 constexpr uint32_t SCOPE_OFF_ENUMERATION_ID = 4;
 constexpr uint32_t SCOPE_OFF_START_BUS = 5;
 constexpr uint32_t SCOPE_OFF_PATH = 6;
@@ -77,11 +98,14 @@ inline uint16_t remap_type(byte_view s) { return s.u16(REMAP_OFF_TYPE); }
 inline uint16_t remap_length(byte_view s) { return s.u16(REMAP_OFF_LENGTH); }
 
 // Size of the fixed part that precedes the device scopes of a structure
-// type (DRHD 16, RMRR 24, ATSR 8); 0 for types without scopes.
+// type (DRHD 16, RMRR 24, ATSR, SATC and SIDP 8); 0 for types without
+// scopes.
 constexpr uint32_t scope_fixed_size(uint16_t type) {
   return type == DMAR_TYPE_DRHD ? DRHD_FIXED_SIZE
          : type == DMAR_TYPE_RMRR ? RMRR_FIXED_SIZE
          : type == DMAR_TYPE_ATSR ? ATSR_FIXED_SIZE
+         : type == DMAR_TYPE_SATC ? SATC_FIXED_SIZE
+         : type == DMAR_TYPE_SIDP ? SIDP_FIXED_SIZE
                                   : 0;
 }
 

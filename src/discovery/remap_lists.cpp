@@ -13,6 +13,8 @@ list_entry rmrr_list = LIST_HEAD_INIT(rmrr_list);
 list_entry atsr_list = LIST_HEAD_INIT(atsr_list);
 list_entry rhsa_list = LIST_HEAD_INIT(rhsa_list);
 list_entry andd_list = LIST_HEAD_INIT(andd_list);
+list_entry satc_list = LIST_HEAD_INIT(satc_list);
+list_entry sidp_list = LIST_HEAD_INIT(sidp_list);
 
 namespace {
 
@@ -70,10 +72,10 @@ uint64_t parse_remap_structures(byte_view dmar, uint64_t* calc_len) {
   // structure that is one too many (a zero Length repeats one structure).
   for_each_remap_structure(dmar, DMAR_MAX_STRUCTURES + 1, [&](byte_view structure, uint32_t offset) {
     // The list of each type with its own copies; RHSA nodes hold theirs.
-    list_entry* const lists[] = {&drhd_list, &rmrr_list, &atsr_list, nullptr, &andd_list};
+    list_entry* const lists[] = {&drhd_list, &rmrr_list, &atsr_list, nullptr, &andd_list, &satc_list, &sidp_list};
     uint16_t type = remap_type(structure);
     uint16_t length = remap_length(structure);
-    if (type > DMAR_TYPE_ANDD) {
+    if (type > DMAR_TYPE_SIDP) {
       Print("Error -- DMAR Table: Detected invalid remapping structure type.\n");
       failed = 1;
       return false;
@@ -104,11 +106,9 @@ void free_test_data(acpi_tables_t* tables) {
     *copy = nullptr;
   }
   tables->dmar_len = tables->mcfg_len = tables->madt_len = tables->hpet_len = 0;
-  empty_list<remap_node_t>(drhd_list, release_remap);
-  empty_list<remap_node_t>(rmrr_list, release_remap);
-  empty_list<remap_node_t>(atsr_list, release_remap);
+  list_entry* const owning[] = {&drhd_list, &rmrr_list, &atsr_list, &andd_list, &satc_list, &sidp_list};
+  for (list_entry* list : owning) empty_list<remap_node_t>(*list, release_remap);
   empty_list<rhsa_node_t>(rhsa_list);
-  empty_list<remap_node_t>(andd_list, release_remap);
   empty_list<pci_dev_t>(pci_dev_list);
   empty_list<test_case_node_t>(test_case_list);
   test_record_missing = false;

@@ -12,9 +12,10 @@ struct remap_node_t {
   uint32_t length;  // size of the copy (the structure's Length)
   byte_view view() const { return byte_view(remap, length); }
   // Fields of the copy by the DMAR's names, each for the types that have it.
-  uint8_t Flags() const { return view().u8(DRHD_OFF_FLAGS); }  // DRHD, ATSR
-  // SegmentNumber lies at DRHD_OFF_SEGMENT, RMRR_OFF_SEGMENT or
-  // ATSR_OFF_SEGMENT, by the structure's type.
+  uint8_t Flags() const { return view().u8(DRHD_OFF_FLAGS); }  // DRHD, ATSR, SATC
+  // SegmentNumber lies at DRHD_OFF_SEGMENT, RMRR_OFF_SEGMENT,
+  // ATSR_OFF_SEGMENT, SATC_OFF_SEGMENT or SIDP_OFF_SEGMENT, by the
+  // structure's type.
   uint16_t SegmentNumber(uint32_t at = DRHD_OFF_SEGMENT) const { return view().u16(at); }
   uint64_t RegisterBaseAddress() const { return view().u64(DRHD_OFF_BASE); }  // DRHD
   bool include_pci_all() const { return (Flags() & DRHD_INCLUDE_PCI_ALL) != 0; }
@@ -33,11 +34,14 @@ extern list_entry rmrr_list;
 extern list_entry atsr_list;
 extern list_entry rhsa_list;
 extern list_entry andd_list;
+extern list_entry satc_list;
+extern list_entry sidp_list;
 
 // Most structures a DMAR may hold.
 constexpr uint32_t DMAR_MAX_STRUCTURES = 101;
 
-// Splits the DMAR copy into the five lists; stores the added-up length.
+// Splits the DMAR copy into the seven lists (types 0-6); a type above 6
+// fails the walk. Stores the added-up length.
 uint64_t parse_remap_structures(byte_view dmar, uint64_t* calc_len);
 // Frees the table copies and empties every program list.
 void free_test_data(acpi_tables_t* tables);

@@ -17,7 +17,7 @@
 // ---------------------------------------------------------------------------
 // DMAR: remapping structures, device scopes, path entries.
 
-// Calls f(scope) for each device scope of a DRHD, RMRR or ATSR
+// Calls f(scope) for each device scope of a DRHD, RMRR, ATSR, SATC or SIDP
 // (consecutive 8-byte entries after the fixed part); f returns false to stop.
 // Returns false when f stopped the walk.
 template <class F>
@@ -72,9 +72,10 @@ uint32_t for_each_remap_structure(byte_view dmar, uint32_t max_steps, F f) {
 // Remapping-structure lists.
 
 // Calls f(node, scope) for each device scope of each structure of a list
-// (drhd_list, rmrr_list or atsr_list), in list order then scope order; the
-// fixed part of the structures is given (DRHD_FIXED_SIZE, RMRR_FIXED_SIZE,
-// ATSR_FIXED_SIZE). f returns false to stop; returns false when f stopped.
+// (drhd_list, rmrr_list, atsr_list, satc_list or sidp_list), in list order
+// then scope order; the fixed part of the structures is given
+// (DRHD_FIXED_SIZE, RMRR_FIXED_SIZE, ATSR_FIXED_SIZE, SATC_FIXED_SIZE,
+// SIDP_FIXED_SIZE). f returns false to stop; returns false when f stopped.
 template <class F>
 bool for_each_list_scope(list_entry& list, uint32_t fixed, F f) {
   for (remap_node_t* node : each<remap_node_t>(list)) {

@@ -50,12 +50,23 @@ void print_field(byte_view v, const dump_field_t& f) {
   }
 }
 
+// A list of fields, printed in order.
+struct field_list_t {
+  const dump_field_t* items;
+  size_t count;
+};
+
+template <size_t N>
+constexpr field_list_t fields_of(const dump_field_t (&fields)[N]) {
+  return field_list_t{fields, N};
+}
+
 // Prints the fields in order. Returns false, having printed the fields
 // before it, at the first field that does not lie inside v; *end then holds
 // the offset just past that field.
-bool print_field_list(byte_view v, const dump_field_t* fields, size_t count, size_t* end = nullptr) {
-  for (size_t i = 0; i < count; i++) {
-    const dump_field_t& f = fields[i];
+bool print_field_list(byte_view v, field_list_t fields, size_t* end = nullptr) {
+  for (size_t i = 0; i < fields.count; i++) {
+    const dump_field_t& f = fields.items[i];
     if (f.format != field_format::heading && !v.has(f.offset, f.width)) {
       if (end) *end = (size_t)f.offset + f.width;
       return false;
@@ -67,7 +78,7 @@ bool print_field_list(byte_view v, const dump_field_t* fields, size_t count, siz
 
 template <size_t N>
 bool print_fields(byte_view v, const dump_field_t (&fields)[N]) {
-  return print_field_list(v, fields, N);
+  return print_field_list(v, fields_of(fields));
 }
 
 // Heading and common header of a table. False (with a line saying so) when
@@ -131,31 +142,54 @@ void dump_andd_name(byte_view andd) {
 
 struct remap_kind_t {
   uint16_t type;
-  const char* heading;
-  const char* name;
-  const dump_field_t* fields;
-  size_t field_count;
-  uint32_t fixed;  // fixed part before the device scopes; 0: none
+  uint32_t fixed;      // fixed part before the device scopes; 0: none
+  const char* name;    // printed as the heading " --name"
+  field_list_t fields;
+  field_list_t scope;  // the fields of each of its device scopes
 };
 
-template <size_t N>
-constexpr remap_kind_t kind(uint16_t type, const char* heading, const char* name,
-                            const dump_field_t (&fields)[N], uint32_t fixed) {
-  return remap_kind_t{type, heading, name, fields, N, fixed};
-}
+constexpr field_list_t no_scopes{nullptr, 0};
 
 constexpr remap_kind_t remap_kinds[] = {
-    kind(DMAR_TYPE_DRHD, " --DRHD\n", "DRHD", drhd_fields, DRHD_FIXED_SIZE),
-    kind(DMAR_TYPE_RMRR, " --RMRR\n", "RMRR", rmrr_fields, RMRR_FIXED_SIZE),
-    kind(DMAR_TYPE_ATSR, " --ATSR\n", "ATSR", atsr_fields, ATSR_FIXED_SIZE),
-    kind(DMAR_TYPE_RHSA, " --RHSA\n", "RHSA", rhsa_fields, 0),
-    kind(DMAR_TYPE_ANDD, " --ANDD\n", "ANDD", andd_fields, 0),
+    {DMAR_TYPE_DRHD, DRHD_FIXED_SIZE, "DRHD", fields_of(drhd_fields), fields_of(scope_fields)},
+    {DMAR_TYPE_RMRR, RMRR_FIXED_SIZE, "RMRR", fields_of(rmrr_fields), fields_of(scope_fields)},
+    {DMAR_TYPE_ATSR, ATSR_FIXED_SIZE, "ATSR", fields_of(atsr_fields), fields_of(scope_fields)},
+    {DMAR_TYPE_RHSA, 0, "RHSA", fields_of(rhsa_fields), no_scopes},
+    {DMAR_TYPE_ANDD, 0, "ANDD", fields_of(andd_fields), no_scopes},
+    {DMAR_TYPE_SATC, SATC_FIXED_SIZE, "SATC", fields_of(satc_fields), fields_of(flagged_scope_fields)},
+    {DMAR_TYPE_SIDP, SIDP_FIXED_SIZE, "SIDP", fields_of(sidp_fields), fields_of(flagged_scope_fields)},
 };
 
 const remap_kind_t* find_kind(uint16_t type) {
   for (const remap_kind_t& k : remap_kinds)
     if (k.type == type) return &k;
   return nullptr;
+}
+
+// One device scope: its fields, then its path entries. False, with a line
+// saying so, when the table ends inside its fields. A path of three or more
+// entries (even one whose later entries lie past the structure) is not
+// accepted and ends the application.
+bool dump_scope(const device_scope_entry_t& scope, field_list_t fields) {
+  if (!print_field_list(scope.bytes, fields)) {
+    Print("  Error -- DMAR Table: a Device Scope runs past the table's Length.\n");
+    return false;
+  }
+  for_each_path_entry(scope, [](int32_t j, uint8_t device, uint8_t function, uint16_t) {
+    Print("  PCI Path:                  D:%0d F:%0d\n", device, function);
+    return j < 2;
+  });
+  if (scope.path_count() > 2) invalid_scope_path();
+  return true;
+}
+
+// The device scopes after a structure's fixed part, as the scope walk finds
+// them. structure: from the structure's start to the table's end. The scopes
+// are counted from the structure's Length, each starting inside it; a path
+// entry may lie past the structure and is read as long as it lies inside the
+// table.
+void dump_device_scopes(byte_view structure, uint32_t fixed, field_list_t fields) {
+  for_each_scope(structure, fixed, [&](const device_scope_entry_t& scope) { return dump_scope(scope, fields); });
 }
 
 // One remapping structure. header: the table from the structure's start to
@@ -170,10 +204,10 @@ bool dump_remap_structure(byte_view header, byte_view s) {
     Print("Error -- DMAR Table: Detected invalid remapping structure type.\n");
     end_application(1);
   }
-  Print("%s", k->heading);
+  Print(" --%s\n", k->name);
   if (!header.has(0, 4)) {
     // The table ends inside Type and Length.
-    print_field_list(header, k->fields, 2);
+    print_field_list(header, field_list_t{k->fields.items, 2});
     Print("Error -- DMAR Table: a remapping structure runs past the table's Length; stopped dumping the remapping "
           "structures.\n\n");
     return false;
@@ -181,13 +215,13 @@ bool dump_remap_structure(byte_view header, byte_view s) {
   if (length < 4) {
     // Shorter than its own Type and Length: the next structure cannot be
     // found.
-    print_field_list(header, k->fields, 2);
+    print_field_list(header, field_list_t{k->fields.items, 2});
     Print("Error -- DMAR Table: Remapping structure Length 0x%04X is below 4; stopped dumping the remapping structures.\n\n",
           length);
     return false;
   }
   size_t field_end = 0;
-  if (!print_field_list(s, k->fields, k->field_count, &field_end)) {
+  if (!print_field_list(s, k->fields, &field_end)) {
     // Blame whichever ended first: the structure's Length or the table.
     if (field_end <= length)
       structure_cut_by_table(k->name);
@@ -196,7 +230,7 @@ bool dump_remap_structure(byte_view header, byte_view s) {
   } else if (type == DMAR_TYPE_ANDD) {
     dump_andd_name(s);
   } else if (k->fixed) {
-    dump_device_scopes(header, k->fixed);
+    dump_device_scopes(header, k->fixed, k->scope);
   }
   Print("\n");
   return true;
@@ -214,26 +248,6 @@ void dump_bytes(const uint8_t* bytes, uint64_t count) {
 }
 
 void dump_header(byte_view table) { print_fields(table, header_fields); }
-
-// structure: from the structure's start to the table's end. The scopes are
-// counted from the structure's Length, each starting inside it; a path entry
-// may lie past the structure and is read as long as it lies inside the table.
-void dump_device_scopes(byte_view structure, uint32_t fixed) {
-  for_each_scope(structure, fixed, [](const device_scope_entry_t& scope) {
-    if (!print_fields(scope.bytes, scope_fields)) {
-      Print("  Error -- DMAR Table: a Device Scope runs past the table's Length.\n");
-      return false;
-    }
-    for_each_path_entry(scope, [](int32_t j, uint8_t device, uint8_t function, uint16_t) {
-      Print("  PCI Path:                  D:%0d F:%0d\n", device, function);
-      return j < 2;
-    });
-    // A path of three or more entries (even one whose later entries lie
-    // past the structure) is not accepted.
-    if (scope.path_count() > 2) invalid_scope_path();
-    return true;
-  });
-}
 
 void dump_dmar(byte_view dmar) {
   if (!dump_heading(dmar, "DMAR")) return;

@@ -81,17 +81,48 @@ constexpr dump_field_t andd_fields[] = {
     {" AcpiDevNum                  ", ANDD_OFF_DEVICE_NUMBER, 1, field_format::hex},
 };
 
+// A SATC has the ATSR's fields at the ATSR's offsets (Flags, Reserved,
+// SegmentNumber), so it is printed with the ATSR's lines.
+static_assert(SATC_OFF_FLAGS == ATSR_OFF_FLAGS && SATC_OFF_RESERVED == ATSR_OFF_RESERVED &&
+                  SATC_OFF_SEGMENT == ATSR_OFF_SEGMENT && SATC_FIXED_SIZE == ATSR_FIXED_SIZE,
+              "SATC and ATSR fixed parts differ");
+constexpr const auto& satc_fields = atsr_fields;
+
+constexpr dump_field_t sidp_fields[] = {
+    IOVET_REMAP_HEAD,
+    {" Reserved                    ", SIDP_OFF_RESERVED, 2, field_format::hex},
+    {" SegmentNumber               ", SIDP_OFF_SEGMENT, 2, field_format::hex},
+};
+
 #undef IOVET_REMAP_HEAD
 
-// Device scope entry; its path entries are printed apart.
+// Device scope entry; its path entries are printed apart. Bytes 2 and 3 are
+// one Reserved field in DRHD, RMRR and ATSR scopes (scope_fields), and a
+// Flags byte followed by a Reserved byte in SATC and SIDP scopes
+// (flagged_scope_fields).
+#define IOVET_SCOPE_HEAD                                                      \
+  {"  --Device Scope\n", 0, 0, field_format::heading},                        \
+  {"  Type                       ", SCOPE_OFF_TYPE, 1, field_format::hex},    \
+  {"  Length                     ", SCOPE_OFF_LENGTH, 1, field_format::hex}
+#define IOVET_SCOPE_TAIL                                                                \
+  {"  Enumeration ID             ", SCOPE_OFF_ENUMERATION_ID, 1, field_format::hex}, \
+  {"  Start Bus Number           ", SCOPE_OFF_START_BUS, 1, field_format::hex}
+
 constexpr dump_field_t scope_fields[] = {
-    {"  --Device Scope\n", 0, 0, field_format::heading},
-    {"  Type                       ", SCOPE_OFF_TYPE, 1, field_format::hex},
-    {"  Length                     ", SCOPE_OFF_LENGTH, 1, field_format::hex},
+    IOVET_SCOPE_HEAD,
     {"  Reserved                   ", SCOPE_OFF_RESERVED, 2, field_format::hex},
-    {"  Enumeration ID             ", SCOPE_OFF_ENUMERATION_ID, 1, field_format::hex},
-    {"  Start Bus Number           ", SCOPE_OFF_START_BUS, 1, field_format::hex},
+    IOVET_SCOPE_TAIL,
 };
+
+constexpr dump_field_t flagged_scope_fields[] = {
+    IOVET_SCOPE_HEAD,
+    {"  Flags                      ", SCOPE_OFF_FLAGS, 1, field_format::hex},
+    {"  Reserved                   ", SCOPE_OFF_FLAGS_RESERVED, 1, field_format::hex},
+    IOVET_SCOPE_TAIL,
+};
+
+#undef IOVET_SCOPE_HEAD
+#undef IOVET_SCOPE_TAIL
 
 constexpr dump_field_t hpet_fields[] = {
     {"Event_Timer_Block_ID         ", 36, 4, field_format::hex},

@@ -7,9 +7,6 @@
 // ACPI table dumps.
 void dump_header(byte_view table);
 void dump_bytes(const uint8_t* bytes, uint64_t count);
-// Device scopes of a DRHD, RMRR or ATSR that follow its fixed part; the view
-// runs from the structure's start to the table's end.
-void dump_device_scopes(byte_view structure, uint32_t fixed);
 void dump_dmar(byte_view dmar);
 void dump_hpet(byte_view hpet);
 void dump_mcfg(byte_view mcfg);

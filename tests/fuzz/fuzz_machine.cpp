@@ -325,9 +325,9 @@ std::string check_lists_empty() {
   const struct {
     list_entry* head;
     const char* name;
-  } lists[] = {{&drhd_list, "drhd_list"}, {&rmrr_list, "rmrr_list"},         {&atsr_list, "atsr_list"},
-               {&rhsa_list, "rhsa_list"}, {&andd_list, "andd_list"},         {&pci_dev_list, "pci_dev_list"},
-               {&test_case_list, "test_case_list"}};
+  } lists[] = {{&drhd_list, "drhd_list"}, {&rmrr_list, "rmrr_list"},       {&atsr_list, "atsr_list"},
+               {&rhsa_list, "rhsa_list"}, {&andd_list, "andd_list"},       {&satc_list, "satc_list"},
+               {&sidp_list, "sidp_list"}, {&pci_dev_list, "pci_dev_list"}, {&test_case_list, "test_case_list"}};
   for (const auto& l : lists)
     if (!list_empty(*l.head)) s += std::string(l.name) + " not empty after the teardown; ";
   return s;

@@ -36,7 +36,8 @@ bytes device_scope(const scope_spec& s) {
   bytes b;
   b.push_back(s.type);
   b.push_back((uint8_t)(s.length >= 0 ? s.length : 6 + 2 * s.path.size()));
-  append_le(b, 0, 2);
+  b.push_back(s.flags);
+  b.push_back(0);
   b.push_back(s.enumeration_id);
   b.push_back(s.start_bus);
   for (const auto& p : s.path) {
@@ -54,6 +55,17 @@ bytes with_scopes(bytes head, const std::vector<scope_spec>& scopes) {
   }
   put_le(head, 2, head.size(), 2);
   return head;
+}
+
+// The 8-byte fixed part of an ATSR, SATC or SIDP: Type, Length (set by
+// with_scopes), bytes 4 and 5, Segment Number.
+bytes eight_byte_head(uint16_t type, uint8_t byte4, uint8_t byte5, uint16_t segment) {
+  bytes h(8, 0);
+  put_le(h, 0, type, 2);
+  h[4] = byte4;
+  h[5] = byte5;
+  put_le(h, 6, segment, 2);
+  return h;
 }
 }  // namespace
 
@@ -82,11 +94,17 @@ dmar_builder& dmar_builder::rmrr(uint16_t segment, uint64_t base, uint64_t limit
 }
 
 dmar_builder& dmar_builder::atsr(uint8_t f, uint16_t segment, const std::vector<scope_spec>& scopes) {
-  bytes h(8, 0);
-  put_le(h, 0, 2, 2);
-  h[4] = f;
-  put_le(h, 6, segment, 2);
-  structures.push_back(with_scopes(h, scopes));
+  structures.push_back(with_scopes(eight_byte_head(2, f, 0, segment), scopes));
+  return *this;
+}
+
+dmar_builder& dmar_builder::satc(uint8_t f, uint16_t segment, const std::vector<scope_spec>& scopes) {
+  structures.push_back(with_scopes(eight_byte_head(5, f, 0, segment), scopes));
+  return *this;
+}
+
+dmar_builder& dmar_builder::sidp(uint16_t segment, const std::vector<scope_spec>& scopes, uint16_t res) {
+  structures.push_back(with_scopes(eight_byte_head(6, res & 0xFF, res >> 8, segment), scopes));
   return *this;
 }
 

@@ -30,6 +30,7 @@ struct scope_spec {
   uint8_t start_bus;
   std::vector<path_entry> path;
   int length = -1;  // -1: 6 + 2 * path entries
+  uint8_t flags = 0;  // byte 2: the Flags byte of SATC and SIDP scopes (0 elsewhere)
 };
 
 bytes device_scope(const scope_spec& s);
@@ -46,6 +47,8 @@ struct dmar_builder {
   dmar_builder& rmrr(uint16_t segment, uint64_t base, uint64_t limit, const std::vector<scope_spec>& scopes = {},
                      uint16_t reserved = 0);
   dmar_builder& atsr(uint8_t flags, uint16_t segment, const std::vector<scope_spec>& scopes = {});
+  dmar_builder& satc(uint8_t flags, uint16_t segment, const std::vector<scope_spec>& scopes = {});
+  dmar_builder& sidp(uint16_t segment, const std::vector<scope_spec>& scopes = {}, uint16_t reserved = 0);
   dmar_builder& rhsa(uint64_t base, uint32_t proximity_domain);
   dmar_builder& andd(uint8_t device_number, const std::string& object_name, uint32_t reserved = 0);
   dmar_builder& raw(const bytes& structure);
