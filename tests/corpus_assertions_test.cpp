@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <sstream>
 
 #include "catalogue/catalogue.h"
 #include "engine/sources.h"
@@ -46,6 +48,14 @@ std::vector<std::string> corpus_machines() {
 const char* word(uint64_t result) {
   static const char* const words[] = {"PASS", "FAIL", "NA", "MISSING", "WARNING"};
   return result < 5 ? words[result] : "?";
+}
+
+std::vector<std::string> read_lines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path);
+  for (std::string l; std::getline(in, l);)
+    if (!l.empty()) lines.push_back(l);
+  return lines;
 }
 
 bool listed(const std::vector<uint64_t>& v, uint64_t id) { return std::find(v.begin(), v.end(), id) != v.end(); }
@@ -107,12 +117,7 @@ TEST(CorpusAssertions, EveryMachineOnItsOwnTablesKeepsItsResults) {
     for (const std::string& l : lines) out << l << "\n";
     return;
   }
-  std::vector<std::string> expected;
-  {
-    std::ifstream in(expectation_file);
-    for (std::string l; std::getline(in, l);)
-      if (!l.empty()) expected.push_back(l);
-  }
+  std::vector<std::string> expected = read_lines(expectation_file);
   ASSERT_FALSE(expected.empty()) << expectation_file << " missing; run with IOVET_UPDATE_EXPECTATIONS=1";
   EXPECT_EQ(lines.size(), expected.size()) << "corpus and expectation file list different machines";
   int shown = 0;
@@ -120,4 +125,25 @@ TEST(CorpusAssertions, EveryMachineOnItsOwnTablesKeepsItsResults) {
     if (lines[i] != expected[i] && shown++ < 20) ADD_FAILURE() << "expected: " << expected[i] << "\n     got: " << lines[i];
   }
   EXPECT_EQ(shown, 0) << "machines whose results changed";
+}
+
+// What the corpus is known to hold, on the tables alone: the real faults are
+// found, and the sound tables that the seven families' rules misread (two
+// I/O APICs, a two-entry path, a DRHD Size byte) pass.
+TEST(CorpusAssertions, TheKnownFaultsAndOnlyThem) {
+  std::vector<std::string> names = corpus_machines();
+  if (names.empty()) GTEST_SKIP() << "no corpus at " << corpus_dir;
+  std::map<int, std::vector<std::string>> failing;
+  for (const std::string& line : read_lines(expectation_file)) {
+    std::istringstream in(line);
+    std::string name, word;
+    in >> name;
+    while (in >> word)
+      if (word.size() > 5 && word.substr(word.find(':')) == ":FAIL") failing[std::stoi(word)].push_back(name);
+  }
+  const std::map<int, size_t> known = {{5, 0}, {6, 0}, {14, 2}, {17, 6}, {21, 6}, {22, 6}, {24, 0}, {39, 0}, {60, 3}, {61, 3}};
+  for (const auto& k : known) EXPECT_EQ(failing[k.first].size(), k.second) << "assertion " << k.first;
+  EXPECT_EQ(failing[17], failing[21]) << "the same I/O APIC ID mismatches";
+  EXPECT_NE(std::find(failing[40].begin(), failing[40].end(), "linuxhw-795F37601A0A"), failing[40].end())
+      << "the RMRR from 0x0 to 0x0";
 }

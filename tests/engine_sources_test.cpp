@@ -133,8 +133,8 @@ TEST(TablesOnly, TheTablesAreCheckedAndTheRestIsMissingWithItsReason) {
 // is needed, it is missing. One DMAR per case, on tables alone.
 TEST(TablesOnly, TableDecidedPathsAreTakenAndGoNoFurther) {
   using sc = sim::scope_spec;
-  // A scope without a path still takes its 8 bytes.
-  const sc hpet{4, 0, 0, {{31, 0}}}, hpet_no_path{4, 0, 0, {{0, 0}}, 6}, endpoint{1, 0, 0, {{2, 0}}};
+  // A run on tables alone takes the scopes by their Length.
+  const sc hpet{4, 0, 0, {{31, 0}}}, hpet_no_path{4, 0, 0, {}}, endpoint{1, 0, 0, {{2, 0}}};
   const sc endpoint_two{1, 0, 0, {{2, 0}, {0, 0}}}, ioapic{3, 2, 0xF0, {{31, 0}}};
   struct row {
     const char* what;

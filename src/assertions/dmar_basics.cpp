@@ -2,6 +2,7 @@
 // size and its reserved fields.
 #include "assertions/assertions.h"
 #include "discovery/table_walks.h"
+#include "engine/sources.h"
 #include "platform/print.h"
 
 uint64_t assert_dmar_presence(acpi_tables_t* tables, test_info_t* tinfo) {
@@ -96,15 +97,23 @@ uint64_t assert_reserved_fields(acpi_tables_t* tables, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(5, false);
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 5)) return 0;
+  // Under the general rules DRHD byte 5 is the register set Size, and the
+  // SATC and SIDP reserved fields are examined too.
+  bool general = general_rules();
   if (any_nonzero(dmar_view(*tables), DMAR_OFF_RESERVED, 10))
     set_result(tc, TEST_FAIL, "DMAR reserved field must be all zeros.\n");
-  else if (list_reserved_nonzero(drhd_list, DRHD_OFF_RESERVED, 1))
+  else if (!general && list_reserved_nonzero(drhd_list, DRHD_OFF_RESERVED, 1))
     set_result(tc, TEST_FAIL, "DRHD structure reserved field must be zero.\n");
   else if (list_reserved_nonzero(rmrr_list, RMRR_OFF_RESERVED, 2))
     set_result(tc, TEST_FAIL, "RMRR structure reserved field must be zero.\n");
   else if (list_reserved_nonzero(andd_list, ANDD_OFF_RESERVED, 3))
     set_result(tc, TEST_FAIL, "ANDD structure reserved field must be zero.\n");
+  else if (general && list_reserved_nonzero(satc_list, SATC_OFF_RESERVED, 1))
+    set_result(tc, TEST_FAIL, "SATC structure reserved field must be zero.\n");
+  else if (general && list_reserved_nonzero(sidp_list, SIDP_OFF_RESERVED, 2))
+    set_result(tc, TEST_FAIL, "SIDP structure reserved field must be zero.\n");
   else
     set_result(tc, TEST_PASS);
+  note_general_rule(tc, "DRHD byte 5 is the register set Size; SATC and SIDP reserved fields must be zero.");
   return 0;
 }

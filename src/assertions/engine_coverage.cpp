@@ -99,5 +99,6 @@ uint64_t assert_scope_types(acpi_tables_t* tables, test_info_t* tinfo) {
     set_result(tc, TEST_FAIL, "ATSR contains invalid Device Scope Type.\n");
   else
     set_result(tc, TEST_PASS);
+  note_general_rule(tc, scopes_by_length_rule);
   return 0;
 }

@@ -87,6 +87,7 @@ uint64_t assert_rmrr_scope_endpoints(acpi_tables_t*, test_info_t*) {
     set_result(tc, TEST_FAIL, "RMMR Device Scopes must contain only PCI Endpoint types.\n");
   else
     set_result(tc, TEST_PASS);
+  note_general_rule(tc, scopes_by_length_rule);
   return 0;
 }
 

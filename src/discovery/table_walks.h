@@ -17,11 +17,32 @@
 // ---------------------------------------------------------------------------
 // DMAR: remapping structures, device scopes, path entries.
 
-// Calls f(scope) for each device scope of a DRHD, RMRR, ATSR, SATC or SIDP
-// (consecutive 8-byte entries after the fixed part); f returns false to stop.
-// Returns false when f stopped the walk.
+// How device scopes are walked in this run: the seven families' rule takes
+// them as consecutive 8-byte entries after the fixed part; the general rule
+// (a processor without a chipset profile) takes them by their Length, as
+// the standard and operating systems do. Set when the run reads its
+// processor, cleared by the teardown.
+extern bool scopes_by_length;
+
+// Calls f(scope) for each device scope of a DRHD, RMRR, ATSR, SATC or SIDP;
+// f returns false to stop. Returns false when f stopped the walk. By their
+// Length, the scopes are taken while they start inside the structure's
+// Length; a scope shorter than its own header ends the walk after it
+// (nothing after it can be found).
 template <class F>
 bool for_each_scope(byte_view structure, uint32_t fixed, F f) {
+  if (scopes_by_length) {
+    uint16_t length = remap_length(structure);
+    size_t end = length < structure.size ? length : structure.size;
+    int32_t k = 0;
+    for (size_t off = fixed; off < end; k++) {
+      device_scope_entry_t scope{structure.sub(off), k};
+      if (!f(scope)) return false;
+      if (scope.Length() < SCOPE_OFF_PATH) break;
+      off += scope.Length();
+    }
+    return true;
+  }
   int32_t n = scope_count(structure, fixed);
   for (int32_t k = 0; k < n; k++) {
     size_t off = fixed + (size_t)k * SCOPE_STEP;

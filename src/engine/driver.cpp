@@ -77,15 +77,18 @@ uint64_t assert_structure_types(acpi_tables_t* tables, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(6, false);
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 6)) return 0;
+  // The general rules know SATC and SIDP too.
+  uint16_t last_defined = general_rules() ? DMAR_TYPE_SIDP : DMAR_TYPE_ANDD;
   bool invalid = false;
   for_each_remap_structure(dmar_view(*tables), TYPE_WALK_LIMIT, [&](byte_view s, uint32_t) {
-    invalid = remap_type(s) > DMAR_TYPE_ANDD;
+    invalid = remap_type(s) > last_defined;
     return !invalid;
   });
   if (invalid)
     set_result(tc, TEST_FAIL, "Invalid remapping structure type in DMAR table.\n");
   else
     set_result(tc, TEST_PASS);
+  note_general_rule(tc, "remapping structure types 0 to 6 are defined (SATC, SIDP).");
   return 0;
 }
 
@@ -127,9 +130,14 @@ uint64_t assert_has_include_pci_all(acpi_tables_t*, test_info_t* tinfo) {
 uint64_t assert_rmrr_has_scope(acpi_tables_t*, test_info_t*) {
   test_case_t* tc = assertion_record(38, true);
   if (!tc) return 1;
+  // Under the general rules the scopes are counted by their walk.
   for (remap_node_t* n : each<remap_node_t>(rmrr_list)) {
-    if (scope_count(n->view(), RMRR_FIXED_SIZE) == 0) {
+    bool none = general_rules() ? for_each_scope(n->view(), RMRR_FIXED_SIZE, [](const device_scope_entry_t&) {
+      return false;
+    }) : scope_count(n->view(), RMRR_FIXED_SIZE) == 0;
+    if (none) {
       set_result(tc, TEST_FAIL, "RMMR structures must contain at least 1 device scope.\n");
+      note_general_rule(tc, scopes_by_length_rule);
       return 0;
     }
   }

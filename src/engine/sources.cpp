@@ -1,5 +1,6 @@
 #include "engine/sources.h"
 
+#include "discovery/table_walks.h"
 #include "engine/driver.h"
 #include "platform/print.h"
 #include "platform/text.h"
@@ -115,25 +116,32 @@ why_unknown why_unknown_of(platform_source s) {
 
 }  // namespace
 
-void reset_sources() { mem_set(&run, 0, sizeof(run)); }
-
-void read_platform_sources() {
-  reset_sources();
-  for (uint32_t s = 0; s < SOURCE_COUNT; s++) run.platform[s] = platform_source_state((platform_source)s);
+void reset_sources() {
+  mem_set(&run, 0, sizeof(run));
+  scopes_by_length = false;
 }
 
 namespace {
-// The processor, read once per run (the dumps ask before the driver does).
+// The processor, read once per run: at its start, or at the first question
+// of a caller that did not start one (unit tests of single assertions).
 void classify_processor() {
   if (run.classified) return;
   run.classified = true;
   run.general = true;
-  if (run.platform[SOURCE_CPUID] != SOURCE_KNOWN) return;
-  uint32_t ebx = 0, ecx = 0, edx = 0;
-  AsmCpuid(1, &run.cpuid_eax, &ebx, &ecx, &edx);
-  run.general = !processor_has_setup(run.cpuid_eax);
+  if (run.platform[SOURCE_CPUID] == SOURCE_KNOWN) {
+    uint32_t ebx = 0, ecx = 0, edx = 0;
+    AsmCpuid(1, &run.cpuid_eax, &ebx, &ecx, &edx);
+    run.general = !processor_has_setup(run.cpuid_eax);
+  }
+  scopes_by_length = run.general;
 }
 }  // namespace
+
+void read_platform_sources() {
+  reset_sources();
+  for (uint32_t s = 0; s < SOURCE_COUNT; s++) run.platform[s] = platform_source_state((platform_source)s);
+  classify_processor();
+}
 
 bool processor_signature(uint32_t* eax) {
   classify_processor();
@@ -229,6 +237,8 @@ void note_drhd_engines(test_case_t* tc) {
   if (engines_from_drhd())
     append_line(tc, "Engines: ", "the DRHD structures' base addresses (the chipset's list of engines is not known).");
 }
+
+const char* const scopes_by_length_rule = "device scopes are taken by their Length.";
 
 void note_general_rule(test_case_t* tc, const char* rule) {
   if (general_rules() && tc->result != TEST_PASS) append_line(tc, "Rule for a processor without a chipset profile: ", rule);

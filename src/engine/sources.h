@@ -96,3 +96,5 @@ void note_drhd_engines(test_case_t* tc);
 // Under the general rules, appends to a record that did not pass the line
 // that names the rule that judged it.
 void note_general_rule(test_case_t* tc, const char* rule);
+// The rule of every walk over device scopes under the general rules.
+extern const char* const scopes_by_length_rule;
