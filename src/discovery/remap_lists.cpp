@@ -13,7 +13,7 @@ list_entry rmrr_list = LIST_HEAD_INIT(rmrr_list);
 list_entry atsr_list = LIST_HEAD_INIT(atsr_list);
 list_entry rhsa_list = LIST_HEAD_INIT(rhsa_list);
 list_entry andd_list = LIST_HEAD_INIT(andd_list);
-bool scopes_by_length = false;
+bool dmar_general_rules = false;
 list_entry satc_list = LIST_HEAD_INIT(satc_list);
 list_entry sidp_list = LIST_HEAD_INIT(sidp_list);
 

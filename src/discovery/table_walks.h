@@ -17,12 +17,13 @@
 // ---------------------------------------------------------------------------
 // DMAR: remapping structures, device scopes, path entries.
 
-// How device scopes are walked in this run: the seven families' rule takes
-// them as consecutive 8-byte entries after the fixed part; the general rule
-// (a processor without a chipset profile) takes them by their Length, as
-// the standard and operating systems do. Set when the run reads its
-// processor, cleared by the teardown.
-extern bool scopes_by_length;
+// The DMAR is read by the current standard's rules in this run (a
+// processor without a chipset profile) rather than the seven families'.
+// For the walks: the families' rule takes device scopes as consecutive
+// 8-byte entries after the fixed part, the general rule by their Length, as
+// the standard and operating systems do; for the dump, DRHD byte 5 is the
+// Size field. Set when the run reads its processor, cleared by the teardown.
+extern bool dmar_general_rules;
 
 // Calls f(scope) for each device scope of a DRHD, RMRR, ATSR, SATC or SIDP;
 // f returns false to stop. Returns false when f stopped the walk. By their
@@ -31,7 +32,7 @@ extern bool scopes_by_length;
 // (nothing after it can be found).
 template <class F>
 bool for_each_scope(byte_view structure, uint32_t fixed, F f) {
-  if (scopes_by_length) {
+  if (dmar_general_rules) {
     uint16_t length = remap_length(structure);
     size_t end = length < structure.size ? length : structure.size;
     int32_t k = 0;

@@ -118,7 +118,7 @@ why_unknown why_unknown_of(platform_source s) {
 
 void reset_sources() {
   mem_set(&run, 0, sizeof(run));
-  scopes_by_length = false;
+  dmar_general_rules = false;
 }
 
 namespace {
@@ -133,7 +133,7 @@ void classify_processor() {
     AsmCpuid(1, &run.cpuid_eax, &ebx, &ecx, &edx);
     run.general = !processor_has_setup(run.cpuid_eax);
   }
-  scopes_by_length = run.general;
+  dmar_general_rules = run.general;
 }
 }  // namespace
 

@@ -221,7 +221,8 @@ bool dump_remap_structure(byte_view header, byte_view s) {
     return false;
   }
   size_t field_end = 0;
-  if (!print_field_list(s, k->fields, &field_end)) {
+  field_list_t fields = type == DMAR_TYPE_DRHD && dmar_general_rules ? fields_of(drhd_general_fields) : k->fields;
+  if (!print_field_list(s, fields, &field_end)) {
     // Blame whichever ended first: the structure's Length or the table.
     if (field_end <= length)
       structure_cut_by_table(k->name);

@@ -51,6 +51,14 @@ constexpr dump_field_t drhd_fields[] = {
     {" SegmentNumber               ", DRHD_OFF_SEGMENT, 2, field_format::hex},
     {" RegisterBaseAddress         ", DRHD_OFF_BASE, 8, field_format::hex},
 };
+// Under the general rules byte 5 is the register set Size (2^Size pages).
+constexpr dump_field_t drhd_general_fields[] = {
+    IOVET_REMAP_HEAD,
+    {" Flags                       ", DRHD_OFF_FLAGS, 1, field_format::hex},
+    {" Size                        ", DRHD_OFF_RESERVED, 1, field_format::hex},
+    {" SegmentNumber               ", DRHD_OFF_SEGMENT, 2, field_format::hex},
+    {" RegisterBaseAddress         ", DRHD_OFF_BASE, 8, field_format::hex},
+};
 
 constexpr dump_field_t rmrr_fields[] = {
     IOVET_REMAP_HEAD,
