@@ -14,6 +14,29 @@ list_entry atsr_list = LIST_HEAD_INIT(atsr_list);
 list_entry rhsa_list = LIST_HEAD_INIT(rhsa_list);
 list_entry andd_list = LIST_HEAD_INIT(andd_list);
 bool dmar_general_rules = false;
+
+scope_cursor first_scope(byte_view structure, uint32_t fixed) {
+  return scope_cursor{fixed, 0, dmar_general_rules ? 0 : scope_count(structure, fixed)};
+}
+
+bool at_scope(byte_view structure, const scope_cursor& c) {
+  if (c.offset >= structure.size) return false;
+  if (!dmar_general_rules) return c.index < c.count;
+  // By Length: a scope starts inside the structure's Length, and the one
+  // before it was long enough to step over.
+  return c.offset < remap_length(structure) && c.count == 0;
+}
+
+void next_scope(byte_view structure, scope_cursor& c) {
+  c.index++;
+  if (!dmar_general_rules) {
+    c.offset = c.offset + SCOPE_STEP;
+    return;
+  }
+  uint8_t length = structure.u8(c.offset + SCOPE_OFF_LENGTH);
+  if (length < SCOPE_OFF_PATH) c.count = 1;  // nothing after it can be found
+  c.offset += length;
+}
 list_entry satc_list = LIST_HEAD_INIT(satc_list);
 list_entry sidp_list = LIST_HEAD_INIT(sidp_list);
 

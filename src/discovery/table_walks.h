@@ -25,6 +25,18 @@
 // Size field. Set when the run reads its processor, cleared by the teardown.
 extern bool dmar_general_rules;
 
+// Where a walk over a structure's device scopes stands. The steps are out
+// of line: every walk shares them.
+struct scope_cursor {
+  size_t offset;
+  int32_t index;
+  int32_t count;  // the families' rule: the scopes the Length gives room for
+};
+scope_cursor first_scope(byte_view structure, uint32_t fixed);
+// True while the cursor is at a scope of the structure.
+bool at_scope(byte_view structure, const scope_cursor& c);
+void next_scope(byte_view structure, scope_cursor& c);
+
 // Calls f(scope) for each device scope of a DRHD, RMRR, ATSR, SATC or SIDP;
 // f returns false to stop. Returns false when f stopped the walk. By their
 // Length, the scopes are taken while they start inside the structure's
@@ -32,24 +44,8 @@ extern bool dmar_general_rules;
 // (nothing after it can be found).
 template <class F>
 bool for_each_scope(byte_view structure, uint32_t fixed, F f) {
-  if (dmar_general_rules) {
-    uint16_t length = remap_length(structure);
-    size_t end = length < structure.size ? length : structure.size;
-    int32_t k = 0;
-    for (size_t off = fixed; off < end; k++) {
-      device_scope_entry_t scope{structure.sub(off), k};
-      if (!f(scope)) return false;
-      if (scope.Length() < SCOPE_OFF_PATH) break;
-      off += scope.Length();
-    }
-    return true;
-  }
-  int32_t n = scope_count(structure, fixed);
-  for (int32_t k = 0; k < n; k++) {
-    size_t off = fixed + (size_t)k * SCOPE_STEP;
-    if (off >= structure.size) break;
-    if (!f(device_scope_entry_t{structure.sub(off), k})) return false;
-  }
+  for (scope_cursor c = first_scope(structure, fixed); at_scope(structure, c); next_scope(structure, c))
+    if (!f(device_scope_entry_t{structure.sub(c.offset), c.index})) return false;
   return true;
 }
 
