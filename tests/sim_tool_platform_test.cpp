@@ -41,6 +41,14 @@ std::map<uint64_t, result_line> run_collecting(sim::machine& m, const std::vecto
   return out;
 }
 
+// The description installed into m with the repository's catalogue, and run.
+std::map<uint64_t, result_line> run_platform(sim::platform_description p, sim::machine& m) {
+  p.has_catalogue = true;
+  p.catalogue = read_file(repo_path("zyr-tests"));
+  sim::install_platform(p, m);
+  return run_collecting(m);
+}
+
 // Not applicable on a healthy platform of each family: the placeholder 62 and
 // what the family's setup routine switches off.
 const std::map<std::string, std::set<uint64_t>> family_na = {
@@ -151,11 +159,8 @@ TEST_P(ChangedField, FailsExactlyTheAssertionsThatCheckIt) {
     expected[id] = {word == "FAIL" ? TEST_FAIL : word == "WARNING" ? TEST_WARNING : TEST_PASS, message};
   }
   ASSERT_FALSE(expected.empty());
-  p.has_catalogue = true;
-  p.catalogue = read_file(repo_path("zyr-tests"));
   sim::machine m;
-  sim::install_platform(p, m);
-  auto recs = run_collecting(m);
+  auto recs = run_platform(p, m);
   ASSERT_EQ(recs.size(), 55u);
   for (const auto& r : recs) {
     auto e = expected.find(r.first);
@@ -198,11 +203,8 @@ TEST(PartialPlatform, RecordingWithoutItsRegistersFailsNothingItCannotSee) {
   auto lr = sim::load_platform_dir(dir.string(), p);
   fs::remove_all(dir);
   ASSERT_TRUE(lr.ok) << lr.error;
-  p.has_catalogue = true;
-  p.catalogue = read_file(repo_path("zyr-tests"));
   sim::machine m;
-  sim::install_platform(p, m);
-  auto recs = run_collecting(m);
+  auto recs = run_platform(p, m);
   ASSERT_EQ(recs.size(), 55u);
   for (const auto& r : recs) EXPECT_NE(r.second.result, TEST_FAIL) << "test " << r.first << ": " << r.second.message;
   for (uint64_t id : {3, 8, 9, 10, 15, 46, 52, 57, 58, 63, 64}) {
@@ -230,11 +232,8 @@ TEST(PartialPlatform, TablesAloneEvaluateTheTableAssertionsAndReadNothingElse) {
     ASSERT_TRUE(sim::read_acpi_tables(dirs[i].string(), tables).ok);
     sim::platform_description p;
     sim::tables_only_platform(tables, p);
-    p.has_catalogue = true;
-    p.catalogue = read_file(repo_path("zyr-tests"));
     sim::machine m;
-    sim::install_platform(p, m);
-    auto recs = run_collecting(m);
+    auto recs = run_platform(p, m);
     EXPECT_EQ(m.unknown_reads, 0u);
     if (!contains(m.console_text(), "Zyr Test Status: ")) continue;  // a DMAR the collection refuses
     checked++;

@@ -388,6 +388,8 @@ int run_main(int argc, char** argv) {
       recs.push_back({tc.id, tc.result, without_line_end(utf8(tc.description, TEST_TEXT_CHARS)),
                       utf8(tc.message, TEST_TEXT_CHARS)});
   std::string status = report_status(r.text);
+  // origins (per source: known or why not, and from where) is what the
+  // result files will carry with each record.
   if (!o.junit.empty() && !write_junit(o.junit, recs, name))
     fprintf(stderr, "iovet-sim: cannot write %s\n", o.junit.c_str());
   if (!o.json.empty() && !write_json(o.json, recs, status, name))

@@ -134,6 +134,12 @@ uint64_t port_read(uint64_t a, unsigned width) {
   if (!port_reachable(a, width)) return (1ULL << (8 * width)) - 1;
   return active->config_read(pci_key(a >> 20, a >> 15, a >> 12), (uint32_t)(a & 0xFFF), width);
 }
+
+uint64_t mmio_read(uint64_t a, unsigned width) {
+  tick();
+  active->counts.mmio_reads++;
+  return active->read_phys(a, width);
+}
 }  // namespace
 }  // namespace sim
 
@@ -151,26 +157,11 @@ void PciWrite8(uint64_t a, uint8_t value) {
   if (it != active->functions.end()) it->second.set8((uint32_t)(a & 0xFFF), value);
 }
 
-uint8_t MmioRead8(uint64_t a) {
-  tick();
-  active->counts.mmio_reads++;
-  return (uint8_t)active->read_phys(a, 1);
-}
-uint16_t MmioRead16(uint64_t a) {
-  tick();
-  active->counts.mmio_reads++;
-  return (uint16_t)active->read_phys(a, 2);
-}
-uint32_t MmioRead32(uint64_t a) {
-  tick();
-  active->counts.mmio_reads++;
-  return (uint32_t)active->read_phys(a, 4);
-}
-uint64_t MmioRead64(uint64_t a) {
-  tick();
-  active->counts.mmio_reads++;
-  return active->read_phys(a, 8);
-}
+uint8_t MmioRead8(uint64_t a) { return (uint8_t)sim::mmio_read(a, 1); }
+uint16_t MmioRead16(uint64_t a) { return (uint16_t)sim::mmio_read(a, 2); }
+uint32_t MmioRead32(uint64_t a) { return (uint32_t)sim::mmio_read(a, 4); }
+uint64_t MmioRead64(uint64_t a) { return sim::mmio_read(a, 8); }
+
 namespace sim {
 namespace {
 // Bytes from a (at most max) that are plain memory or a gap, inside one
