@@ -225,9 +225,22 @@ TEST(FuzzChecks, AnInputDescribesTheSameMachineAfterEncoding) {
   d.memory.push_back({7, 0x100000, 16, 0xF});
   d.has_catalogue = true;
   d.catalogue = "1@one\n";
+  d.has_sources = true;
+  d.unknown_sources = 1u << SOURCE_DMAR;
+  d.source_flags = fuzz::SOURCES_TABLES_ONLY;
+  d.has_run_mode = true;
+  d.run_mode = 8;
   bytes in = fuzz::encode(d);
   fuzz::description back = fuzz::decode(in.data(), in.size());
   EXPECT_EQ(fuzz::encode(back), in);
+  EXPECT_EQ(fuzz::run_args(back), std::vector<std::u16string>{u"-a"});
+  // On tables alone the machine holds the tables and nothing else.
+  sim::machine m;
+  fuzz::install(back, m);
+  EXPECT_TRUE(m.functions.empty() && m.cpuid_leaves.empty() && m.memory_map.empty());
+  EXPECT_EQ(m.sources[SOURCE_DMAR], SOURCE_NOT_RECORDED);
+  EXPECT_EQ(m.sources[SOURCE_MCFG], SOURCE_KNOWN);
+  EXPECT_EQ(m.sources[SOURCE_CPUID], SOURCE_TABLES_ONLY);
   // Cut anywhere, an input still decodes (to the records before the cut).
   for (size_t n = 0; n <= in.size(); n++) {
     fuzz::description part = fuzz::decode(in.data(), n);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "discovery/acpi.h"
 #include "platform/sim/platform_dir.h"
 #include "support/harness.h"
 
@@ -35,19 +36,34 @@ sim::bytes small_dmar(uint64_t base) { return sim::dmar_builder().drhd(1, 0, bas
 
 }  // namespace
 
-TEST(PlatformFormat, EmptyDirectoryIsAnAbsentPlatformNotAnError) {
-  temp_dir d("empty");
+// A piece that is present is complete: what it does not list is absent. A
+// missing piece, or a source platform.txt lists as not recorded, is unknown;
+// a directory without any piece is refused.
+TEST(PlatformFormat, MissingPiecesAndNotRecordedSourcesAreUnknownPresentOnesComplete) {
+  temp_dir d("partial");
+  sim::platform_description none;
+  auto refused = sim::load_platform_dir(d.str(), none);
+  EXPECT_FALSE(refused.ok);
+  EXPECT_TRUE(contains(refused.error, "no platform piece here")) << refused.error;
+  d.put_bytes("acpi/DMAR", small_dmar(0xFED90000));
+  d.put("mmio.txt", "0xFED90010 64 0x7E3FF0505E\n");
+  d.put("cpuid.txt", "0x1 0x506E3 0 0 0\n");
+  d.put("platform.txt", "# partial\nnot-recorded chipset device-registers\n");
   sim::platform_description p;
   auto r = sim::load_platform_dir(d.str(), p);
   ASSERT_TRUE(r.ok) << r.error;
+  std::string unknown;
+  for (uint32_t s = 0; s < SOURCE_COUNT; s++)
+    if (p.sources[s] != SOURCE_KNOWN) unknown += std::string(" ") + sim::source_name((platform_source)s);
+  EXPECT_EQ(unknown, " chipset pci device-registers memory-map smbios msr");
   sim::machine m;
   sim::install_platform(p, m);
+  EXPECT_EQ(m.sources, p.sources);
   sim::scoped_machine use(m);
-  EXPECT_EQ(MmioRead32(0xFED90010), 0xFFFFFFFFu) << "unlisted registers read as absent hardware";
-  EXPECT_EQ(PciRead32(0), 0xFFFFFFFFu) << "no function answers";
-  uint64_t at = 1;
-  EXPECT_EQ(get_configuration_table(ACPI_20_TABLE_GUID, &at), EFI_NOT_FOUND);
-  EXPECT_EQ(get_configuration_table(SMBIOS_TABLE_GUID, &at), EFI_NOT_FOUND);
+  EXPECT_EQ(MmioRead32(0xFED91010), 0xFFFFFFFFu) << "an engine mmio.txt does not list is absent";
+  uint32_t length = 0;
+  uint8_t* table = nullptr;
+  EXPECT_EQ(find_acpi_table(0x54455048 /* HPET */, &length, &table), 1u) << "a table acpi/ does not hold is absent";
 }
 
 TEST(PlatformFormat, PiecesBecomeTheMachinesRegistersProcessorAndMemoryMap) {
@@ -107,6 +123,7 @@ TEST(PlatformFormat, MalformedPiecesAreRefusedWithFileAndLine) {
       {"memmap.txt", "# map\nEfiNoSuchMemory 0x0 1\n", "memmap.txt:2: ", "\"EfiNoSuchMemory\" is not a number"},
       {"platform.txt", "colour blue\n", "platform.txt:1: ", "unknown setting \"colour\""},
       {"platform.txt", "ecam 0xE0001000\n", "platform.txt:1: ", "1 MiB aligned"},
+      {"platform.txt", "not-recorded cpuid gpu\n", "platform.txt:1: ", "unknown source \"gpu\" (known: dmar mcfg"},
       {"pci/lspci.txt", "00: 86 80 12 19\n", "lspci.txt:1: ", "before any function line"},
       {"pci/lspci.txt", "00:02.0 VGA\n00: 86 80\nrubbish here\n", "lspci.txt:3: ", "neither a function line"},
       {"pci/lspci.txt", "00:02.0 VGA\n1008: 00 00\n", "lspci.txt:2: ", "outside the 4 KiB configuration space"},
@@ -120,6 +137,7 @@ TEST(PlatformFormat, MalformedPiecesAreRefusedWithFileAndLine) {
       {"smbios/smbios_entry_point", "_XX_ not an entry point at all......", "smbios_entry_point: ",
        "neither a \"_SM_\" nor a \"_SM3_\" entry point"},
       {"acpi/DMAR", "DM", "DMAR: ", "too short to hold a table signature"},
+      {"acpi/DMAR", "\x01\xFE\x80\x7F random", "DMAR: ", "not an ACPI table"},
   };
   for (const auto& c : cases) {
     temp_dir d("bad");

@@ -1,16 +1,22 @@
 // Platform directories and the reference platforms: the healthy platforms
 // pass, directories with one changed field fail what checks that field, and
 // every piece of the format is read faithfully or refused with its place.
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
 #include <map>
 #include <set>
 
 #include "catalogue/catalogue.h"
+#include "engine/sources.h"
 #include "platform/sim/platform_dir.h"
 #include "platform/sim/records.h"
 #include "platform/sim/reference.h"
 #include "support/harness.h"
 
 using namespace testing_support;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -33,6 +39,14 @@ std::map<uint64_t, result_line> run_collecting(sim::machine& m, const std::vecto
     out[tc.id] = {tc.result, text};
   }
   return out;
+}
+
+// The description installed into m with the repository's catalogue, and run.
+std::map<uint64_t, result_line> run_platform(sim::platform_description p, sim::machine& m) {
+  p.has_catalogue = true;
+  p.catalogue = read_file(repo_path("zyr-tests"));
+  sim::install_platform(p, m);
+  return run_collecting(m);
 }
 
 // Not applicable on a healthy platform of each family: the placeholder 62 and
@@ -145,11 +159,8 @@ TEST_P(ChangedField, FailsExactlyTheAssertionsThatCheckIt) {
     expected[id] = {word == "FAIL" ? TEST_FAIL : word == "WARNING" ? TEST_WARNING : TEST_PASS, message};
   }
   ASSERT_FALSE(expected.empty());
-  p.has_catalogue = true;
-  p.catalogue = read_file(repo_path("zyr-tests"));
   sim::machine m;
-  sim::install_platform(p, m);
-  auto recs = run_collecting(m);
+  auto recs = run_platform(p, m);
   ASSERT_EQ(recs.size(), 55u);
   for (const auto& r : recs) {
     auto e = expected.find(r.first);
@@ -172,3 +183,71 @@ INSTANTIATE_TEST_SUITE_P(Cases, ChangedField,
                              if (c == '-') c = '_';
                            return n;
                          });
+
+// ---------------------------------------------------------------------------
+// Platforms that do not hold every source: what is not known is never read,
+// and the assertions that need it are Missing Data, not failures.
+
+namespace {
+
+const source_set table_set = FROM_DMAR | FROM_MCFG | FROM_MADT | FROM_HPET;
+
+}  // namespace
+
+TEST(PartialPlatform, RecordingWithoutItsRegistersFailsNothingItCannotSee) {
+  fs::path dir = fs::temp_directory_path() / ("iovet-no-mmio-" + std::to_string(getpid()));
+  fs::remove_all(dir);
+  fs::copy(repo_path("platforms/rav"), dir, fs::copy_options::recursive);
+  fs::remove(dir / "mmio.txt");
+  sim::platform_description p;
+  auto lr = sim::load_platform_dir(dir.string(), p);
+  fs::remove_all(dir);
+  ASSERT_TRUE(lr.ok) << lr.error;
+  sim::machine m;
+  auto recs = run_platform(p, m);
+  ASSERT_EQ(recs.size(), 55u);
+  for (const auto& r : recs) EXPECT_NE(r.second.result, TEST_FAIL) << "test " << r.first << ": " << r.second.message;
+  for (uint64_t id : {3, 8, 9, 10, 15, 46, 52, 57, 58, 63, 64}) {
+    EXPECT_EQ(recs[id].result, TEST_MISSING) << "test " << id;
+    EXPECT_TRUE(contains(recs[id].message, "which this recording does not hold.")) << recs[id].message;
+  }
+  EXPECT_EQ(recs[2].result, TEST_PASS) << "the tables are still checked";
+  EXPECT_EQ(m.unknown_reads, 0u);
+}
+
+// Corpus machines with their own tables and nothing else: every assertion
+// whose sources are tables runs; every other that needs more is Missing Data
+// saying why.
+TEST(PartialPlatform, TablesAloneEvaluateTheTableAssertionsAndReadNothingElse) {
+  fs::path corpus = repo_path("../shared/corpus");
+  if (!fs::exists(corpus)) GTEST_SKIP() << "corpus not present";
+  std::vector<fs::path> dirs;
+  for (const auto& de : fs::directory_iterator(corpus))
+    if (de.is_directory()) dirs.push_back(de.path());
+  std::sort(dirs.begin(), dirs.end());
+  size_t checked = 0;
+  for (size_t i = 0; i < dirs.size(); i += 16) {
+    SCOPED_TRACE(dirs[i].filename().string());
+    std::vector<sim::acpi_table_file> tables;
+    ASSERT_TRUE(sim::read_acpi_tables(dirs[i].string(), tables).ok);
+    sim::platform_description p;
+    sim::tables_only_platform(tables, p);
+    sim::machine m;
+    auto recs = run_platform(p, m);
+    EXPECT_EQ(m.unknown_reads, 0u);
+    if (!contains(m.console_text(), "Zyr Test Status: ")) continue;  // a DMAR the collection refuses
+    checked++;
+    for (const auto& r : recs) {
+      const assertion_sources_t* a = sources_of(r.first);
+      if (!a) continue;
+      bool tables_only = (a->needs & ~(table_set | ENGINE_LIST)) == 0;
+      bool said_why = r.second.result == TEST_MISSING &&
+                      contains(r.second.message, "which a run on ACPI tables alone does not have.");
+      if (tables_only && !a->later)
+        EXPECT_FALSE(said_why) << "test " << r.first << " needs only tables";
+      else if (!tables_only)
+        EXPECT_TRUE(said_why) << "test " << r.first << ": " << r.second.message;
+    }
+  }
+  EXPECT_GT(checked, dirs.size() / 20);
+}

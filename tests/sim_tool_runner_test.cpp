@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -52,6 +53,17 @@ TEST(SimRunner, StatusExitFollowsTheReportAndPlainExitTheApplication) {
   EXPECT_TRUE(contains(fail.out, "Zyr Test Status: FAIL"));
   EXPECT_EQ(sh(sim_bin() + " --platform " + failing).status, 0) << "without --status-exit, the application's status";
 
+  // A processor without a setup routine: no report, which is no PASS.
+  std::string unlisted = temp_path("unlisted");
+  fs::copy(repo_path("platforms/rav"), unlisted, fs::copy_options::recursive);
+  std::ofstream(unlisted + "/cpuid.txt") << "0x1 0x90672 0 0 0\n";
+  auto no_report = sh(sim_bin() + " --platform " + unlisted + " --status-exit");
+  EXPECT_EQ(no_report.status, 1);
+  EXPECT_TRUE(contains(no_report.out, "CPU not supported 0x90670"));
+  EXPECT_TRUE(contains(no_report.out, "iovet-sim: the run ended without a report")) << no_report.out;
+  EXPECT_EQ(sh(sim_bin() + " --platform " + unlisted).status, 0) << "the application's own status";
+  fs::remove_all(unlisted);
+
   auto dbg = sh(sim_bin() + " --reference gux --dbg");
   EXPECT_TRUE(contains(dbg.out, "DEBUG : testsetup_gux():  MCHBAR = 0xFED10001")) << "Iovet options pass through";
   auto help = sh(sim_bin() + " --reference rav -- -h");
@@ -69,7 +81,26 @@ TEST(SimRunner, BadInvocationsAndPlatformsAreRefusedWithTheirPlace) {
   EXPECT_TRUE(contains(missing_value.out, "--tables needs a value"));
 
   std::string dir = temp_path("bad");
-  fs::create_directories(dir);
+  fs::create_directories(dir + "/empty");
+  std::ofstream(dir + "/random.bin") << std::string("\x01\xFE\x80\x7F\xC3\x00\x11", 7) + std::string(200, '\x9A');
+  std::string junit = dir + "/t.xml";
+  // Bad input: one line, exit 2, nothing run and no file written.
+  const std::pair<std::string, std::string> refused[] = {
+      {"--platfrom " + repo_path("platforms/rav") + " --status-exit --junit " + junit,
+       "iovet-sim: unknown option --platfrom"},
+      {"--reference rav --Dbg", "iovet-sim: unknown option --Dbg"},
+      {"--platform " + dir + "/empty --junit " + junit, dir + "/empty: no platform piece here"},
+      {"--tables " + dir + "/random.bin --junit " + junit, "random.bin: neither an ACPI table nor acpidump text"},
+      {"--reference rav --tables " + dir + "/empty --junit " + junit, "/empty: no ACPI table here"},
+      {"--junit " + junit, "iovet-sim: nothing to check"},
+  };
+  for (const auto& c : refused) {
+    auto r = sh(sim_bin() + " " + c.first);
+    EXPECT_EQ(r.status, 2) << c.first;
+    EXPECT_TRUE(contains(r.out, c.second)) << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+    EXPECT_FALSE(fs::exists(junit)) << c.first;
+  }
   std::ofstream(dir + "/mmio.txt") << "0xFED90000 32 0x1\n0xFED90004 thirty-two 0x1\n";
   auto bad = sh(sim_bin() + " --platform " + dir);
   EXPECT_EQ(bad.status, 2);
@@ -108,6 +139,30 @@ TEST(SimRunner, TablesReplaceThePlatformsSignatureBySignature) {
   EXPECT_TRUE(contains(r.out, "RegisterBaseAddress         0x00000000FBFFF000")) << "the corpus DMAR is dumped";
   auto t = sh(sim_bin() + " --reference rav --tables " + corpus + " --status-exit");
   EXPECT_EQ(t.status, 1) << "the rav chipset does not have the corpus machine's engines";
+  // One binary table; stderr says which source is whose.
+  auto one = sh(sim_bin() + " --reference rav --tables " + corpus + "/DMAR.dat -- -d");
+  EXPECT_EQ(one.status, 0) << one.out;
+  EXPECT_TRUE(contains(one.out, "iovet-sim: from tables " + corpus + "/DMAR.dat: dmar\n")) << one.out;
+  EXPECT_TRUE(contains(one.out, "iovet-sim: from reference rav: mcfg madt hpet chipset pci engines device-registers "
+                                "memory-map smbios cpuid msr\n"));
+}
+
+TEST(SimRunner, NotRecordedSourcesSurviveSave) {
+  std::string dir = temp_path("partial"), saved = temp_path("saved");
+  fs::copy(repo_path("platforms/rav"), dir, fs::copy_options::recursive);
+  fs::remove(dir + "/mmio.txt");
+  std::ofstream(dir + "/platform.txt", std::ios::app) << "not-recorded msr\n";
+  auto r = sh(sim_bin() + " --platform " + dir + " --save " + saved);
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_FALSE(fs::exists(saved + "/mmio.txt")) << "nothing recorded, nothing written";
+  EXPECT_TRUE(contains(read_file(saved + "/platform.txt"), "\nnot-recorded chipset engines device-registers msr\n"));
+  sim::platform_description before, after;
+  ASSERT_TRUE(sim::load_platform_dir(dir, before).ok);
+  ASSERT_TRUE(sim::load_platform_dir(saved, after).ok);
+  EXPECT_EQ(after.sources, before.sources);
+  EXPECT_EQ(after.msrs, before.msrs) << "a piece not recorded as a whole is kept";
+  fs::remove_all(dir);
+  fs::remove_all(saved);
 }
 
 TEST(SimRunner, CaptureOfThisMachineLoads) {
@@ -121,6 +176,52 @@ TEST(SimRunner, CaptureOfThisMachineLoads) {
   EXPECT_TRUE(contains(run.out, "Iovet v")) << run.out;
   EXPECT_FALSE(contains(run.out, "iovet-sim: ")) << "the captured directory loads without complaint";
   fs::remove_all(dir);
+}
+
+// Where /dev/mem is closed the engines' CAP and ECAP come from sysfs, and
+// what could not be read is not recorded; a machine without a DMAR is named.
+TEST(SimRunner, CaptureTakesEngineRegistersFromSysfsAndMarksTheRestNotRecorded) {
+  if (sh("command -v python3").status != 0) GTEST_SKIP() << "python3 not available";
+  std::string root = temp_path("root"), out = temp_path("captured"), json = temp_path("captured.json");
+  std::string capture = "IOVET_CAPTURE_ROOT=" + root + " " + repo_path("tools/iovet-capture") + " " + out;
+  fs::create_directories(root + "/sys/firmware/acpi/tables");
+  auto no_dmar = sh(capture);
+  EXPECT_EQ(no_dmar.status, 0) << no_dmar.out;
+  EXPECT_TRUE(contains(no_dmar.out, "iovet-capture: this machine has no DMAR table")) << no_dmar.out;
+  fs::remove_all(out);
+
+  sim::platform_description rav;
+  ASSERT_TRUE(sim::load_reference_description("rav", rav));
+  for (const auto& t : rav.acpi)
+    std::ofstream(root + "/sys/firmware/acpi/tables/" + t.name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(t.bytes.data()), (std::streamsize)t.bytes.size());
+  const char* const engines[][3] = {{"fed90000", "1c0000c40660462", "7e3ff0505e"},
+                                    {"fed91000", "1c0000c40660462", "f050da"}};
+  for (int i = 0; i < 2; i++) {
+    std::string d = root + "/sys/class/iommu/dmar" + std::to_string(i) + "/intel-iommu/";
+    fs::create_directories(d);
+    for (int f = 0; f < 3; f++) std::ofstream(d + (f == 0 ? "address" : f == 1 ? "cap" : "ecap")) << engines[i][f] << "\n";
+  }
+  auto cap = sh(capture);
+  ASSERT_EQ(cap.status, 0) << cap.out;
+  std::string mmio = read_file(out + "/mmio.txt");
+  EXPECT_TRUE(contains(mmio, "0xFED90008 64 0x01C0000C40660462  # engine 0xFED90000 CAP_REG (sysfs)")) << mmio;
+  EXPECT_TRUE(contains(mmio, "0xFED91010 64 0x0000000000F050DA  # engine 0xFED91000 ECAP_REG (sysfs)")) << mmio;
+  EXPECT_TRUE(contains(read_file(out + "/platform.txt"), "\nnot-recorded chipset device-registers\n"));
+  EXPECT_TRUE(contains(read_file(out + "/MISSING.txt"), "/dev/mem"));
+
+  // The engines' own assertions run on the DRHD structures' bases.
+  auto run = sh(sim_bin() + " --platform " + out + " --json " + json);
+  EXPECT_EQ(run.status, 0) << run.out;
+  std::string j = read_file(json);
+  for (const char* id : {"8", "9", "10", "52"}) {
+    size_t at = j.find(std::string("{\"number\": ") + id + ", ");
+    ASSERT_NE(at, std::string::npos) << id;
+    EXPECT_EQ(j.substr(j.find("\"result\": ", at), 16), "\"result\": \"PASS\"") << id << "\n" << run.out;
+  }
+  fs::remove_all(root);
+  fs::remove_all(out);
+  fs::remove(json);
 }
 
 // Every table set of the corpus on the rav platform, dumped: no crash, no

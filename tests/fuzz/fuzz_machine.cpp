@@ -9,6 +9,7 @@
 #include "catalogue/catalogue.h"
 #include "discovery/pci_inventory.h"
 #include "discovery/remap_lists.h"
+#include "platform/sim/platform_dir.h"
 
 namespace fuzz {
 
@@ -21,6 +22,10 @@ const std::vector<std::vector<std::u16string>> run_modes = {
     {u"-d", u"--dbg"},
     {u"-t", u"-p"},
     {u"/D", u"-T", u"--DBG"},
+    {u"-a"},  // a processor without a setup routine checked as far as no chipset view is needed
+    {u"-a", u"-v", u"--dbg"},
+    {u"-d", u"-A", u"-t"},
+    {u"/a", u"-V"},
 };
 
 namespace {
@@ -130,6 +135,19 @@ description decode(const uint8_t* data, size_t size) {
           d.map_second_status = p[7];
         }
         break;
+      case TAG_SOURCES:
+        if (len >= 3) {
+          d.has_sources = true;
+          d.unknown_sources = (uint16_t)le(p, 2);
+          d.source_flags = p[2];
+        }
+        break;
+      case TAG_RUN_MODE:
+        if (len >= 1) {
+          d.has_run_mode = true;
+          d.run_mode = p[0];
+        }
+        break;
       default:
         break;
     }
@@ -185,7 +203,18 @@ std::vector<uint8_t> encode(const description& d) {
     p.push_back(d.map_second_status);
     record(out, TAG_MAP_SETTINGS, p);
   }
+  if (d.has_sources) {
+    std::vector<uint8_t> p;
+    put(p, d.unknown_sources, 2);
+    p.push_back(d.source_flags);
+    record(out, TAG_SOURCES, p);
+  }
+  if (d.has_run_mode) record(out, TAG_RUN_MODE, {d.run_mode});
   return out;
+}
+
+const std::vector<std::u16string>& run_args(const description& d) {
+  return d.has_run_mode ? run_modes[d.run_mode % run_modes.size()] : run_modes[d.settings & SET_MODE_MASK];
 }
 
 const std::string& repository_catalogue() {
@@ -198,10 +227,9 @@ const std::string& repository_catalogue() {
   return text;
 }
 
-void install(const description& d, sim::machine& m) {
-  // A fuzzed run that needs more platform operations than this is hung
-  // for practical purposes: a real run takes far fewer.
-  m.operation_limit = 20000000;
+namespace {
+
+void install_given(const description& d, sim::machine& m) {
   static const sim::rsdp_place places[4] = {sim::rsdp_place::configuration_table, sim::rsdp_place::legacy_bios_area,
                                             sim::rsdp_place::ebda, sim::rsdp_place::none};
   // Memory records go first: the firmware's own layout wins where they meet.
@@ -237,6 +265,34 @@ void install(const description& d, sim::machine& m) {
         break;
       }
   }
+}
+
+}  // namespace
+
+void install(const description& d, sim::machine& m) {
+  // A fuzzed run that needs more platform operations than this is hung
+  // for practical purposes: a real run takes far fewer.
+  m.operation_limit = 20000000;
+  bool tables_only = d.has_sources && (d.source_flags & SOURCES_TABLES_ONLY);
+  for (uint32_t s = 0; s < SOURCE_COUNT; s++) {
+    bool table = s == SOURCE_DMAR || s == SOURCE_MCFG || s == SOURCE_MADT || s == SOURCE_HPET;
+    if (tables_only && !table)
+      m.set_unknown((platform_source)s, SOURCE_TABLES_ONLY);
+    else if (d.has_sources && (d.unknown_sources >> s & 1))
+      m.set_unknown((platform_source)s, SOURCE_NOT_RECORDED);
+  }
+  if (tables_only) {
+    // Only the tables (and the catalogue): nothing else was given.
+    description only;
+    only.settings = d.settings;
+    only.acpi = d.acpi;
+    only.xsdt_only = d.xsdt_only;
+    only.has_catalogue = d.has_catalogue;
+    only.catalogue = d.catalogue;
+    install_given(only, m);
+    return;
+  }
+  install_given(d, m);
 }
 
 p2sb_state p2sb_before(const sim::machine& m) {
@@ -331,6 +387,16 @@ std::string check_lists_empty() {
   for (const auto& l : lists)
     if (!list_empty(*l.head)) s += std::string(l.name) + " not empty after the teardown; ";
   return s;
+}
+
+std::string check_unknown_sources(const sim::machine& m) {
+  if (!m.unknown_reads) return "";
+  std::ostringstream s;
+  s << m.unknown_reads << " reads of a source the machine does not know (not known:";
+  for (uint32_t k = 0; k < SOURCE_COUNT; k++)
+    if (!m.known((platform_source)k)) s << " " << sim::source_name((platform_source)k);
+  s << "); ";
+  return s.str();
 }
 
 void finding(const std::string& what, const sim::run_result* r) {

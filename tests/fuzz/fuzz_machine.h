@@ -36,9 +36,19 @@ enum : uint8_t {
   TAG_MSR = 8,         // index u32, value u64
   TAG_MAP_SETTINGS = 9,  // descriptor size u16, descriptor version u32, first status u8, second status u8
   TAG_XSDT_ONLY = 10,  // an ACPI table listed only in the XSDT
+  TAG_SOURCES = 11,    // unknown sources: mask u16 (bit per platform_source), flags u8 (SOURCES_*)
+  TAG_RUN_MODE = 12,   // u8: the command line, run_modes[value % size], in place of the settings' bits
 };
 
-// The command lines a run is made with.
+enum : uint8_t {
+  // A run on the tables alone: every other source unknown for that reason,
+  // and the machine holds only the tables and the catalogue. The sources of
+  // the mask are not recorded.
+  SOURCES_TABLES_ONLY = 0x01,
+};
+
+// The command lines a run is made with: the first eight by the settings'
+// mode bits, the others (-a runs) only through a TAG_RUN_MODE record.
 extern const std::vector<std::vector<std::u16string>> run_modes;
 
 struct description {
@@ -69,12 +79,19 @@ struct description {
   uint16_t descriptor_size = 48;
   uint32_t descriptor_version = 1;
   uint8_t map_first_status = 0, map_second_status = 0;
+  bool has_sources = false;
+  uint16_t unknown_sources = 0;
+  uint8_t source_flags = 0;
+  bool has_run_mode = false;
+  uint8_t run_mode = 0;
 };
 
 // Input bytes -> description -> machine, and back to bytes for seeds.
 description decode(const uint8_t* data, size_t size);
 std::vector<uint8_t> encode(const description& d);
 void install(const description& d, sim::machine& m);
+// The command line of the description's run.
+const std::vector<std::u16string>& run_args(const description& d);
 
 // The repository's catalogue file (read once).
 const std::string& repository_catalogue();
@@ -95,6 +112,8 @@ std::vector<uint8_t> expected_hide_writes(const sim::machine& m, const p2sb_stat
 std::string check_pool_and_files(const sim::machine& m, const sim::run_result& r);
 std::string check_platform_writes(const sim::machine& m, const p2sb_state& before);
 std::string check_lists_empty();
+// A run never reads a source the machine does not know.
+std::string check_unknown_sources(const sim::machine& m);
 
 // Prints the problem and aborts (a finding for libFuzzer and the replay).
 [[noreturn]] void finding(const std::string& what, const sim::run_result* r);

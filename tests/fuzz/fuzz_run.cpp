@@ -1,6 +1,7 @@
 // Fuzz target: a whole run of the image entry on a machine whose ACPI
 // tables, SMBIOS, memory map, catalogue file, configuration spaces,
-// registers and processor come from the input.
+// registers and processor come from the input, and which may not know some
+// of its sources (a partial recording, a run on tables alone).
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -13,11 +14,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   sim::machine m;
   fuzz::install(d, m);
   fuzz::p2sb_state before = fuzz::p2sb_before(m);
-  const auto& args = fuzz::run_modes[d.settings & fuzz::SET_MODE_MASK];
-  sim::run_result r = sim::run(m, args);
+  sim::run_result r = sim::run(m, fuzz::run_args(d));
 
   std::string problems = fuzz::check_pool_and_files(m, r);
   problems += fuzz::check_platform_writes(m, before);
+  problems += fuzz::check_unknown_sources(m);
   if (!r.watchdog) problems += fuzz::check_lists_empty();
   if (r.exited && r.status != 1) problems += "left through Exit with a status other than 1; ";
   if (!r.exited && !r.watchdog && r.status != 0) problems += "the image returned a status other than 0; ";

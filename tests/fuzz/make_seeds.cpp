@@ -296,6 +296,47 @@ void hand_made(const fs::path& out) {
   base_platform(bad, 0x906EA, 0, 0xFED91000, 0, 0);
   write_seed(out / "run", "hand-bad-structure-type", bad.finish());
 
+  // Partial recordings, runs on the tables alone and -a runs (modes from 8
+  // through a run-mode record).
+  auto bit = [](platform_source src) { return (uint16_t)(1u << src); };
+  const uint16_t no_mmio = bit(SOURCE_ENGINES) | bit(SOURCE_DEVICE_REGISTERS) | bit(SOURCE_CHIPSET);
+  struct partial {
+    const char* label;
+    uint32_t eax;
+    uint16_t unknown;
+    uint8_t flags;
+    uint8_t mode;
+  };
+  const partial partials[] = {
+      {"hand-tables-only", 0x50654, 0, fuzz::SOURCES_TABLES_ONLY, 3},
+      {"hand-tables-only-a-verbose", 0x50654, 0, fuzz::SOURCES_TABLES_ONLY, 9},
+      {"hand-tables-only-dump", 0x50654, 0, fuzz::SOURCES_TABLES_ONLY, 2},
+      {"hand-unlisted", 0x90672, 0, 0, 0},
+      {"hand-unlisted-a", 0x90672, 0, 0, 8},
+      {"hand-unlisted-a-verbose", 0xB06A2, 0, 0, 9},
+      {"hand-unlisted-a-dump", 0xC0662, 0, 0, 10},
+      {"hand-listed-a", 0x50654, 0, 0, 11},
+      {"hand-no-mmio", 0x50654, no_mmio, 0, 0},
+      {"hand-no-mmio-unlisted-a", 0x90672, no_mmio, 0, 9},
+      {"hand-no-pci", 0x906EA, (uint16_t)(bit(SOURCE_PCI) | bit(SOURCE_CHIPSET)), 0, 0},
+      {"hand-no-cpuid-msr", 0x906EA, (uint16_t)(bit(SOURCE_CPUID) | bit(SOURCE_MSR)), 0, 0},
+      {"hand-no-memmap-smbios", 0x806A1, (uint16_t)(bit(SOURCE_MEMORY_MAP) | bit(SOURCE_SMBIOS)), 0, 4},
+      {"hand-no-madt-hpet", 0x50654, (uint16_t)(bit(SOURCE_MADT) | bit(SOURCE_HPET)), 0, 0},
+      {"hand-no-dmar", 0x50654, bit(SOURCE_DMAR), 0, 9},
+  };
+  for (const auto& v : partials) {
+    platform p;
+    p.d.settings = (uint8_t)((v.mode & fuzz::SET_MODE_MASK) | fuzz::SET_FIX_LENGTHS | fuzz::SET_ECAM_FROM_MCFG);
+    p.d.acpi = {dmar, madt, mcfg, hpet};
+    base_platform(p, v.eax, 0xFED90000, 0xFED91000, 0xF0F8, 0x00F8);
+    p.d.has_sources = v.unknown || v.flags;
+    p.d.unknown_sources = v.unknown;
+    p.d.source_flags = v.flags;
+    p.d.has_run_mode = v.mode > fuzz::SET_MODE_MASK;
+    p.d.run_mode = v.mode;
+    write_seed(out / "run", v.label, p.finish());
+  }
+
   write_seed(out / "dump", "hand-all-types", dmar);
   write_seed(out / "dump", "hand-madt", madt);
   write_seed(out / "dump", "hand-mcfg", mcfg);
@@ -340,6 +381,16 @@ void reference_seeds(const fs::path& out) {
       d.settings = (uint8_t)(mode | fuzz::SET_ECAM_FROM_MCFG | (index++ % 2 ? fuzz::SET_FIX_LENGTHS : 0));
       write_seed(out / "run", "reference-" + family, fuzz::encode(d));
     }
+    // The same platform without its mmio.txt, and its tables alone.
+    d.settings = fuzz::SET_ECAM_FROM_MCFG;
+    d.has_sources = true;
+    d.unknown_sources = (uint16_t)(1u << SOURCE_ENGINES | 1u << SOURCE_DEVICE_REGISTERS | 1u << SOURCE_CHIPSET);
+    write_seed(out / "run", "reference-" + family + "-no-mmio", fuzz::encode(d));
+    d.unknown_sources = 0;
+    d.source_flags = fuzz::SOURCES_TABLES_ONLY;
+    write_seed(out / "run", "reference-" + family + "-tables-only", fuzz::encode(d));
+    d.has_sources = false;
+    d.source_flags = 0;
   }
 }
 

@@ -16,6 +16,7 @@
 #include "platform/sim/reference.h"
 #include "platform/sim/sim.h"
 #include "result_files.h"
+#include "run_sources.h"
 
 static_assert(results::PASS == TEST_PASS && results::FAIL == TEST_FAIL && results::NOT_APPLICABLE == TEST_NA &&
                   results::MISSING == TEST_MISSING && results::WARNING == TEST_WARNING,
@@ -24,16 +25,18 @@ static_assert(results::PASS == TEST_PASS && results::FAIL == TEST_FAIL && result
 namespace {
 
 const char* const usage =
-    "Usage: iovet-sim [--platform DIR | --reference FAMILY] [--tables PATH]\n"
+    "Usage: iovet-sim [--platform DIR | --reference FAMILY | --generate FAMILY] [--tables PATH]\n"
     "                 [--junit FILE] [--json FILE] [--status-exit] [--fix-checksums] [--stats] [--save DIR]\n"
     "                 [--] [Iovet arguments]\n"
     "  --platform DIR     platform directory (docs/platform-format.md)\n"
     "  --reference FAMILY built-in healthy platform: qen, rav, mof, jix, yod, gux or wez\n"
-    "  --tables PATH      ACPI tables replacing the platform's, signature by signature\n"
-    "                     (a directory of binary tables or an acpidump text file)\n"
+    "  --tables PATH      ACPI tables (a directory of binary tables, an acpidump text file or\n"
+    "                     one binary table): alone, a run on these tables only; with a\n"
+    "                     platform, they replace its tables signature by signature\n"
     "  --junit FILE       write the results as JUnit XML\n"
     "  --json FILE        write the results as JSON\n"
-    "  --status-exit      exit 1 when the report's status is FAIL, else 0\n"
+    "  --status-exit      exit 1 when the report's status is FAIL or the run ended without a\n"
+    "                     report, else 0\n"
     "  --fix-checksums    recompute the checksum of every ACPI table (after hand edits)\n"
     "  --stats            print on stderr the run's time, its platform operations by kind, its\n"
     "                     pool use, and what the MCFG-driven PCI scan must cost\n"
@@ -107,10 +110,15 @@ std::string report_status(const std::string& text) {
   return text.substr(s, e - s);
 }
 
-int run_main(int argc, char** argv) {
+struct options {
   std::string platform_dir, reference, generate, tables, junit, json, save;
   bool status_exit = false, fix_checksums = false, stats = false;
   std::vector<std::string> app_args;
+};
+
+// The runner's options, then Iovet's arguments. 0 to go on, else the exit
+// status (after --help, or a line on stderr).
+int parse_options(int argc, char** argv, options& o) {
   int i = 1;
   for (; i < argc; i++) {
     std::string a = argv[i];
@@ -122,81 +130,112 @@ int run_main(int argc, char** argv) {
       into = argv[++i];
       return true;
     };
+    std::string* valued = a == "--platform"    ? &o.platform_dir
+                          : a == "--reference" ? &o.reference
+                          : a == "--generate"  ? &o.generate
+                          : a == "--tables"    ? &o.tables
+                          : a == "--junit"     ? &o.junit
+                          : a == "--json"      ? &o.json
+                          : a == "--save"      ? &o.save
+                                               : nullptr;
     if (a == "--") {
       i++;
       break;
-    } else if (a == "--platform") {
-      if (!value(platform_dir)) return 2;
-    } else if (a == "--reference") {
-      if (!value(reference)) return 2;
-    } else if (a == "--generate") {
-      if (!value(generate)) return 2;
-    } else if (a == "--tables") {
-      if (!value(tables)) return 2;
-    } else if (a == "--junit") {
-      if (!value(junit)) return 2;
-    } else if (a == "--json") {
-      if (!value(json)) return 2;
-    } else if (a == "--save") {
-      if (!value(save)) return 2;
+    } else if (valued) {
+      if (!value(*valued)) return 2;
     } else if (a == "--stats") {
-      stats = true;
+      o.stats = true;
     } else if (a == "--fix-checksums") {
-      fix_checksums = true;
+      o.fix_checksums = true;
     } else if (a == "--status-exit") {
-      status_exit = true;
+      o.status_exit = true;
     } else if (a == "--help") {
       fputs(usage, stdout);
-      return 0;
+      return -1;
+    } else if (a.compare(0, 2, "--") == 0 && a.compare(0, 5, "--dbg") != 0 && a.compare(0, 5, "--DBG") != 0) {
+      // Iovet's own options begin with one dash (and --dbg); a typo of the
+      // runner's must not run anything.
+      fprintf(stderr, "iovet-sim: unknown option %s (iovet-sim --help lists the runner's options)\n", a.c_str());
+      return 2;
     } else {
       break;
     }
   }
-  for (; i < argc; i++) app_args.push_back(argv[i]);
-  if ((!platform_dir.empty()) + (!reference.empty()) + (!generate.empty()) > 1) {
+  for (; i < argc; i++) o.app_args.push_back(argv[i]);
+  if ((!o.platform_dir.empty()) + (!o.reference.empty()) + (!o.generate.empty()) > 1) {
     fprintf(stderr, "iovet-sim: give at most one of --platform, --reference and --generate\n");
     return 2;
   }
+  if (o.platform_dir.empty() && o.reference.empty() && o.generate.empty() && o.tables.empty()) {
+    fprintf(stderr, "iovet-sim: nothing to check: give --platform DIR, --reference FAMILY or --tables PATH\n");
+    return 2;
+  }
+  return 0;
+}
 
-  sim::platform_description p;
-  std::string name = "empty platform";
-  if (!platform_dir.empty()) {
-    sim::load_result r = sim::load_platform_dir(platform_dir, p);
+// The platform the options name, its tables replaced by or made of those of
+// --tables; its name and where each source comes from. False after a line
+// on stderr.
+bool load_platform(const options& o, sim::platform_description& p, std::string& name, source_origins& origins) {
+  std::string from;
+  if (!o.platform_dir.empty()) {
+    sim::load_result r = sim::load_platform_dir(o.platform_dir, p);
     for (const auto& n : r.notes) fprintf(stderr, "iovet-sim: note: %s\n", n.c_str());
     if (!r.ok) {
       fprintf(stderr, "iovet-sim: %s\n", r.error.c_str());
-      return 2;
+      return false;
     }
-    name = platform_dir;
-  } else if (!reference.empty()) {
+    name = o.platform_dir;
+    from = "platform " + o.platform_dir;
+  } else if (!o.reference.empty()) {
     std::string error;
-    if (!sim::load_reference_description(reference, p, &error)) {
+    if (!sim::load_reference_description(o.reference, p, &error)) {
       fprintf(stderr, "iovet-sim: %s (families: qen, rav, mof, jix, yod, gux, wez)\n", error.c_str());
-      return 2;
+      return false;
     }
-    name = "reference " + reference;
-  } else if (!generate.empty()) {
-    if (!sim::make_reference_platform(generate, p)) {
-      fprintf(stderr, "iovet-sim: unknown reference family \"%s\"\n", generate.c_str());
-      return 2;
+    name = from = "reference " + o.reference;
+  } else if (!o.generate.empty()) {
+    if (!sim::make_reference_platform(o.generate, p)) {
+      fprintf(stderr, "iovet-sim: unknown reference family \"%s\"\n", o.generate.c_str());
+      return false;
     }
-    name = "generated " + generate;
+    name = from = "generated " + o.generate;
   }
-  if (!tables.empty()) {
-    std::vector<sim::acpi_table_file> t;
-    sim::load_result r = sim::read_acpi_tables(tables, t);
+  std::vector<sim::acpi_table_file> t;
+  if (!o.tables.empty()) {
+    sim::load_result r = sim::read_acpi_tables(o.tables, t);
     for (const auto& n : r.notes) fprintf(stderr, "iovet-sim: note: %s\n", n.c_str());
+    if (r.ok && t.empty()) r = sim::load_result{false, o.tables + ": no ACPI table here", {}};
     if (!r.ok) {
       fprintf(stderr, "iovet-sim: %s\n", r.error.c_str());
-      return 2;
+      return false;
     }
-    sim::replace_acpi_tables(p, t);
-    name += " with tables " + tables;
+    if (from.empty()) {
+      sim::tables_only_platform(t, p);
+      name = "tables " + o.tables;
+    } else {
+      sim::replace_acpi_tables(p, t);
+      name += " with tables " + o.tables;
+    }
   }
-  if (fix_checksums) sim::fix_acpi_checksums(p);
-  if (!save.empty()) {
+  origins = origins_of(p, from, o.tables.empty() ? "" : "tables " + o.tables, t);
+  // A mix of two machines says which source is whose.
+  if (!from.empty() && !o.tables.empty())
+    for (const auto& line : origin_lines(origins)) fprintf(stderr, "iovet-sim: %s\n", line.c_str());
+  return true;
+}
+
+int run_main(int argc, char** argv) {
+  options o;
+  if (int status = parse_options(argc, argv, o)) return status < 0 ? 0 : status;
+  sim::platform_description p;
+  std::string name;
+  source_origins origins;
+  if (!load_platform(o, p, name, origins)) return 2;
+  if (o.fix_checksums) sim::fix_acpi_checksums(p);
+  if (!o.save.empty()) {
     std::string error;
-    if (!sim::write_platform_dir(p, save, error)) {
+    if (!sim::write_platform_dir(p, o.save, error)) {
       fprintf(stderr, "iovet-sim: %s\n", error.c_str());
       return 2;
     }
@@ -227,13 +266,13 @@ int run_main(int argc, char** argv) {
   std::vector<test_case_t> kept;
   sim::keep_records(m, kept);
   std::vector<std::u16string> a;
-  for (const auto& s : app_args) a.push_back(sim::from_utf8(s));
+  for (const auto& s : o.app_args) a.push_back(sim::from_utf8(s));
   auto started = std::chrono::steady_clock::now();
   sim::run_result r = sim::run(m, a);
   double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
   if (colour && shown_attribute != 0x07) fputs("\x1b[0m", stdout);
   fflush(stdout);
-  if (stats) {
+  if (o.stats) {
     const sim::operation_counts& c = m.counts;
     auto u = [](uint64_t v) { return (unsigned long long)v; };
     fprintf(stderr,
@@ -257,9 +296,17 @@ int run_main(int argc, char** argv) {
       recs.push_back({tc.id, tc.result, results::without_line_end(utf8(tc.description, TEST_TEXT_CHARS)),
                       utf8(tc.message, TEST_TEXT_CHARS)});
   std::string status = report_status(r.text);
-  if (!junit.empty() && !results::write_junit(junit, recs, name)) fprintf(stderr, "iovet-sim: cannot write %s\n", junit.c_str());
-  if (!json.empty() && !results::write_json(json, recs, status, name)) fprintf(stderr, "iovet-sim: cannot write %s\n", json.c_str());
-  if (status_exit) return status == "FAIL" ? 1 : 0;
+  // origins (per source: known or why not, and from where) is what the
+  // result files will carry with each record.
+  if (!o.junit.empty() && !results::write_junit(o.junit, recs, name))
+    fprintf(stderr, "iovet-sim: cannot write %s\n", o.junit.c_str());
+  if (!o.json.empty() && !results::write_json(o.json, recs, status, name))
+    fprintf(stderr, "iovet-sim: cannot write %s\n", o.json.c_str());
+  if (o.status_exit && status.empty()) {
+    fprintf(stderr, "iovet-sim: the run ended without a report (no \"Zyr Test Status\" line)\n");
+    return 1;
+  }
+  if (o.status_exit) return status == "FAIL" ? 1 : 0;
   return (int)(r.status & 0xFF);
 }
 

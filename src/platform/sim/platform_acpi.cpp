@@ -48,10 +48,28 @@ void length_note(const acpi_table_file& t, const std::string& where, load_result
                       std::to_string(t.bytes.size()) + " bytes given; the bytes are served as given");
 }
 
+// Four characters of a table signature: letters, digits and '_'.
+bool signature_like(const std::string& data) {
+  if (data.size() < 4) return false;
+  for (size_t i = 0; i < 4; i++)
+    if (!isalnum((unsigned char)data[i]) && data[i] != '_') return false;
+  return true;
+}
+
+// A whole binary table: a signature, and a Length that covers its header
+// and that the bytes hold.
+bool whole_table(const std::string& data) {
+  if (!signature_like(data) || data.size() < 36) return false;
+  uint32_t length = 0;
+  for (int i = 3; i >= 0; i--) length = length << 8 | (uint8_t)data[4 + i];
+  return length >= 36 && length <= data.size();
+}
+
 load_result load_binary_table(const fs::path& path, const std::string& signature, acpi_table_file& t) {
   std::string data, error;
   if (!read_whole_file(path, data, error)) return fail(path.string(), 0, error);
   if (data.size() < 4) return fail(path.string(), 0, "too short to hold a table signature");
+  if (!signature_like(data)) return fail(path.string(), 0, "not an ACPI table: its first four bytes are no signature");
   t.name = path.filename().string();
   t.bytes.assign(data.begin(), data.end());
   load_result r;
@@ -136,19 +154,23 @@ load_result read_acpi_tables(const std::string& path_text, std::vector<acpi_tabl
   std::error_code ec;
   load_result r;
   if (fs::is_regular_file(path, ec)) {
-    std::string sig;
-    unsigned inst;
-    if (table_file_name(path.filename().string(), sig, inst) && path.extension() != ".txt") {
-      acpi_table_file t;
-      load_result one = load_binary_table(path, sig, t);
-      if (!one.ok) return one;
-      tables.push_back(t);
-      return one;
-    }
-    std::string text;
-    load_result rp = read_piece(path, text);
+    // One file: a whole binary table, or acpidump text.
+    std::string data;
+    load_result rp = read_piece(path, data);
     if (!rp.ok) return rp;
-    return parse_acpidump_text(text, path.string(), tables);
+    if (whole_table(data)) {
+      acpi_table_file t;
+      t.bytes.assign(data.begin(), data.end());
+      t.name = t.signature();
+      length_note(t, path_text, r);
+      tables.push_back(t);
+      return r;
+    }
+    size_t before = tables.size();
+    r = parse_acpidump_text(data, path_text, tables);
+    if (r.ok && tables.size() == before)
+      return fail(path_text, 0, "neither an ACPI table nor acpidump text (no \"SIG @ 0xADDRESS\" table in it)");
+    return r;
   }
   if (!fs::is_directory(path, ec)) return fail(path_text, 0, "no such file or directory");
   struct entry {
@@ -194,7 +216,11 @@ load_result read_acpi_tables(const std::string& path_text, std::vector<acpi_tabl
 void replace_acpi_tables(platform_description& p, const std::vector<acpi_table_file>& tables) {
   std::vector<acpi_table_file> result;
   std::vector<std::string> replaced;
-  for (const auto& t : tables) replaced.push_back(t.signature());
+  for (const auto& t : tables) {
+    replaced.push_back(t.signature());
+    platform_source s;
+    if (table_source(t.signature(), s)) p.sources[s] = SOURCE_KNOWN;
+  }
   for (const auto& t : p.acpi) {
     std::string sig = t.signature();
     if (std::find(replaced.begin(), replaced.end(), sig) != replaced.end()) {

@@ -10,7 +10,72 @@ namespace sim {
 using namespace piece;
 
 // ---------------------------------------------------------------------------
+// Sources.
+
+namespace {
+
+const char* const source_names[SOURCE_COUNT] = {"dmar",   "mcfg",  "madt",       "hpet",
+                                                "chipset", "pci",  "engines",    "device-registers",
+                                                "memory-map", "smbios", "cpuid", "msr"};
+
+}  // namespace
+
+const char* source_name(platform_source s) { return s < SOURCE_COUNT ? source_names[s] : "?"; }
+
+bool source_by_name(const std::string& name, platform_source& s) {
+  for (uint32_t i = 0; i < SOURCE_COUNT; i++)
+    if (name == source_names[i]) {
+      s = (platform_source)i;
+      return true;
+    }
+  return false;
+}
+
+bool table_source(const std::string& signature, platform_source& s) {
+  static const std::pair<const char*, platform_source> tables[] = {
+      {"DMAR", SOURCE_DMAR}, {"MCFG", SOURCE_MCFG}, {"APIC", SOURCE_MADT}, {"HPET", SOURCE_HPET}};
+  for (const auto& t : tables)
+    if (signature == t.first) {
+      s = t.second;
+      return true;
+    }
+  return false;
+}
+
+namespace piece {
+
+// The chipset's registers behind MCHBAR and RCBA are memory-mapped; the
+// rest of its view is configuration space.
+const directory_piece directory_pieces[] = {
+    {"acpi", true, table_sources},
+    {"pci", true, source_bit(SOURCE_PCI) | source_bit(SOURCE_CHIPSET)},
+    {"mmio.txt", false, source_bit(SOURCE_ENGINES) | source_bit(SOURCE_DEVICE_REGISTERS) | source_bit(SOURCE_CHIPSET)},
+    {"cpuid.txt", false, source_bit(SOURCE_CPUID)},
+    {"msr.txt", false, source_bit(SOURCE_MSR)},
+    {"memmap.txt", false, source_bit(SOURCE_MEMORY_MAP)},
+    {"smbios", true, source_bit(SOURCE_SMBIOS)},
+};
+const size_t directory_piece_count = sizeof(directory_pieces) / sizeof(directory_pieces[0]);
+
+bool any_source_known(const platform_description& p, uint16_t sources) {
+  for (uint32_t s = 0; s < SOURCE_COUNT; s++)
+    if ((sources & source_bit((platform_source)s)) && p.sources[s] == SOURCE_KNOWN) return true;
+  return false;
+}
+
+}  // namespace piece
+
+// ---------------------------------------------------------------------------
 // The directory: each piece read by its own file (platform_text.h).
+
+namespace {
+
+bool piece_present(const fs::path& dir, const directory_piece& piece) {
+  std::error_code ec;
+  return piece.directory ? fs::is_directory(dir / piece.name, ec) : fs::exists(dir / piece.name, ec);
+}
+
+}  // namespace
 
 load_result load_platform_dir(const std::string& dir_text, platform_description& p) {
   fs::path dir(dir_text);
@@ -44,14 +109,28 @@ load_result load_platform_dir(const std::string& dir_text, platform_description&
     if (!take(read_piece(cat, p.catalogue))) return r;
     p.has_catalogue = true;
   }
+  // What was never recorded is not known, never absent.
   bool any = false;
-  for (const char* part : {"platform.txt", "acpi", "pci", "mmio.txt", "cpuid.txt", "msr.txt", "memmap.txt", "smbios",
-                            "zyr-tests"})
-    if (fs::exists(dir / part, ec)) any = true;
+  for (size_t i = 0; i < directory_piece_count; i++) {
+    if (piece_present(dir, directory_pieces[i])) {
+      any = true;
+      continue;
+    }
+    for (uint32_t s = 0; s < SOURCE_COUNT; s++)
+      if (directory_pieces[i].sources & source_bit((platform_source)s)) p.sources[s] = SOURCE_NOT_RECORDED;
+  }
   if (!any)
-    r.notes.push_back(dir_text + ": no platform pieces here, the machine is empty (for a directory of ACPI tables, use "
-                                 "--tables)");
+    return fail(dir_text, 0,
+                "no platform piece here (acpi/, pci/, mmio.txt, cpuid.txt, msr.txt, memmap.txt, smbios/; "
+                "a directory of ACPI tables goes with --tables)");
   return r;
+}
+
+void tables_only_platform(const std::vector<acpi_table_file>& tables, platform_description& p) {
+  p = platform_description{};
+  p.acpi = tables;
+  for (uint32_t s = 0; s < SOURCE_COUNT; s++)
+    p.sources[s] = (table_sources & source_bit((platform_source)s)) ? SOURCE_KNOWN : SOURCE_TABLES_ONLY;
 }
 
 // ---------------------------------------------------------------------------

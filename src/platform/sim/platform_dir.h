@@ -33,6 +33,15 @@ struct acpi_table_file {
   std::string signature() const;
 };
 
+// The sources of platform.h by the names that platform.txt's not-recorded
+// lines and the runner's messages use: dmar mcfg madt hpet chipset pci
+// engines device-registers memory-map smbios cpuid msr.
+const char* source_name(platform_source s);
+bool source_by_name(const std::string& name, platform_source& s);
+// The source an ACPI table gives (DMAR, MCFG, APIC, HPET); false for the
+// other tables.
+bool table_source(const std::string& signature, platform_source& s);
+
 struct platform_description {
   std::vector<acpi_table_file> acpi;  // in RSDT order
   std::map<uint16_t, std::vector<uint8_t>> pci;  // bus << 8 | dev << 3 | fn -> configuration image
@@ -51,6 +60,10 @@ struct platform_description {
   uint16_t ecam_buses = 256;
   rsdp_place rsdp = rsdp_place::configuration_table;
   std::string title;  // first comment line of platform.txt, shown by the runner
+  // What the description tells: every source is known unless the piece of
+  // the directory that gives it is missing, platform.txt lists it as not
+  // recorded, or the description holds tables alone.
+  std::array<source_state, SOURCE_COUNT> sources{};
 };
 
 struct load_result {
@@ -59,17 +72,24 @@ struct load_result {
   std::vector<std::string> notes;  // pieces left out or adjusted, for the user
 };
 
-// Reads a platform directory. Missing pieces stay absent.
+// Reads a platform directory. A piece that is present is complete: what it
+// does not list is absent. A missing piece leaves its sources not recorded.
+// A directory without any platform piece is refused.
 load_result load_platform_dir(const std::string& dir, platform_description& p);
 
+// A run on ACPI tables alone: the given tables, complete (a table not given
+// is absent); every other source is unknown for that reason.
+void tables_only_platform(const std::vector<acpi_table_file>& tables, platform_description& p);
+
 // Reads ACPI tables from a directory of binary tables (named by signature,
-// as /sys/firmware/acpi/tables or acpixtract name them) or from an acpidump
-// text file.
+// as /sys/firmware/acpi/tables or acpixtract name them), from an acpidump
+// text file, or from one binary table file. A file that is neither is
+// refused.
 load_result read_acpi_tables(const std::string& path, std::vector<acpi_table_file>& tables);
 
 // Replaces, signature by signature, the platform's tables by the given ones:
 // every table of a signature present in `tables` replaces all tables of that
-// signature; the other tables stay.
+// signature, and its source is known; the other tables stay.
 void replace_acpi_tables(platform_description& p, const std::vector<acpi_table_file>& tables);
 
 // Sets the checksum byte of every table with a standard header (all but

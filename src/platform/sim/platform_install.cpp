@@ -6,6 +6,7 @@ namespace sim {
 using namespace piece;
 
 void install_platform(const platform_description& p, machine& m) {
+  m.sources = p.sources;
   // ACPI: the machine lays out its own root pointer and RSDT/XSDT. DSDT and
   // FACS are reached through the FADT, not the RSDT, and stay out of it.
   std::vector<std::vector<uint8_t>> listed;

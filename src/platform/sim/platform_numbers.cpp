@@ -138,8 +138,20 @@ load_result parse_settings(const std::string& text, const std::string& name, pla
       else if (t[1] == "ebda") p.rsdp = rsdp_place::ebda;
       else if (t[1] == "none") p.rsdp = rsdp_place::none;
       else return fail(name, i + 1, "unknown RSDP place \"" + t[1] + "\"");
+    } else if (t[0] == "not-recorded") {
+      // Sources the recording does not hold, even where their piece is present.
+      if (t.size() < 2) return fail(name, i + 1, "expected: not-recorded SOURCE...");
+      for (size_t k = 1; k < t.size(); k++) {
+        platform_source s;
+        if (!source_by_name(t[k], s)) {
+          std::string known;
+          for (uint32_t n = 0; n < SOURCE_COUNT; n++) known += std::string(n ? " " : "") + source_name((platform_source)n);
+          return fail(name, i + 1, "unknown source \"" + t[k] + "\" (known: " + known + ")");
+        }
+        p.sources[s] = SOURCE_NOT_RECORDED;
+      }
     } else {
-      return fail(name, i + 1, "unknown setting \"" + t[0] + "\" (known: ecam, rsdp)");
+      return fail(name, i + 1, "unknown setting \"" + t[0] + "\" (known: ecam, rsdp, not-recorded)");
     }
   }
   return {};

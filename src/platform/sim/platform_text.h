@@ -50,6 +50,20 @@ std::string dump_lines(const std::vector<uint8_t>& b, bool ascii, const char* in
 uint32_t get32(const std::vector<uint8_t>& b, size_t off);
 uint64_t get64(const std::vector<uint8_t>& b, size_t off);
 
+// platform_dir.cpp: the pieces of a directory and the sources each gives
+// (a bit per platform_source); a missing piece leaves them not recorded.
+constexpr uint16_t source_bit(platform_source s) { return (uint16_t)(1u << s); }
+constexpr uint16_t table_sources =
+    source_bit(SOURCE_DMAR) | source_bit(SOURCE_MCFG) | source_bit(SOURCE_MADT) | source_bit(SOURCE_HPET);
+struct directory_piece {
+  const char* name;
+  bool directory;
+  uint16_t sources;
+};
+extern const directory_piece directory_pieces[];
+extern const size_t directory_piece_count;
+bool any_source_known(const platform_description& p, uint16_t sources);
+
 // platform_numbers.cpp
 load_result parse_settings(const std::string& text, const std::string& name, platform_description& p);
 load_result parse_mmio(const std::string& text, const std::string& name, platform_description& p);

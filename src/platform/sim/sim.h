@@ -27,6 +27,11 @@ struct register_model {
   std::function<uint64_t(uint64_t offset, unsigned width)> read;
 };
 
+// A function's key in machine::functions: bus << 8 | device << 3 | function.
+inline uint16_t pci_key(uint64_t bus, uint64_t dev, uint64_t fn) {
+  return (uint16_t)((bus & 0xFF) << 8 | (dev & 0x1F) << 3 | (fn & 7));
+}
+
 struct pci_write_record {
   uint64_t address;
   uint8_t value;
