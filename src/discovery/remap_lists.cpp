@@ -27,6 +27,33 @@ bool at_scope(byte_view structure, const scope_cursor& c) {
   return c.offset < remap_length(structure) && c.count == 0;
 }
 
+namespace {
+// From the cursor's node on, the first node that has a scope at or after
+// the cursor's scope.
+void settle(list_scope_cursor& c) {
+  while (c.node && !at_scope(c.node->view(), c.scope)) {
+    list_entry* next = c.node->link.next;
+    c.node = next == c.list ? nullptr : reinterpret_cast<remap_node_t*>(next);
+    if (c.node) c.scope = first_scope(c.node->view(), c.fixed);
+  }
+}
+}  // namespace
+
+list_scope_cursor first_list_scope(list_entry& list, uint32_t fixed) {
+  list_scope_cursor c{&list, fixed, nullptr, scope_cursor{0, 0, 0}};
+  if (!list_empty(list)) {
+    c.node = reinterpret_cast<remap_node_t*>(list.next);
+    c.scope = first_scope(c.node->view(), fixed);
+  }
+  settle(c);
+  return c;
+}
+
+void next_list_scope(list_scope_cursor& c) {
+  next_scope(c.node->view(), c.scope);
+  settle(c);
+}
+
 void next_scope(byte_view structure, scope_cursor& c) {
   c.index++;
   if (!dmar_general_rules) {

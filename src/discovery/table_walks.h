@@ -89,6 +89,17 @@ uint32_t for_each_remap_structure(byte_view dmar, uint32_t max_steps, F f) {
 // ---------------------------------------------------------------------------
 // Remapping-structure lists.
 
+// Where a walk over the device scopes of a whole list stands: the node (null
+// past the last scope) and the scope in it. The steps are out of line.
+struct list_scope_cursor {
+  list_entry* list;
+  uint32_t fixed;
+  remap_node_t* node;
+  scope_cursor scope;
+};
+list_scope_cursor first_list_scope(list_entry& list, uint32_t fixed);
+void next_list_scope(list_scope_cursor& c);
+
 // Calls f(node, scope) for each device scope of each structure of a list
 // (drhd_list, rmrr_list, atsr_list, satc_list or sidp_list), in list order
 // then scope order; the fixed part of the structures is given
@@ -96,10 +107,8 @@ uint32_t for_each_remap_structure(byte_view dmar, uint32_t max_steps, F f) {
 // SIDP_FIXED_SIZE). f returns false to stop; returns false when f stopped.
 template <class F>
 bool for_each_list_scope(list_entry& list, uint32_t fixed, F f) {
-  for (remap_node_t* node : each<remap_node_t>(list)) {
-    bool go_on = for_each_scope(node->view(), fixed, [&](const device_scope_entry_t& s) { return f(node, s); });
-    if (!go_on) return false;
-  }
+  for (list_scope_cursor c = first_list_scope(list, fixed); c.node; next_list_scope(c))
+    if (!f(c.node, device_scope_entry_t{c.node->view().sub(c.scope.offset), c.scope.index})) return false;
   return true;
 }
 
