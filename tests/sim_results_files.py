@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """iovet-sim's --json and --junit files read back with real parsers (json,
-xml.etree): on every reference platform, on a failing platform, on an 8-bit
+xml.etree): on every reference platform, on one machine's tables on another
+(each record names its sources and their origins), on a failing platform, on an 8-bit
 catalogue holding every byte 0x80-0xFF, on a UCS-2 catalogue with non-ASCII
 characters, and on a run that stops without a report.
 
@@ -87,6 +88,20 @@ def main():
             check(doc["status"] == "PASS", f"{family}: status {doc['status']!r}")
             placeholder = [r for r in results if r["number"] == 62]
             check(placeholder and placeholder[0]["message"].endswith("\n"), f"{family}: 62's message lost its line end")
+
+        # Tables of one machine on another's hardware: each record names the
+        # sources its assertion uses and whose each is, in both files.
+        tables = os.path.join(REPO, "platforms", "mof", "acpi")
+        console, doc, root = run(tmp, ["--reference", "rav", "--tables", tables])
+        common("mixed sources", console, doc, root)
+        by_number = {r["number"]: r for r in doc["results"]}
+        check(by_number[19]["sources"] == {"dmar": "tables " + tables, "hpet": "tables " + tables,
+                                           "chipset": "reference rav", "device-registers": "reference rav"},
+              f"mixed sources: 19 names {by_number[19].get('sources')}")
+        props = {p.get("name"): p.get("value") for p in root.findall("./testsuite/testcase[2]/properties/property")}
+        check(props == {"source.dmar": "tables " + tables}, f"mixed sources: JUnit properties of 2: {props}")
+        console, doc, root = run(tmp, ["--reference", "rav"])
+        check(not any("sources" in r for r in doc["results"]), "one machine: no sources per record")
 
         failing = os.path.join(REPO, "tests", "data", "platforms", "rav-rmrr-limit-past-reserved")
         console, doc, root = run(tmp, ["--platform", failing])

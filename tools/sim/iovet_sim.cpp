@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "catalogue/catalogue.h"
+#include "engine/sources.h"
 #include "platform/sim/platform_dir.h"
 #include "platform/sim/records.h"
 #include "platform/sim/reference.h"
@@ -295,9 +296,17 @@ int run_main(int argc, char** argv) {
     for (const test_case_t& tc : kept)
       recs.push_back({tc.id, tc.result, results::without_line_end(utf8(tc.description, TEST_TEXT_CHARS)),
                       utf8(tc.message, TEST_TEXT_CHARS)});
+  // A run that mixes two machines says, per record, which sources its
+  // assertion uses and whose each is.
+  bool mixed = !o.tables.empty() && (!o.platform_dir.empty() || !o.reference.empty() || !o.generate.empty());
+  for (results::record& rec : recs) {
+    const assertion_sources_t* used = mixed ? sources_of(rec.id) : nullptr;
+    for (uint32_t s = 0; used && s < SOURCE_COUNT; s++)
+      if ((used->needs | used->later) & from((platform_source)s))
+        rec.sources.push_back({sim::source_name((platform_source)s),
+                               origins[s].from.empty() ? "not known" : origins[s].from});
+  }
   std::string status = report_status(r.text);
-  // origins (per source: known or why not, and from where) is what the
-  // result files will carry with each record.
   if (!o.junit.empty() && !results::write_junit(o.junit, recs, name))
     fprintf(stderr, "iovet-sim: cannot write %s\n", o.junit.c_str());
   if (!o.json.empty() && !results::write_json(o.json, recs, status, name))

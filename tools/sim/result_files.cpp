@@ -74,6 +74,12 @@ std::string junit_document(const std::vector<record>& recs, const std::string& p
     char num[16];
     snprintf(num, sizeof num, "%02llu", (unsigned long long)r.id);
     f << "    <testcase classname=\"iovet\" name=\"" << num << ") " << xml_escape(r.description) << "\">";
+    if (!r.sources.empty()) {
+      f << "<properties>";
+      for (const auto& s : r.sources)
+        f << "<property name=\"source." << xml_escape(s.first) << "\" value=\"" << xml_escape(s.second) << "\"/>";
+      f << "</properties>";
+    }
     if (r.result == FAIL)
       f << "<failure message=\"" << xml_escape(without_line_end(r.message)) << "\">"
         << xml_escape(without_line_end(r.message)) << "</failure>";
@@ -94,7 +100,15 @@ std::string json_document(const std::vector<record>& recs, const std::string& st
   for (size_t i = 0; i < recs.size(); i++) {
     const auto& r = recs[i];
     f << (i ? ",\n" : "\n") << "    {\"number\": " << r.id << ", \"description\": \"" << json_escape(r.description)
-      << "\", \"result\": \"" << result_word(r.result) << "\", \"message\": \"" << json_escape(r.message) << "\"}";
+      << "\", \"result\": \"" << result_word(r.result) << "\", \"message\": \"" << json_escape(r.message) << "\"";
+    if (!r.sources.empty()) {
+      f << ", \"sources\": {";
+      for (size_t k = 0; k < r.sources.size(); k++)
+        f << (k ? ", " : "") << "\"" << json_escape(r.sources[k].first) << "\": \"" << json_escape(r.sources[k].second)
+          << "\"";
+      f << "}";
+    }
+    f << "}";
   }
   f << (recs.empty() ? "]\n}\n" : "\n  ]\n}\n");
   return f.str();

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace results {
@@ -16,6 +17,9 @@ struct record {
   uint64_t result;
   std::string description;  // UTF-8, without its line end
   std::string message;      // UTF-8, whole, as the console shows it
+  // When a run mixes sources of two platforms: the sources the record's
+  // assertion uses, each with where it came from ("dmar", "tables X").
+  std::vector<std::pair<std::string, std::string>> sources;
 };
 
 // The report's word for a result ("PASS", "Not Applicable for this
