@@ -264,7 +264,8 @@ struct reading {
       if (!result_code(lines[i].substr(9), r.result))
         return fail(line_number(i) + ": " + what + " has the unknown result " + quoted(lines[i].substr(9)));
       i++;
-      if (r.result != PASS) {
+      // A passing record shows a message only when it has one.
+      if (r.result != PASS || (i < stop && starts_with(lines[i], "       :"))) {
         if (i >= stop || !starts_with(lines[i], "       :"))
           return fail(line_number(i) + ": " + what + " (" + result_word(r.result) + ") has no message line");
         r.message = lines[i].substr(lines[i].size() > 8 && lines[i][8] == ' ' ? 9 : 8);
