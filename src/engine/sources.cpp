@@ -97,6 +97,7 @@ struct run_sources_t {
   bool general;        // the processor is unknown or has no setup routine
   bool went_on;
   uint8_t not_evaluated[256 / 8];  // by test number
+  uint8_t noted[256 / 8];          // records whose message says how they were judged
 };
 run_sources_t run;
 
@@ -234,9 +235,12 @@ void append_line(test_case_t* tc, const char* prefix, const char* line) {
 }  // namespace
 
 void note_drhd_engines(test_case_t* tc) {
-  if (engines_from_drhd())
-    append_line(tc, "Engines: ", "the DRHD structures' base addresses (the chipset's list of engines is not known).");
+  if (!engines_from_drhd()) return;
+  append_line(tc, "Engines: ", "the DRHD structures' base addresses (the chipset's list of engines is not known).");
+  if (tc->id < 256) run.noted[tc->id / 8] |= (uint8_t)(1u << (tc->id % 8));
 }
+
+bool noted(uint64_t test) { return test < 256 && (run.noted[test / 8] >> (test % 8)) & 1; }
 
 const char* const scopes_by_length_rule = "device scopes are taken by their Length.";
 

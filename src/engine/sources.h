@@ -93,6 +93,8 @@ uint32_t not_evaluated_count();
 // When the engines are the DRHD structures' base addresses, appends a line
 // that says so to the record's message.
 void note_drhd_engines(test_case_t* tc);
+// The record carries such a note (the listing then shows it, passing or not).
+bool noted(uint64_t test);
 // Under the general rules, appends to a record that did not pass the line
 // that names the rule that judged it.
 void note_general_rule(test_case_t* tc, const char* rule);

@@ -41,9 +41,9 @@ void display_test_list() {
     const test_case_t& tc = n->tc;
     Print("%02d) %s\n", tc.id, tc.description);
     Print("Result : %s\n", result_name(tc.result));
-    // A passing record has a message only where it says how it was judged
-    // (engines taken from the DRHDs).
-    if (tc.result != TEST_PASS || tc.message[0]) Print("       : %s\n", tc.message);
+    // A passing record shows its message only where it says how it was
+    // judged (engines taken from the DRHDs).
+    if (tc.result != TEST_PASS || noted(tc.id)) Print("       : %s\n", tc.message);
     Print("---------------\n");
     // The driver evaluated nothing after a test 1 that did not pass (unless
     // it could not be run and the run went on).
