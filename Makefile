@@ -1,5 +1,5 @@
 # Entry points: make, make test, make run ARGS=..., make fuzz, make bench,
-# make efi-debug, make usb.
+# make efi-debug, make usb, make survey.
 HOST_BUILD := build/host
 ASAN_BUILD := build/asan
 EFI_BUILD  := build/efi
@@ -7,7 +7,7 @@ EFI_DEBUG_BUILD := build/efi-debug
 USB_BUILD  := build/usb
 JOBS       ?= $(shell nproc)
 
-.PHONY: all host efi efi-debug usb asan test run fuzz bench clean
+.PHONY: all host efi efi-debug usb asan test run fuzz bench survey clean
 
 all: host efi
 
@@ -50,6 +50,12 @@ fuzz:
 
 bench: host
 	tools/bench
+
+# Every machine of the table corpus on its own tables alone:
+# build/survey/survey.md and survey.tsv.
+CORPUS ?= ../shared/corpus
+survey: host
+	$(HOST_BUILD)/iovet-survey $(CORPUS) build/survey
 
 clean:
 	rm -rf build

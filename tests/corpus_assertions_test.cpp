@@ -6,8 +6,6 @@
 // behind or read a source it does not know; the result word of every record
 // is compared with tests/data/corpus-results.txt (IOVET_UPDATE_EXPECTATIONS=1
 // rewrites it).
-#include <dirent.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
@@ -16,8 +14,8 @@
 
 #include "catalogue/catalogue.h"
 #include "engine/sources.h"
-#include "platform/sim/records.h"
 #include "support/harness.h"
+#include "survey.h"
 
 using namespace testing_support;
 
@@ -31,19 +29,6 @@ const std::string expectation_file = repo_path("tests/data/corpus-results.txt");
 const std::vector<uint64_t> table_only = {2,  4,  5,  6,  7,  11, 12, 13, 14, 16, 17, 21,
                                           22, 23, 24, 38, 39, 43, 44, 53, 59, 60, 61};
 const std::vector<uint64_t> table_paths = {19, 20, 27, 40, 47, 52, 54};
-
-std::vector<std::string> corpus_machines() {
-  std::vector<std::string> names;
-  if (DIR* d = opendir(corpus_dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      std::string name = e->d_name;
-      if (name[0] != '.' && !read_file(corpus_dir + "/" + name + "/DMAR.dat").empty()) names.push_back(name);
-    }
-    closedir(d);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 const char* word(uint64_t result) {
   static const char* const words[] = {"PASS", "FAIL", "NA", "MISSING", "WARNING"};
@@ -60,45 +45,24 @@ std::vector<std::string> read_lines(const std::string& path) {
 
 bool listed(const std::vector<uint64_t>& v, uint64_t id) { return std::find(v.begin(), v.end(), id) != v.end(); }
 
-// One corpus machine: its line of result words, or a line naming what went
-// wrong with the run itself.
+// One corpus machine, as the survey checks it: its line of result words, or
+// a line naming what went wrong with the run itself.
 std::string run_machine(const std::string& name) {
-  const std::string dir = corpus_dir + "/" + name;
-  sim::machine m;
-  m.operation_limit = 20000000;
-  std::vector<sim::bytes> acpi;
-  bool recorded_all = true;
-  const struct {
-    const char* file;
-    platform_source source;
-  } tables[] = {{"DMAR.dat", SOURCE_DMAR}, {"MCFG.dat", SOURCE_MCFG}, {"APIC.dat", SOURCE_MADT}, {"HPET.dat", SOURCE_HPET}};
-  for (const auto& t : tables) {
-    std::string bytes = read_file(dir + "/" + t.file);
-    if (!bytes.empty())
-      acpi.emplace_back(bytes.begin(), bytes.end());
-    else
-      m.set_unknown(t.source, SOURCE_NOT_RECORDED), recorded_all = false;
-  }
-  m.install_acpi(acpi);
-  add_catalogue(m);
-  for (uint32_t s = SOURCE_CHIPSET; s < SOURCE_COUNT; s++) m.set_unknown((platform_source)s, SOURCE_TABLES_ONLY);
-
-  std::vector<test_case_t> kept;
-  sim::keep_records(m, kept);
-  sim::run_result r = sim::run(m, {u"-t"});
-  EXPECT_FALSE(r.watchdog) << name << ": the run did not end";
-  EXPECT_EQ(r.leaked_allocations, 0u) << name;
-  EXPECT_EQ(m.bad_frees, 0u) << name;
+  survey::machine_result m = survey::check_machine(corpus_dir, name, read_file(repo_path("zyr-tests")));
+  EXPECT_TRUE(m.clean) << name << ": the run did not end, or left pool memory behind";
   EXPECT_EQ(m.unknown_reads, 0u) << name << ": read a source it does not know";
-  if (r.text.find("Error occurred collecting needed Zyr test data") != std::string::npos)
-    return name + " collection-failed";
+  if (!m.collected) return name + " collection-failed";
+  // Every table the checks read was recorded but for a few machines.
+  bool recorded_all = true;
+  for (const char* file : {"/MCFG.dat", "/APIC.dat", "/HPET.dat"})
+    recorded_all = recorded_all && !read_file(corpus_dir + "/" + name + file).empty();
   std::string line = name;
-  for (const test_case_t& tc : kept) {
-    line += " " + std::to_string(tc.id) + ":" + word(tc.result);
+  for (const auto& r : m.results) {
+    line += " " + std::to_string(r.first) + ":" + word(r.second);
     // What the tables decide is evaluated; the rest says what it needs.
-    if (listed(table_only, tc.id) && recorded_all) EXPECT_NE(tc.result, (uint64_t)TEST_MISSING) << name << " " << tc.id;
-    if (!listed(table_only, tc.id) && !listed(table_paths, tc.id) && tc.result != TEST_NA)
-      EXPECT_EQ(tc.result, (uint64_t)TEST_MISSING) << name << " " << tc.id;
+    if (listed(table_only, r.first) && recorded_all) EXPECT_NE(r.second, (uint64_t)TEST_MISSING) << name << " " << r.first;
+    if (!listed(table_only, r.first) && !listed(table_paths, r.first) && r.second != TEST_NA)
+      EXPECT_EQ(r.second, (uint64_t)TEST_MISSING) << name << " " << r.first;
   }
   return line;
 }
@@ -106,7 +70,7 @@ std::string run_machine(const std::string& name) {
 }  // namespace
 
 TEST(CorpusAssertions, EveryMachineOnItsOwnTablesKeepsItsResults) {
-  std::vector<std::string> names = corpus_machines();
+  std::vector<std::string> names = survey::corpus_machines(corpus_dir);
   if (names.empty()) GTEST_SKIP() << "no corpus at " << corpus_dir;
   std::vector<std::string> lines;
   for (const std::string& name : names) lines.push_back(run_machine(name));
@@ -131,7 +95,7 @@ TEST(CorpusAssertions, EveryMachineOnItsOwnTablesKeepsItsResults) {
 // found, and the sound tables that the seven families' rules misread (two
 // I/O APICs, a two-entry path, a DRHD Size byte) pass.
 TEST(CorpusAssertions, TheKnownFaultsAndOnlyThem) {
-  std::vector<std::string> names = corpus_machines();
+  std::vector<std::string> names = survey::corpus_machines(corpus_dir);
   if (names.empty()) GTEST_SKIP() << "no corpus at " << corpus_dir;
   std::map<int, std::vector<std::string>> failing;
   for (const std::string& line : read_lines(expectation_file)) {
@@ -146,4 +110,16 @@ TEST(CorpusAssertions, TheKnownFaultsAndOnlyThem) {
   EXPECT_EQ(failing[17], failing[21]) << "the same I/O APIC ID mismatches";
   EXPECT_NE(std::find(failing[40].begin(), failing[40].end(), "linuxhw-795F37601A0A"), failing[40].end())
       << "the RMRR from 0x0 to 0x0";
+}
+
+// The README carries the survey's current table.
+TEST(CorpusSurvey, TheReadmeCarriesTheCurrentTable) {
+  std::vector<std::string> names = survey::corpus_machines(corpus_dir);
+  if (names.empty()) GTEST_SKIP() << "no corpus at " << corpus_dir;
+  std::vector<survey::machine_result> machines;
+  std::string catalogue = read_file(repo_path("zyr-tests"));
+  for (const std::string& name : names) machines.push_back(survey::check_machine(corpus_dir, name, catalogue));
+  std::string table = survey::summarize(machines).markdown;
+  EXPECT_NE(read_file(repo_path("README.md")).find(table), std::string::npos)
+      << "README's survey differs from make survey's; the current one:\n" << table;
 }
