@@ -105,51 +105,10 @@ def statuses(err):
     return [line.split(":", 1)[1].strip() for line in err.splitlines() if line.startswith("Iovet.efi status:")]
 
 
-# ---------------------------------------------------------------------------
-# Tables built for the checks.
-
-def acpi_checksum(table):
-    table = bytearray(table)
-    table[9] = (-sum(table)) & 0xFF
-    return bytes(table)
-
-
-def acpi_header(signature, length, revision=1):
-    return (signature + struct.pack("<IBB", length, revision, 0) + b"IOVETQ" + b"QEMUTEST" +
-            struct.pack("<I", 1) + b"IOVT" + struct.pack("<I", 1))
-
-
-def dmar_with_long_path():
-    """A DMAR of two DRHDs. The first has a Length-10 scope in its last 8-byte
-    slot, so the scope's second path entry is the second DRHD's Type (0x0000);
-    the second has one device scope with three path entries."""
-    short = struct.pack("<BBHBB", 1, 10, 0, 0, 0) + bytes([31, 2])
-    first = struct.pack("<HHBBHQ", 0, 16 + len(short), 0, 0, 0, 0xFED91000) + short
-    scope = struct.pack("<BBHBB", 1, 12, 0, 0, 0) + bytes([2, 0, 3, 0, 4, 0])
-    drhd = struct.pack("<HHBBHQ", 0, 16 + len(scope), 0, 0, 0, 0xFED90000) + scope
-    body = struct.pack("<BB", 38, 1) + bytes(10) + first + drhd
-    return acpi_checksum(acpi_header(b"DMAR", 36 + len(body)) + body)
-
-
-def smbios_structure(type_, handle, formatted, strings):
-    area = b"".join(s.encode("ascii") + b"\0" for s in strings) + b"\0"
-    if not strings:
-        area = b"\0\0"
-    return struct.pack("<BBH", type_, 4 + len(formatted), handle) + formatted + area
-
-
-def smbios_firmware_group():
-    """A group "Firmware Version Info" (type 14) naming one OEM structure
-    (type 0xDD) that carries two version records: one "Reference Code"
-    component that the report shows and one other component it leaves out."""
-    records = struct.pack("<B", 2)
-    records += struct.pack("<BBBBBH", 1, 2, 0x0A, 0x0B, 0x0C, 0x1234)
-    records += struct.pack("<BBBBBH", 3, 4, 9, 9, 9, 9)
-    oem = smbios_structure(0xDD, 0xE001, records,
-                           ["Reference Code - SA", "RC 10.11.12", "Microcode", "MC 9"])
-    group = smbios_structure(14, 0xE000, struct.pack("<BBH", 1, 0xDD, 0xE001), ["Firmware Version Info"])
-    return group, oem
-
+# Tables built for the checks: check_tables.py beside this file (no
+# bytecode left in the source tree).
+sys.dont_write_bytecode = True
+from check_tables import acpi_checksum, acpi_header, dmar_with_long_path, dmar_with_rmrrs, smbios_firmware_group  # noqa: E402,F401
 
 # ---------------------------------------------------------------------------
 # Groups.
@@ -331,6 +290,33 @@ def differences(expected, results, path=EXPECTED):
     return lines
 
 
+def pinned(path):
+    """The expectation file's results, or None after a failed check."""
+    try:
+        return read_expected(path)
+    except (OSError, ValueError) as e:
+        check(False, "expectation file readable: %s" % e)
+        return None
+
+
+def check_pinned(expected, verbose, path, what):
+    """Every result of a -v report as the expectation file pins it; the
+    report's results."""
+    results = report_results(verbose)
+    wrong = differences(expected, results, path)
+    for line in wrong:
+        print("      " + line)
+    check(not wrong, "every result of %s as %s pins it" % (what, os.path.basename(path)), None if wrong else verbose)
+    return results
+
+
+def batch_file(work, runs):
+    batch = os.path.join(work, "batch")
+    with open(batch, "w") as f:
+        f.write("".join(run + "\n" for run in runs))
+    return batch
+
+
 def p2sb_read_backs(err):
     return [(int(m.group(1), 16), int(m.group(2), 16))
             for m in re.finditer(r"^P2SB 0xE1: 0x([0-9A-F]+) before, 0x([0-9A-F]+) after$", err, re.M)]
@@ -346,14 +332,10 @@ def timed(what, function, *args):
 def group_lab(image, work):
     """The machine of make run: every result pinned; then -p, whose page
     break the shell keeps for the rest of the boot, so it runs last."""
-    try:
-        expected = read_expected(EXPECTED)
-    except (OSError, ValueError) as e:
-        check(False, "expectation file readable: %s" % e)
+    expected = pinned(EXPECTED)
+    if expected is None:
         return
-    batch = os.path.join(work, "batch")
-    with open(batch, "w") as f:
-        f.write("-v\n-a -v\n-p -v\n")
+    batch = batch_file(work, ["-v", "-a -v", "-p -v"])
     rc, out, err = timed("lab boot (-v, -a -v, -p -v)", qemu_run, image, ["--answer-pages"], batch)
     check(rc == 0, "the lab boots and runs the three commands", err)
     staging = [line for line in err.splitlines() if line.startswith("qemu-run: lab ")]
@@ -364,11 +346,7 @@ def group_lab(image, work):
     verbose = by_args.get("-v", "")
     check(by_args.get("-a -v") == verbose, "-a on a listed processor prints exactly what the run without it prints",
           by_args.get("-a -v"))
-    results = report_results(verbose)
-    wrong = differences(expected, results)
-    for line in wrong:
-        print("      " + line)
-    check(not wrong, "every result of the lab run as lab-rav.expected pins it", None if wrong else verbose)
+    results = check_pinned(expected, verbose, EXPECTED, "the lab run")
     evaluated = [n for n, (r, _) in results.items() if r != "N/A"]
     check(len(results) == 55 and len(evaluated) >= 50,
           "at least 50 of the 55 records evaluated (%d)" % len(evaluated), verbose)
@@ -434,14 +412,10 @@ UNLISTED_REASON = "Needs the chipset's view of the remapping engines, which is n
 def group_unlisted(image, work):
     """A processor without a setup routine: refused with the hint, then with
     -a everything but the chipset's view is checked; every result pinned."""
-    try:
-        expected = read_expected(UNLISTED_EXPECTED)
-    except (OSError, ValueError) as e:
-        check(False, "expectation file readable: %s" % e)
+    expected = pinned(UNLISTED_EXPECTED)
+    if expected is None:
         return
-    batch = os.path.join(work, "batch")
-    with open(batch, "w") as f:
-        f.write("-v\n-a -v\n")
+    batch = batch_file(work, ["-v", "-a -v"])
     rc, out, err = timed("unlisted processor boot (-v, -a -v)", qemu_run, image, ["--cpu", UNLISTED_CPU], batch)
     check(rc == 0 and statuses(err) == ["0x0", "0x0"], "both runs end with status 0", err)
     by_args = dict(split_batch(out))
@@ -450,11 +424,7 @@ def group_unlisted(image, work):
                            "Run Iovet.efi -a to check what needs no chipset view of this processor.\n")
           and STATUS_LINE not in refused, "without -a: the unsupported-processor line, the hint, no report", refused)
     verbose = by_args.get("-a -v", "")
-    results = report_results(verbose)
-    wrong = differences(expected, results, UNLISTED_EXPECTED)
-    for line in wrong:
-        print("      " + line)
-    check(not wrong, "every result of the -a run as lab-unlisted.expected pins it", None if wrong else verbose)
+    results = check_pinned(expected, verbose, UNLISTED_EXPECTED, "the -a run")
     missing = [n for n, (r, _) in results.items() if r == "MISSING"]
     check(len(results) == 55 and 55 - len(missing) >= 38,
           "at least 38 of the 55 records evaluated (%d)" % (55 - len(missing)), verbose)
@@ -478,18 +448,6 @@ def group_p2sb(image, work):
           "rav leaves B0:D31:F1 0xE1 as it found it (0xA0): no bit but the hide bit may change, "
           "and the P2SB it found visible stays visible (read back: %s)" %
           (", ".join("0x%02X" % after for _, after in backs) or "nothing"), err)
-
-
-def dmar_with_rmrrs(rmrrs):
-    """QEMU's engine as an INCLUDE_PCI_ALL DRHD, then one RMRR per (base,
-    limit), each naming the SATA controller B0:D31:F2 (neither display nor
-    USB, so only reserved memory will do)."""
-    drhd = struct.pack("<HHBBHQ", 0, 16, 1, 0, 0, 0xFED90000)
-    body = struct.pack("<BB", 38, 1) + bytes(10) + drhd
-    for base, limit in rmrrs:
-        scope = struct.pack("<BBHBB", 1, 8, 0, 0, 0) + bytes([31, 2])
-        body += struct.pack("<HHHHQQ", 1, 24 + len(scope), 0, 0, base, limit) + scope
-    return acpi_checksum(acpi_header(b"DMAR", 36 + len(body)) + body)
 
 
 def memory_type_at(memmap, address):
