@@ -86,3 +86,29 @@ TEST(GeneralRules, FaultsAreStillFoundAndNameTheirRule) {
             "Rule for a processor without a chipset profile: every MADT I/O APIC's ID is in an IOAPIC scope, and "
             "every IOAPIC scope's ID in the MADT.\n");
 }
+
+// A DRHD with a register set Size and a two-entry scope: sound by the
+// standard (and dumped so), faulty by the families' rules.
+TEST(GeneralRules, SizeByteAndScopesByTheirLength) {
+  sim::dmar_builder dmar;
+  dmar.drhd(0, 0, 0xFED91000, {{2, 0, 0, {{0, 0}, {0x1C, 0}}}, {3, 8, 0xF0, {{31, 0}}}}, 0x04);
+  auto records = [&](uint32_t eax, std::vector<std::string> args, std::string* text) {
+    sim::machine m = server(eax, dmar);
+    std::vector<test_case_t> kept;
+    sim::keep_records(m, kept);
+    *text = run_iovet(m, args).text;
+    std::map<uint64_t, uint64_t> r;
+    for (const test_case_t& tc : kept) r[tc.id] = tc.result;
+    return r;
+  };
+  std::string text;
+  auto general = records(UNLISTED, {"-a", "-d", "-t"}, &text);
+  EXPECT_TRUE(contains(text, " Size                        0x04\n")) << text;
+  EXPECT_TRUE(contains(text, "  PCI Path:                  D:0 F:0\n  PCI Path:                  D:28 F:0\n  --Device Scope\n"
+                             "  Type                       0x03\n"))
+      << "the second scope starts after the first's 10 bytes";
+  for (int t : {5, 24}) EXPECT_EQ(general[t], (uint64_t)TEST_PASS) << t;
+  auto family = records(LISTED, {"-d", "-t"}, &text);
+  EXPECT_TRUE(contains(text, " Reserved                    0x04\n"));
+  for (int t : {5, 24}) EXPECT_EQ(family[t], (uint64_t)TEST_FAIL) << t;
+}
