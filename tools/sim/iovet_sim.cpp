@@ -307,7 +307,7 @@ int run_main(int argc, char** argv) {
                                origins[s].from.empty() ? "not known" : origins[s].from});
   }
   std::string status = report_status(r.text);
-  if (!o.junit.empty() && !results::write_junit(o.junit, recs, name))
+  if (!o.junit.empty() && !results::write_junit(o.junit, recs, name, !status.empty()))
     fprintf(stderr, "iovet-sim: cannot write %s\n", o.junit.c_str());
   if (!o.json.empty() && !results::write_json(o.json, recs, status, name))
     fprintf(stderr, "iovet-sim: cannot write %s\n", o.json.c_str());

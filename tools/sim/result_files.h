@@ -29,9 +29,12 @@ const char* result_word(uint64_t result);
 std::string without_line_end(std::string text);
 
 // The files' text, and the files written (false when one cannot be).
-std::string junit_document(const std::vector<record>& records, const std::string& platform);
+// A run that ended without a report (an unsupported processor, a missing
+// record that stops the run) is no pass: its JUnit file carries an error.
+std::string junit_document(const std::vector<record>& records, const std::string& platform, bool reported = true);
 std::string json_document(const std::vector<record>& records, const std::string& status, const std::string& platform);
-bool write_junit(const std::string& file, const std::vector<record>& records, const std::string& platform);
+bool write_junit(const std::string& file, const std::vector<record>& records, const std::string& platform,
+                 bool reported = true);
 bool write_json(const std::string& file, const std::vector<record>& records, const std::string& status,
                 const std::string& platform);
 
