@@ -28,13 +28,6 @@ const char* read_hpet_number(const acpi_tables_t* tables, uint8_t* number) {
   return nullptr;
 }
 
-// True when some HPET scope of the DRHDs carries this Enumeration ID.
-bool any_hpet_scope_with_id(uint8_t id) {
-  return any_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t*, const device_scope_entry_t& s) {
-    return s.Type() == SCOPE_HPET && s.Enumeration_ID() == id;
-  });
-}
-
 // True when some path entry of the scope names one of the request IDs the
 // PCH has programmed.
 bool any_path_entry_programmed(const device_scope_entry_t& s, const test_info_t* tinfo, uint32_t programmed) {
@@ -140,7 +133,7 @@ uint64_t assert_hpet_reported(acpi_tables_t* tables, test_info_t* tinfo) {
     set_result(tc, TEST_FAIL, unreadable);
     return 0;
   }
-  if (any_hpet_scope_with_id(number))
+  if (any_drhd_scope_with_id(SCOPE_HPET, number))
     set_result(tc, TEST_PASS);
   else
     set_result_fmt(tc, TEST_FAIL,

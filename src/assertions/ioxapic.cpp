@@ -73,11 +73,7 @@ uint64_t assert_madt_ioxapics_in_scopes(acpi_tables_t* tables, test_info_t* tinf
   bool same;
   if (general_rules()) {
     // A platform may have several I/O APICs: the two sets of IDs agree.
-    same = for_each_madt_ioapic(madt, [](uint8_t id) {
-      return any_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t*, const device_scope_entry_t& s) {
-        return s.Type() == SCOPE_IOAPIC && s.Enumeration_ID() == id;
-      });
-    });
+    same = for_each_madt_ioapic(madt, [](uint8_t id) { return any_drhd_scope_with_id(SCOPE_IOAPIC, id); });
     same = same && for_each_drhd_scope_of_type(SCOPE_IOAPIC, [&](remap_node_t*, const device_scope_entry_t& s) {
              return any_madt_ioapic_with_id(madt, s.Enumeration_ID());
            });

@@ -128,6 +128,13 @@ bool for_each_drhd_scope_of_type(uint8_t type, F f) {
   });
 }
 
+// True when some DRHD scope of the type carries this Enumeration ID.
+inline bool any_drhd_scope_with_id(uint8_t type, uint8_t id) {
+  return any_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t*, const device_scope_entry_t& s) {
+    return s.Type() == type && s.Enumeration_ID() == id;
+  });
+}
+
 // Calls f(segment) once for each PCI segment that the DRHDs name, in the
 // order of the first DRHD naming it; f returns false to stop.
 template <class F>
