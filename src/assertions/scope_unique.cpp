@@ -5,22 +5,19 @@
 #include "discovery/table_walks.h"
 #include "engine/sources.h"
 #include "platform/platform.h"
-#include "platform/text.h"
 
 namespace {
+
 const char* const general_rule_47 =
     "device scopes are unique within each PCI segment, and a segment without INCLUDE_PCI_ALL lists every PCI "
     "function of that segment.";
-}  // namespace
-
-namespace {
 
 // Under the general rules: every DRHD segment without INCLUDE_PCI_ALL names
 // as many scopes as the inventory holds functions of that segment (each
 // function once, however many of the segment's allocations listed it). A
 // segment other than 0 was not scanned: *unscanned says so.
 bool segments_enumerated(bool* unscanned) {
-  uint8_t seen[65536 / 8];
+  request_id_set seen;
   return for_each_drhd_segment([&](uint16_t segment) {
     if (include_pci_all_drhds(segment)) return true;
     if (segment != 0) {
@@ -32,13 +29,9 @@ bool segments_enumerated(bool* unscanned) {
       if (node->SegmentNumber() == segment) scopes++;
       return true;
     });
-    mem_set(seen, 0, sizeof(seen));
-    for (pci_dev_t* d : each<pci_dev_t>(pci_dev_list)) {
-      uint16_t rid = d->rid();
-      if (d->segment != segment || (seen[rid / 8] >> (rid % 8)) & 1) continue;
-      seen[rid / 8] |= (uint8_t)(1u << (rid % 8));
-      functions++;
-    }
+    seen.clear();
+    for (pci_dev_t* d : each<pci_dev_t>(pci_dev_list))
+      if (d->segment == segment && seen.add(d->rid())) functions++;
     return scopes == functions;
   });
 }

@@ -5,7 +5,6 @@
 #include "discovery/table_walks.h"
 #include "engine/sources.h"
 #include "platform/print.h"
-#include "platform/text.h"
 
 namespace {
 
@@ -284,28 +283,26 @@ uint64_t assert_scope_buses_valid(acpi_tables_t* tables, test_info_t* tinfo) {
 }
 
 // No two path entries of the DRHD scopes (any type, any DRHD) name the same
-// request ID. Request IDs are 16 bits, so one bit per possible ID keeps
-// every entry, however many the scopes hold.
+// request ID.
 uint64_t assert_request_ids_unique(acpi_tables_t* tables, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(14, false);
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 14)) return 0;
-  uint8_t seen[65536 / 8];
+  request_id_set seen;
   bool duplicate = false;
   uint32_t k = 0;
   // One walk over the DRHDs, or under the general rules one per segment,
   // each judged on its own.
   bool by_segment = general_rules();
   auto walk = [&](uint16_t segment) {
-    mem_set(seen, 0, sizeof(seen));
+    seen.clear();
     for_each_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t* node, const device_scope_entry_t& s) {
       if (by_segment && node->SegmentNumber() != segment) return true;
       return for_each_path_entry(s, [&](int32_t, uint8_t, uint8_t, uint16_t rid) {
         debug_print(debug_mask, "DEBUG -- #%d : reqid[%d].raw = %0x\n", 14, k, rid);
         debug_print(debug_mask, "DEBUG -- #%d : b:%d d:%d f:%d\n", 14, rid >> 8, (rid >> 3) & 0x1F, rid & 7);
         k++;
-        if (seen[rid / 8] & (1u << (rid % 8))) duplicate = true;
-        seen[rid / 8] |= (uint8_t)(1u << (rid % 8));
+        if (!seen.add(rid)) duplicate = true;
         return true;
       });
     });

@@ -94,6 +94,22 @@ constexpr uint16_t request_id(uint8_t bus, uint8_t device, uint8_t function) {
   return (uint16_t)((bus << 8) | ((device & 0x1F) << 3) | (function & 0x7));
 }
 
+// A set of request IDs, one bit per possible ID, so that it holds every
+// entry however many the scopes name.
+struct request_id_set {
+  uint8_t bits[65536 / 8];
+  void clear() {
+    for (uint8_t& b : bits) b = 0;
+  }
+  // Adds the ID; false when the set held it already.
+  bool add(uint16_t rid) {
+    uint8_t bit = (uint8_t)(1u << (rid % 8));
+    bool held = (bits[rid / 8] & bit) != 0;
+    bits[rid / 8] |= bit;
+    return !held;
+  }
+};
+
 inline uint16_t remap_type(byte_view s) { return s.u16(REMAP_OFF_TYPE); }
 inline uint16_t remap_length(byte_view s) { return s.u16(REMAP_OFF_LENGTH); }
 
