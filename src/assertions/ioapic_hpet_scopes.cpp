@@ -52,7 +52,7 @@ uint64_t assert_hpet_scope_reqid(acpi_tables_t*, test_info_t* tinfo) {
   // compare the scopes' request IDs with.
   // Without the chipset's view the PCH's request IDs are not known: only
   // the number of HPET scopes is checked.
-  bool chipset = source_known(SOURCE_CHIPSET);
+  bool chipset = later_sources_known(54);
   uint32_t count = !chipset ? 0 : tinfo->hpet_count < PCH_HPET_REQIDS ? tinfo->hpet_count : PCH_HPET_REQIDS;
   for (uint32_t i = 0; i + 1 < count; i++) {
     debug_print(debug_mask, "DEBUG -- #%d: HPET pch_hpet_reqid[%d] = 0x%X : pch_hpet_reqid[%d] = 0x%X\n", 54, i,

@@ -94,7 +94,7 @@ uint64_t assert_endpoint_rciep(acpi_tables_t* tables, test_info_t* tinfo) {
   if (recorded_not_applicable(tc, tinfo, 27)) return 0;
   // Without configuration space only the path lengths are checked; a scope
   // with a sound path then leaves the verdict open.
-  bool pci = source_known(SOURCE_PCI), unread = false;
+  bool pci = later_sources_known(27), unread = false;
   bool sound = for_each_drhd_scope_of_type(SCOPE_PCI_ENDPOINT, [&](remap_node_t*, const device_scope_entry_t& s) {
     if (s.path_count() != 1) {
       set_result(tc, TEST_FAIL, "Path length for DRHD Device Scope Type 1, must be 2.\n");

@@ -92,9 +92,8 @@ struct run_sources_t {
   source_state platform[SOURCE_COUNT];
   bool unlisted;
   uint32_t processor;
-  bool classified;     // the processor has been read
+  bool classified;     // the processor has been read (dmar_general_rules set)
   uint32_t cpuid_eax;  // CPUID leaf 1 EAX, read once when CPUID is known
-  bool general;        // the processor is unknown or has no setup routine
   bool went_on;
   uint8_t not_evaluated[256 / 8];  // by test number
   uint8_t noted[256 / 8];          // records whose message says how they were judged
@@ -128,14 +127,20 @@ namespace {
 void classify_processor() {
   if (run.classified) return;
   run.classified = true;
-  run.general = true;
+  // The processor is unknown, or has no setup routine: the general rules.
+  dmar_general_rules = true;
   if (run.platform[SOURCE_CPUID] == SOURCE_KNOWN) {
     uint32_t ebx = 0, ecx = 0, edx = 0;
     AsmCpuid(1, &run.cpuid_eax, &ebx, &ecx, &edx);
-    run.general = !processor_has_setup(run.cpuid_eax);
+    dmar_general_rules = !processor_has_setup(run.cpuid_eax);
   }
-  dmar_general_rules = run.general;
 }
+
+// Bit sets of records by test number.
+void mark(uint8_t* bits, uint64_t test) {
+  if (test < 256) bits[test / 8] |= (uint8_t)(1u << (test % 8));
+}
+bool marked(const uint8_t* bits, uint64_t test) { return test < 256 && (bits[test / 8] >> (test % 8)) & 1; }
 }  // namespace
 
 void read_platform_sources() {
@@ -152,7 +157,7 @@ bool processor_signature(uint32_t* eax) {
 
 bool general_rules() {
   classify_processor();
-  return run.general;
+  return dmar_general_rules;
 }
 
 void set_unlisted_processor(uint32_t signature) {
@@ -202,7 +207,7 @@ bool recorded_unknown_sources(test_case_t* tc, source_set set) {
     format_to(out + n, (room - n) * 2, ", which a run on ACPI tables alone does not have.\n");
   else
     format_to(out + n, (room - n) * 2, ", which this recording does not hold.\n");
-  if (tc->id < 256) run.not_evaluated[tc->id / 8] |= (uint8_t)(1u << (tc->id % 8));
+  mark(run.not_evaluated, tc->id);
   return true;
 }
 
@@ -219,13 +224,7 @@ bool later_sources_known(uint64_t test) {
   return !a || sources_known(a->later);
 }
 
-bool not_evaluated(uint64_t test) { return test < 256 && (run.not_evaluated[test / 8] >> (test % 8)) & 1; }
-
-uint32_t not_evaluated_count() {
-  uint32_t n = 0;
-  for (uint32_t t = 0; t < 256; t++) n += not_evaluated(t) ? 1 : 0;
-  return n;
-}
+bool not_evaluated(uint64_t test) { return marked(run.not_evaluated, test); }
 
 namespace {
 void append_line(test_case_t* tc, const char* prefix, const char* line) {
@@ -237,10 +236,10 @@ void append_line(test_case_t* tc, const char* prefix, const char* line) {
 void note_drhd_engines(test_case_t* tc) {
   if (!engines_from_drhd()) return;
   append_line(tc, "Engines: ", "the DRHD structures' base addresses (the chipset's list of engines is not known).");
-  if (tc->id < 256) run.noted[tc->id / 8] |= (uint8_t)(1u << (tc->id % 8));
+  mark(run.noted, tc->id);
 }
 
-bool noted(uint64_t test) { return test < 256 && (run.noted[test / 8] >> (test % 8)) & 1; }
+bool noted(uint64_t test) { return marked(run.noted, test); }
 
 const char* const scopes_by_length_rule = "device scopes are taken by their Length.";
 

@@ -88,7 +88,6 @@ bool went_on_after_test_one();
 
 // Records that were not evaluated because a source is unknown.
 bool not_evaluated(uint64_t test);
-uint32_t not_evaluated_count();
 
 // When the engines are the DRHD structures' base addresses, appends a line
 // that says so to the record's message.
