@@ -13,7 +13,12 @@ list_entry rmrr_list = LIST_HEAD_INIT(rmrr_list);
 list_entry atsr_list = LIST_HEAD_INIT(atsr_list);
 list_entry rhsa_list = LIST_HEAD_INIT(rhsa_list);
 list_entry andd_list = LIST_HEAD_INIT(andd_list);
+list_entry satc_list = LIST_HEAD_INIT(satc_list);
+list_entry sidp_list = LIST_HEAD_INIT(sidp_list);
 bool dmar_general_rules = false;
+
+// ---------------------------------------------------------------------------
+// The steps of the scope walks (table_walks.h).
 
 scope_cursor first_scope(byte_view structure, uint32_t fixed) {
   return scope_cursor{fixed, 0, dmar_general_rules ? 0 : scope_count(structure, fixed)};
@@ -22,9 +27,8 @@ scope_cursor first_scope(byte_view structure, uint32_t fixed) {
 bool at_scope(byte_view structure, const scope_cursor& c) {
   if (c.offset >= structure.size) return false;
   if (!dmar_general_rules) return c.index < c.count;
-  // By Length: a scope starts inside the structure's Length, and the one
-  // before it was long enough to step over.
-  return c.offset < remap_length(structure) && c.count == 0;
+  // By Length: a scope starts inside the structure's Length.
+  return c.offset < remap_length(structure);
 }
 
 namespace {
@@ -57,15 +61,17 @@ void next_list_scope(list_scope_cursor& c) {
 void next_scope(byte_view structure, scope_cursor& c) {
   c.index++;
   if (!dmar_general_rules) {
-    c.offset = c.offset + SCOPE_STEP;
+    c.offset += SCOPE_STEP;
     return;
   }
+  // A scope shorter than its own header cannot be stepped over: the walk
+  // ends after it.
   uint8_t length = structure.u8(c.offset + SCOPE_OFF_LENGTH);
-  if (length < SCOPE_OFF_PATH) c.count = 1;  // nothing after it can be found
-  c.offset += length;
+  c.offset = length < SCOPE_OFF_PATH ? structure.size : c.offset + length;
 }
-list_entry satc_list = LIST_HEAD_INIT(satc_list);
-list_entry sidp_list = LIST_HEAD_INIT(sidp_list);
+
+// ---------------------------------------------------------------------------
+// The structure walk, the teardown and the RMRR query.
 
 namespace {
 
