@@ -146,18 +146,22 @@ struct remap_kind_t {
   const char* name;    // printed as the heading " --name"
   field_list_t fields;
   field_list_t scope;  // the fields of each of its device scopes
+  // Its fields under the general rules, where they name a field otherwise
+  // reserved (DRHD byte 5, Size); empty: the same fields.
+  field_list_t general_fields;
 };
 
-constexpr field_list_t no_scopes{nullptr, 0};
+constexpr field_list_t no_fields{nullptr, 0};
 
 constexpr remap_kind_t remap_kinds[] = {
-    {DMAR_TYPE_DRHD, DRHD_FIXED_SIZE, "DRHD", fields_of(drhd_fields), fields_of(scope_fields)},
-    {DMAR_TYPE_RMRR, RMRR_FIXED_SIZE, "RMRR", fields_of(rmrr_fields), fields_of(scope_fields)},
-    {DMAR_TYPE_ATSR, ATSR_FIXED_SIZE, "ATSR", fields_of(atsr_fields), fields_of(scope_fields)},
-    {DMAR_TYPE_RHSA, 0, "RHSA", fields_of(rhsa_fields), no_scopes},
-    {DMAR_TYPE_ANDD, 0, "ANDD", fields_of(andd_fields), no_scopes},
-    {DMAR_TYPE_SATC, SATC_FIXED_SIZE, "SATC", fields_of(satc_fields), fields_of(flagged_scope_fields)},
-    {DMAR_TYPE_SIDP, SIDP_FIXED_SIZE, "SIDP", fields_of(sidp_fields), fields_of(flagged_scope_fields)},
+    {DMAR_TYPE_DRHD, DRHD_FIXED_SIZE, "DRHD", fields_of(drhd_fields), fields_of(scope_fields),
+     fields_of(drhd_general_fields)},
+    {DMAR_TYPE_RMRR, RMRR_FIXED_SIZE, "RMRR", fields_of(rmrr_fields), fields_of(scope_fields), no_fields},
+    {DMAR_TYPE_ATSR, ATSR_FIXED_SIZE, "ATSR", fields_of(atsr_fields), fields_of(scope_fields), no_fields},
+    {DMAR_TYPE_RHSA, 0, "RHSA", fields_of(rhsa_fields), no_fields, no_fields},
+    {DMAR_TYPE_ANDD, 0, "ANDD", fields_of(andd_fields), no_fields, no_fields},
+    {DMAR_TYPE_SATC, SATC_FIXED_SIZE, "SATC", fields_of(satc_fields), fields_of(flagged_scope_fields), no_fields},
+    {DMAR_TYPE_SIDP, SIDP_FIXED_SIZE, "SIDP", fields_of(sidp_fields), fields_of(flagged_scope_fields), no_fields},
 };
 
 const remap_kind_t* find_kind(uint16_t type) {
@@ -221,7 +225,7 @@ bool dump_remap_structure(byte_view header, byte_view s) {
     return false;
   }
   size_t field_end = 0;
-  field_list_t fields = type == DMAR_TYPE_DRHD && dmar_general_rules ? fields_of(drhd_general_fields) : k->fields;
+  field_list_t fields = dmar_general_rules && k->general_fields.count ? k->general_fields : k->fields;
   if (!print_field_list(s, fields, &field_end)) {
     // Blame whichever ended first: the structure's Length or the table.
     if (field_end <= length)
