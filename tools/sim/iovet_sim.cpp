@@ -115,6 +115,8 @@ struct options {
   std::string platform_dir, reference, generate, tables, junit, json, save;
   bool status_exit = false, fix_checksums = false, stats = false;
   std::vector<std::string> app_args;
+  // One machine's tables on another's hardware: each source says whose it is.
+  bool mixed() const { return !tables.empty() && (!platform_dir.empty() || !reference.empty() || !generate.empty()); }
 };
 
 // The runner's options, then Iovet's arguments. 0 to go on, else the exit
@@ -220,8 +222,7 @@ bool load_platform(const options& o, sim::platform_description& p, std::string& 
     }
   }
   origins = origins_of(p, from, o.tables.empty() ? "" : "tables " + o.tables, t);
-  // A mix of two machines says which source is whose.
-  if (!from.empty() && !o.tables.empty())
+  if (o.mixed())
     for (const auto& line : origin_lines(origins)) fprintf(stderr, "iovet-sim: %s\n", line.c_str());
   return true;
 }
@@ -298,9 +299,8 @@ int run_main(int argc, char** argv) {
                       utf8(tc.message, TEST_TEXT_CHARS)});
   // A run that mixes two machines says, per record, which sources its
   // assertion uses and whose each is.
-  bool mixed = !o.tables.empty() && (!o.platform_dir.empty() || !o.reference.empty() || !o.generate.empty());
   for (results::record& rec : recs) {
-    const assertion_sources_t* used = mixed ? sources_of(rec.id) : nullptr;
+    const assertion_sources_t* used = o.mixed() ? sources_of(rec.id) : nullptr;
     for (uint32_t s = 0; used && s < SOURCE_COUNT; s++)
       if ((used->needs | used->later) & from((platform_source)s))
         rec.sources.push_back({sim::source_name((platform_source)s),

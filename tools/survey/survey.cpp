@@ -16,7 +16,6 @@ namespace survey {
 namespace {
 
 const char* const table_files[] = {"DMAR.dat", "MCFG.dat", "APIC.dat", "HPET.dat"};
-const char* const words[] = {"PASS", "FAIL", "N/A", "Missing", "WARNING"};
 constexpr size_t EXAMPLES = 3;
 
 bool file_exists(const std::string& path) {
@@ -106,7 +105,6 @@ tables summarize(const std::vector<machine_result>& machines) {
         << "\t" << w.count[TEST_NA] << "\t" << w.count[TEST_MISSING] << "\t" << names(w.examples[TEST_FAIL], " ")
         << "\t" << names(w.examples[TEST_WARNING], " ") << "\n";
   }
-  (void)words;
   return tables{md.str(), tsv.str()};
 }
 
