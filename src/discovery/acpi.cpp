@@ -3,8 +3,8 @@
 #include "catalogue/catalogue.h"
 #include "discovery/pci_inventory.h"
 #include "discovery/remap_lists.h"
-#include "engine/sources.h"
-#include "engine/test_info.h"
+#include "facts/known.h"
+#include "facts/test_info.h"
 #include "platform/platform.h"
 #include "platform/print.h"
 

@@ -2,7 +2,7 @@
 
 #include "discovery/config_space.h"
 #include "discovery/table_walks.h"
-#include "engine/sources.h"
+#include "facts/known.h"
 #include "platform/platform.h"
 #include "platform/print.h"
 

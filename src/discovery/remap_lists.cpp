@@ -3,7 +3,7 @@
 
 #include "catalogue/catalogue.h"
 #include "discovery/pci_inventory.h"
-#include "engine/sources.h"
+#include "facts/known.h"
 #include "platform/platform.h"
 #include "platform/print.h"
 #include "platform/text.h"
@@ -15,7 +15,6 @@ list_entry rhsa_list = LIST_HEAD_INIT(rhsa_list);
 list_entry andd_list = LIST_HEAD_INIT(andd_list);
 list_entry satc_list = LIST_HEAD_INIT(satc_list);
 list_entry sidp_list = LIST_HEAD_INIT(sidp_list);
-bool dmar_general_rules = false;
 
 // ---------------------------------------------------------------------------
 // The steps of the scope walks (table_walks.h).

@@ -22,36 +22,13 @@ constexpr uint32_t TYPE_WALK_LIMIT = 52;
 
 typedef uint64_t (*setup_fn)(test_info_t* tinfo);
 
-struct signature_route {
-  uint32_t sig;
-  setup_fn setup;
-};
+// Each family's routine, by family.
+constexpr setup_fn family_setup[FAMILY_COUNT] = {nullptr,        testsetup_qen, testsetup_rav, testsetup_mof,
+                                                 testsetup_jix, testsetup_yod, testsetup_gux, testsetup_wez};
 
-constexpr signature_route signature_table[] = {
-    {0x306C0, testsetup_qen}, {0x306D0, testsetup_qen}, {0x40650, testsetup_qen}, {0x40670, testsetup_qen},
-    {0x406E0, testsetup_rav}, {0x506E0, testsetup_rav},  // stepping 8 of these two: testsetup_mof
-    {0x50650, testsetup_rav},
-    {0x506C0, testsetup_gux}, {0x706A0, testsetup_gux},
-    {0x60660, testsetup_wez}, {0x60670, testsetup_wez},
-    {0x706D0, testsetup_jix}, {0x706E0, testsetup_jix}, {0x806C0, testsetup_jix}, {0x806D0, testsetup_jix},
-    {0x90660, testsetup_jix}, {0x906C0, testsetup_jix},
-    {0x806A0, testsetup_yod},
-    {0x806E0, testsetup_mof}, {0x906E0, testsetup_mof}, {0xA0650, testsetup_mof}, {0xA0660, testsetup_mof},
-};
-
-setup_fn select_setup(uint32_t eax) {
-  // The full signatures 0x406E8 and 0x506E8 (nothing else set) take the
-  // newer family's routine.
-  if (((eax - 0x406E8u) & 0xFFFEFFFFu) == 0) return testsetup_mof;
-  uint32_t sig = eax & SIG_MASK;
-  for (const signature_route& r : signature_table)
-    if (r.sig == sig) return r.setup;
-  return nullptr;
-}
+setup_fn select_setup(uint32_t eax) { return family_setup[processor_family(eax)]; }
 
 }  // namespace
-
-bool processor_has_setup(uint32_t eax) { return select_setup(eax) != nullptr; }
 
 // ---------------------------------------------------------------------------
 // Inline assertions.

@@ -4,17 +4,11 @@
 
 #include "discovery/acpi.h"
 #include "engine/test_info.h"
+#include "facts/families.h"
 
 // any_processor (-a): a processor without a setup routine does not end the
 // run; the chipset's view is then unknown.
 uint64_t run_assertions(acpi_tables_t* tables, test_info_t* tinfo, bool any_processor = false);
-
-// The processor signature (CPUID leaf 1 EAX) without its stepping and
-// reserved bits, as the family dispatch and the setup routines compare it.
-constexpr uint32_t SIG_MASK = 0x0FFF3FF0;
-
-// True when the processor (CPUID leaf 1 EAX) has a setup routine.
-bool processor_has_setup(uint32_t eax);
 
 uint64_t testsetup_qen(test_info_t* tinfo);
 uint64_t testsetup_rav(test_info_t* tinfo);

@@ -5,7 +5,7 @@
 // a time, and every read is checked against the table's end as the 32-bit
 // entry point gives it: no walk leaves the table, and a structure that runs
 // past the end ends the walk.
-#include "engine/sources.h"
+#include "facts/known.h"
 #include "platform/platform.h"
 #include "platform/print.h"
 #include "platform/text.h"

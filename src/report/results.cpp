@@ -1,7 +1,7 @@
 // The results report: the verbose sections and listing, the coloured
 // status line, the counts, and the lists of errors and warnings.
 #include "catalogue/catalogue.h"
-#include "engine/sources.h"
+#include "facts/known.h"
 #include "platform/platform.h"
 #include "platform/print.h"
 #include "report/report.h"
