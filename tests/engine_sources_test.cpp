@@ -177,18 +177,18 @@ TEST(TablesOnly, TableDecidedPathsAreTakenAndGoNoFurther) {
 // engines are the DRHDs'.
 TEST(AnyProcessor, AnUnlistedProcessorIsCheckedWithoutTheChipsetView) {
   sim::machine refused = reference("rav");
-  refused.cpuid_leaves[1][0] = 0x00090672;
+  refused.cpuid_leaves[1][0] = 0x000B06D1;
   outcome no = run_kept(refused, {"-v"});
-  EXPECT_TRUE(contains(no.text, "CPU not supported 0x90670\nRun Iovet.efi -a to check what needs no chipset view"));
+  EXPECT_TRUE(contains(no.text, "CPU not supported 0xB06D0\nRun Iovet.efi -a to check what needs no chipset view"));
   EXPECT_FALSE(contains(no.text, "Zyr Test Status"));
 
   sim::machine m = reference("rav");
-  m.cpuid_leaves[1][0] = 0x00090672;
+  m.cpuid_leaves[1][0] = 0x000B06D1;
   m.pci(0, 31, 1).set8(0xE1, 1);
   outcome o = run_kept(m, {"-a", "-v", "--dbg"});
   EXPECT_FALSE(contains(o.text, "testsetup_")) << "no setup routine reads the chipset";
   EXPECT_TRUE(m.pci_writes.empty());
-  const std::string unknown = "Needs the chipset's view of the remapping engines, which is not known for processor 0x90670.\n";
+  const std::string unknown = "Needs the chipset's view of the remapping engines, which is not known for processor 0xB06D0.\n";
   for (int t : {1, 3, 15, 18, 25, 26, 45, 46, 48, 57, 58, 62, 63, 64, 65}) {
     EXPECT_EQ(o.records[t].first, (uint64_t)TEST_MISSING) << t;
     EXPECT_EQ(o.records[t].second, unknown) << t;
@@ -205,7 +205,7 @@ TEST(AnyProcessor, AnUnlistedProcessorIsCheckedWithoutTheChipsetView) {
 // Engines that do not agree are found from the DRHDs too, and say so.
 TEST(AnyProcessor, DrhdEnginesFailWithTheirNote) {
   sim::machine m = reference("rav");
-  m.cpuid_leaves[1][0] = 0x000B06A2;
+  m.cpuid_leaves[1][0] = 0x000B06D1;
   m.write64(0xFED90010, 0);  // the graphics engine without interrupt remapping
   outcome o = run_kept(m, {"-a"});
   EXPECT_EQ(o.records[8].first, (uint64_t)TEST_FAIL);

@@ -12,7 +12,7 @@ using namespace testing_support;
 
 namespace {
 
-constexpr uint32_t UNLISTED = 0x000A06A4;  // no setup routine
+constexpr uint32_t UNLISTED = 0x000B06D1;  // no setup routine
 constexpr uint32_t LISTED = 0x000906EA;
 
 using sc = sim::scope_spec;

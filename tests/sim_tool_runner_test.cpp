@@ -56,10 +56,10 @@ TEST(SimRunner, StatusExitFollowsTheReportAndPlainExitTheApplication) {
   // A processor without a setup routine: no report, which is no PASS.
   std::string unlisted = temp_path("unlisted");
   fs::copy(repo_path("platforms/rav"), unlisted, fs::copy_options::recursive);
-  std::ofstream(unlisted + "/cpuid.txt") << "0x1 0x90672 0 0 0\n";
+  std::ofstream(unlisted + "/cpuid.txt") << "0x1 0xB06D1 0 0 0\n";
   auto no_report = sh(sim_bin() + " --platform " + unlisted + " --status-exit");
   EXPECT_EQ(no_report.status, 1);
-  EXPECT_TRUE(contains(no_report.out, "CPU not supported 0x90670"));
+  EXPECT_TRUE(contains(no_report.out, "CPU not supported 0xB06D0"));
   EXPECT_TRUE(contains(no_report.out, "iovet-sim: the run ended without a report")) << no_report.out;
   EXPECT_EQ(sh(sim_bin() + " --platform " + unlisted).status, 0) << "the application's own status";
   fs::remove_all(unlisted);

@@ -17,17 +17,6 @@ namespace {
 // Test 6 looks at no more than this many remapping structures.
 constexpr uint32_t TYPE_WALK_LIMIT = 52;
 
-// ---------------------------------------------------------------------------
-// Processor dispatch.
-
-typedef uint64_t (*setup_fn)(test_info_t* tinfo);
-
-// Each family's routine, by family.
-constexpr setup_fn family_setup[FAMILY_COUNT] = {nullptr,        testsetup_qen, testsetup_rav, testsetup_mof,
-                                                 testsetup_jix, testsetup_yod, testsetup_gux, testsetup_wez};
-
-setup_fn select_setup(uint32_t eax) { return family_setup[processor_family(eax)]; }
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -215,14 +204,14 @@ constexpr order_entry assertion_order[] = {
     {65, assert_gfx_ext_caps, GO_ON},
 };
 
-// The processor's setup routine, or null when CPUID is not known or the
+// The processor's chipset profile, or null when CPUID is not known or the
 // processor has none. Without -a an unlisted processor ends the run.
-bool dispatch(bool any_processor, setup_fn* setup) {
-  *setup = nullptr;
+bool dispatch(bool any_processor, const chipset_profile_t** profile) {
+  *profile = nullptr;
   uint32_t eax = 0;
   if (!processor_signature(&eax)) return true;
-  *setup = select_setup(eax);
-  if (*setup) return true;
+  *profile = processor_profile(eax);
+  if (*profile) return true;
   if (!any_processor) {
     Print("CPU not supported 0x%X\n", eax & SIG_MASK);
     Print("Run Iovet.efi -a to check what needs no chipset view of this processor.\n");
@@ -247,12 +236,12 @@ uint64_t run_one(const order_entry& e, acpi_tables_t* tables, test_info_t* tinfo
 }  // namespace
 
 uint64_t run_assertions(acpi_tables_t* tables, test_info_t* tinfo, bool any_processor) {
-  setup_fn setup;
-  if (!dispatch(any_processor, &setup)) return 1;
+  const chipset_profile_t* profile;
+  if (!dispatch(any_processor, &profile)) return 1;
   // A disabled MCHBAR has been reported by the routine; the assertions still
   // run on what the record holds. The routine reads the chipset only where
   // its view is known.
-  if (setup && source_known(SOURCE_CHIPSET)) setup(tinfo);
+  if (profile && source_known(SOURCE_CHIPSET)) run_chipset_setup(*profile, tinfo);
 
   for (const order_entry& e : assertion_order) {
     bool not_run = false;

@@ -4,12 +4,16 @@
 
 #include "discovery/acpi.h"
 #include "engine/test_info.h"
-#include "facts/families.h"
+#include "facts/profiles.h"
 
 // any_processor (-a): a processor without a setup routine does not end the
 // run; the chipset's view is then unknown.
 uint64_t run_assertions(acpi_tables_t* tables, test_info_t* tinfo, bool any_processor = false);
 
+// The setup routine: reads the chipset's view that the profile's row
+// describes into tinfo; 1 when MCHBAR is not enabled.
+uint64_t run_chipset_setup(const chipset_profile_t& profile, test_info_t* tinfo);
+// The seven families' rows, by the names the debug lines give.
 uint64_t testsetup_qen(test_info_t* tinfo);
 uint64_t testsetup_rav(test_info_t* tinfo);
 uint64_t testsetup_mof(test_info_t* tinfo);

@@ -1,15 +1,15 @@
-// Platform setup routines: one skeleton, driven by a constant description of
-// each processor family (where its remapping engines' base registers sit
+// The platform setup routine: one skeleton, driven by a chipset profile's
+// row (facts/profiles.h: where its remapping engines' base registers sit
 // behind MCHBAR, how the PCH registers are reached, the family constants,
 // the assertions that do not apply, and the family's own debug lines).
 #include "engine/driver.h"
+#include "facts/known.h"
 #include "platform/platform.h"
 #include "platform/print.h"
 
 namespace {
 
 constexpr uint32_t MCHBAR_MASK = 0xFFFF8000;
-constexpr uint64_t ENGINE_MASK = 0xFFFFFFF001ULL;  // bits 39:12 and the enable bit
 constexpr uint32_t RCBA_MASK = 0xFFFFC000;
 constexpr uint32_t HPET_BASE = 0xFED00100;
 
@@ -19,100 +19,6 @@ constexpr uint64_t cfg(uint8_t dev, uint8_t fn, uint32_t off) { return PCI_LIB_A
 // single byte 0x97 (an em dash in the Windows-1252 code page).
 #define EM_DASH "\x97"
 
-// Which debug line an engine gets.
-enum engine_line : uint8_t {
-  LINE_MAIN,              // the family's main engine line
-  LINE_ALT,               // the family's alternative engine line
-  LINE_ALT_UNLESS_FIRST,  // the alternative one, unless no engine was recorded before
-};
-
-struct engine_spec {
-  uint16_t offset;  // from mch_bar
-  uint8_t type;
-  bool always;      // recorded without a presence condition
-  uint8_t device;   // otherwise: the B0 function that must answer
-  uint8_t function;
-  engine_line line;
-};
-
-enum identify_kind : uint8_t { IDENTIFY_NONE, IDENTIFY_SILENT, IDENTIFY_DEBUG };
-enum pch_kind : uint8_t { PCH_LPC_RCBA, PCH_P2SB_RESTORE, PCH_P2SB_HIDE, PCH_D13 };
-enum special_na : uint8_t { SPECIAL_NONE, SPECIAL_QEN_GRAPHICS, SPECIAL_JIX_EARLY_STEPPING };
-
-// The family's debug lines: client families print MCHBAR as "%s() :" and
-// no Zyrd line, server families print it as "%s():" and the Zyrd line.
-enum line_style : uint8_t { LINES_CLIENT, LINES_SERVER };
-// igfx_did line; with IGFX_DID_AND_D5 the first dword of B0:D5:F0 follows.
-enum igfx_lines : uint8_t { IGFX_SILENT, IGFX_DID, IGFX_DID_AND_D5 };
-
-struct engines_t {
-  const engine_spec* list;
-  uint8_t count;
-  bool masked;  // bits 39:12 and the enable bit kept
-};
-struct graphics_t {
-  uint8_t prs;
-  uint64_t pasid_mask;
-};
-struct not_applicable_t {
-  const uint8_t* tests;  // set always
-  uint8_t count;
-  special_na special;
-};
-struct lines_t {
-  line_style style;
-  igfx_lines igfx;
-  const char* engine_alt;  // the LINE_ALT engine line
-};
-
-struct family_t {
-  const char* name;
-  identify_kind identify;
-  pch_kind pch;
-  engines_t engines;
-  graphics_t graphics;
-  not_applicable_t not_applicable;
-  lines_t lines;
-};
-
-// An engine recorded when B0:device:function answers, and one recorded always.
-constexpr engine_spec engine_on(uint16_t offset, uint8_t type, uint8_t device, uint8_t function,
-                                engine_line line = LINE_MAIN) {
-  return {offset, type, false, device, function, line};
-}
-constexpr engine_spec engine_always(uint16_t offset, uint8_t type, engine_line line = LINE_MAIN) {
-  return {offset, type, true, 0, 0, line};
-}
-
-constexpr engine_spec client_engines[] = {
-    engine_on(0x5400, BAR_TYPE_IGFX, 2, 0),
-    engine_always(0x5410, BAR_TYPE_DEFAULT),
-};
-constexpr engine_spec jix_engines[] = {
-    engine_on(0x5400, BAR_TYPE_IGFX, 2, 0), engine_on(0x7880, BAR_TYPE_D5, 5, 0),
-    engine_on(0x7888, BAR_TYPE_D7, 7, 0),   engine_on(0x7890, BAR_TYPE_D7, 7, 1),
-    engine_on(0x7898, BAR_TYPE_D7, 7, 2),   engine_on(0x78A0, BAR_TYPE_D7, 7, 3),
-    engine_on(0x78A8, BAR_TYPE_D7, 7, 4),   engine_on(0x78B0, BAR_TYPE_D7, 7, 5),
-    engine_always(0x5410, BAR_TYPE_DEFAULT),
-};
-constexpr engine_spec yod_engines[] = {
-    engine_on(0x5400, BAR_TYPE_IGFX, 2, 0),
-    engine_on(0x7880, BAR_TYPE_D5, 5, 0),
-    engine_always(0x5410, BAR_TYPE_DEFAULT),
-};
-constexpr engine_spec wez_engines[] = {
-    engine_on(0x5400, BAR_TYPE_IGFX, 2, 0),
-    engine_on(0x7884, BAR_TYPE_D5, 5, 0, LINE_ALT),
-    engine_always(0x5410, BAR_TYPE_DEFAULT),
-};
-constexpr engine_spec gux_engines[] = {
-    engine_on(0x6C88, BAR_TYPE_IGFX, 2, 0),
-    engine_always(0x6C80, BAR_TYPE_DEFAULT, LINE_ALT_UNLESS_FIRST),
-};
-static_assert(sizeof(jix_engines) / sizeof(jix_engines[0]) <= MAX_REMAP_BARS, "bars holds every engine");
-
-constexpr uint8_t na_mof[] = {42, 63};
-constexpr uint8_t na_server[] = {58, 63, 64, 65};
 // Tests whose PCH facts are out of reach while the P2SB stays hidden.
 constexpr uint8_t na_p2sb[] = {18, 19, 20, 25, 26, 54};
 
@@ -122,44 +28,7 @@ constexpr const char* IGFX_LINE = "DEBUG : %s() : igfx_did = 0x%0X\n";
 constexpr const char* ENGINE_LINE = "DEBUG : %s() : mch_bar + 0x%X = 0x%X\n";
 constexpr const char* ZYRD_LINE = "DEBUG : %s() : D0.F0.R0E4h [23] = %X (0 == Zyrd Supported)\n";
 
-// One named constructor per field group of a family row.
-template <size_t N>
-constexpr engines_t engines_as_read(const engine_spec (&list)[N]) {
-  return {list, (uint8_t)N, false};
-}
-template <size_t N>
-constexpr engines_t engines_masked(const engine_spec (&list)[N]) {
-  return {list, (uint8_t)N, true};
-}
-constexpr graphics_t graphics_prs(uint64_t pasid_mask) { return {1, pasid_mask}; }
-constexpr graphics_t graphics_no_prs(uint64_t pasid_mask) { return {0, pasid_mask}; }
-template <size_t N>
-constexpr not_applicable_t na_list(const uint8_t (&tests)[N], special_na special = SPECIAL_NONE) {
-  return {tests, (uint8_t)N, special};
-}
-constexpr not_applicable_t na_none(special_na special = SPECIAL_NONE) { return {nullptr, 0, special}; }
-constexpr lines_t client_lines() { return {LINES_CLIENT, IGFX_DID, ENGINE_LINE}; }
-constexpr lines_t server_lines(igfx_lines igfx, const char* engine_alt = ENGINE_LINE) {
-  return {LINES_SERVER, igfx, engine_alt};
-}
-
-constexpr family_t family_qen = {"testsetup_qen", IDENTIFY_SILENT, PCH_LPC_RCBA, engines_as_read(client_engines),
-                                 graphics_no_prs(0x10000000ULL), na_none(SPECIAL_QEN_GRAPHICS), client_lines()};
-constexpr family_t family_rav = {"testsetup_rav", IDENTIFY_NONE, PCH_P2SB_RESTORE, engines_as_read(client_engines),
-                                 graphics_prs(0x10000000ULL), na_none(), client_lines()};
-constexpr family_t family_mof = {"testsetup_mof", IDENTIFY_NONE, PCH_P2SB_HIDE, engines_as_read(client_engines),
-                                 graphics_prs(0x10010000000ULL), na_list(na_mof), client_lines()};
-constexpr family_t family_jix = {"testsetup_jix", IDENTIFY_DEBUG, PCH_P2SB_HIDE, engines_masked(jix_engines),
-                                 graphics_no_prs(0x10000000000ULL), na_list(na_server, SPECIAL_JIX_EARLY_STEPPING),
-                                 server_lines(IGFX_SILENT)};
-constexpr family_t family_yod = {"testsetup_yod", IDENTIFY_DEBUG, PCH_P2SB_HIDE, engines_masked(yod_engines),
-                                 graphics_no_prs(0x10000000000ULL), na_list(na_server), server_lines(IGFX_SILENT)};
-constexpr family_t family_gux = {"testsetup_gux", IDENTIFY_DEBUG, PCH_D13, engines_masked(gux_engines),
-                                 graphics_no_prs(0x10000000000ULL), na_list(na_server),
-                                 server_lines(IGFX_DID, "DEBUG : %s(): mch_bar + 0x%X = 0x%X\n")};
-constexpr family_t family_wez = {"testsetup_wez", IDENTIFY_DEBUG, PCH_P2SB_HIDE, engines_masked(wez_engines),
-                                 graphics_no_prs(0x10000000000ULL), na_list(na_server),
-                                 server_lines(IGFX_DID_AND_D5, "DEBUG : %s():  mch_bar + 0x%X = 0x%X\n")};
+typedef chipset_profile_t family_t;
 
 bool function_answers(uint8_t dev, uint8_t fn) { return PciRead32(cfg(dev, fn, 0)) != 0xFFFFFFFF; }
 
@@ -215,7 +84,7 @@ void read_p2sb(test_info_t* tinfo, const family_t& f) {
   bool unhidden = false;
   if (PciRead16(P2SB_VENDOR) == 0xFFFF) {
     uint8_t found = PciRead8(P2SB_HIDE);
-    if (restore) debug_print(debug_mask, "DEBUG : %s() : B0D31F1 0xE1 = 0x%0X\n", f.name, found);
+    if (restore) debug_print(debug_mask, "DEBUG : %s() : B0D31F1 0xE1 = 0x%0X\n", f.routine, found);
     // A register that reads with its hide bit clear is not hiding anything.
     if (found & 1) {
       PciWrite8(P2SB_HIDE, 0);
@@ -223,7 +92,7 @@ void read_p2sb(test_info_t* tinfo, const family_t& f) {
     }
     if (!restore) {
       uint8_t now = PciRead8(P2SB_HIDE);  // read with or without --dbg
-      debug_print(debug_mask, "DEBUG : %s() : B0D31F1 0xE1 = 0x%0X\n", f.name, now);
+      debug_print(debug_mask, "DEBUG : %s() : B0D31F1 0xE1 = 0x%0X\n", f.routine, now);
     }
   }
   if (PciRead16(P2SB_VENDOR) == 0xFFFF) {
@@ -233,7 +102,7 @@ void read_p2sb(test_info_t* tinfo, const family_t& f) {
     return;
   }
   uint8_t value = PciRead8(P2SB_HIDE);
-  read_pch_registers(tinfo, 31, 1, f.name, p2sb_lines);
+  read_pch_registers(tinfo, 31, 1, f.routine, p2sb_lines);
   if (unhidden) PciWrite8(P2SB_HIDE, (uint8_t)(value | 1));
 }
 
@@ -256,12 +125,12 @@ uint64_t run_setup(const family_t& f, test_info_t* tinfo) {
   if (f.identify != IDENTIFY_NONE) {
     uint32_t ebx = 0, ecx = 0, edx = 0;
     AsmCpuid(1, &eax, &ebx, &ecx, &edx);
-    if (f.identify == IDENTIFY_DEBUG) debug_print(debug_mask, "DEBUG : %s():  CPUID = 0x%X\n", f.name, eax & SIG_MASK);
+    if (f.identify == IDENTIFY_DEBUG) debug_print(debug_mask, "DEBUG : %s():  CPUID = 0x%X\n", f.routine, eax & SIG_MASK);
   }
 
   // 2. MCHBAR (only the low dword).
   uint32_t mchbar_reg = PciRead32(cfg(0, 0, 0x48));
-  debug_print(debug_mask, f.lines.style == LINES_CLIENT ? MCHBAR_LINE_CLIENT : MCHBAR_LINE, f.name, mchbar_reg);
+  debug_print(debug_mask, f.lines.style == LINES_CLIENT ? MCHBAR_LINE_CLIENT : MCHBAR_LINE, f.routine, mchbar_reg);
   if ((mchbar_reg & 1) == 0) {
     Print("ERROR -- MCHBAR enabled bit not set. Tests need access to MCHBAR.\n");
     return 1;
@@ -272,30 +141,36 @@ uint64_t run_setup(const family_t& f, test_info_t* tinfo) {
   uint32_t igfx_did = PciRead32(cfg(2, 0, 0));
   tinfo->igfx_present = igfx_did != 0xFFFFFFFF ? 1 : 0;
   if (f.lines.igfx != IGFX_SILENT) {
-    debug_print(debug_mask, IGFX_LINE, f.name, igfx_did);
+    debug_print(debug_mask, IGFX_LINE, f.routine, igfx_did);
     if (f.lines.igfx == IGFX_DID_AND_D5) {
       uint32_t d5_did = PciRead32(cfg(5, 0, 0));
-      debug_print(debug_mask, IGFX_LINE, f.name, d5_did);
+      debug_print(debug_mask, IGFX_LINE, f.routine, d5_did);
     }
   }
 
-  // 4. Remapping engines, in table order.
+  // 4. Remapping engines, in table order. Under the general rules an engine
+  // read with its enable bit clear is a disabled engine, not one of bars.
   for (uint8_t i = 0; i < f.engines.count && tinfo->remap_bar_count < MAX_REMAP_BARS; i++) {
     const engine_spec& e = f.engines.list[i];
     if (!e.always && !function_answers(e.device, e.function)) continue;
-    uint64_t value = MmioRead64(mch_bar + e.offset);
-    if (f.engines.masked) value &= ENGINE_MASK;
+    uint64_t read = MmioRead64(mch_bar + e.offset), value = f.engines.mask ? read & f.engines.mask : read;
     bool alt = e.line == LINE_ALT || (e.line == LINE_ALT_UNLESS_FIRST && tinfo->remap_bar_count > 0);
+    debug_print(debug_mask, alt ? f.lines.engine_alt : ENGINE_LINE, f.routine, (uint32_t)e.offset, value);
+    if (f.engines.unlisted == UNLISTED_BY_BITS_1_2) tinfo->unlisted_engines = ((read >> 1) & 1) + ((read >> 2) & 1);
+    if (f.general_rules && !(value & 1)) {
+      tinfo->disabled_bars[tinfo->disabled_bar_count++] = value;
+      continue;
+    }
     remap_bar_t& bar = tinfo->bars[tinfo->remap_bar_count++];
     bar.address = value;
     bar.type = e.type;
-    debug_print(debug_mask, alt ? f.lines.engine_alt : ENGINE_LINE, f.name, (uint32_t)e.offset, value);
   }
+  if (f.engines.unlisted == UNLISTED_DEFAULT) tinfo->unlisted_engines = 1;
 
   // 5. Remapping allowed by the chipset.
   uint32_t disabled = (PciRead32(cfg(0, 0, 0xE4)) >> 23) & 1;
   tinfo->zyrd_supported = disabled ? 0 : 1;
-  if (f.lines.style == LINES_SERVER) debug_print(debug_mask, ZYRD_LINE, f.name, disabled);
+  if (f.lines.style == LINES_SERVER) debug_print(debug_mask, ZYRD_LINE, f.routine, disabled);
 
   // 6. PCH request IDs and HPET.
   switch (f.pch) {
@@ -306,17 +181,18 @@ uint64_t run_setup(const family_t& f, test_info_t* tinfo) {
     case PCH_P2SB_HIDE:
       read_p2sb(tinfo, f);
       break;
+    case PCH_UNKNOWN:
+      break;
     case PCH_D13: {
       uint32_t e0_bit8 = (PciRead32(cfg(13, 0, 0xE0)) >> 8) & 1;
-      debug_print(debug_mask, "DEBUG : %s() : B:0 D:13 F:0 O:0xE0[8] =  %X\n", f.name, e0_bit8);
-      read_pch_registers(tinfo, 13, 0, f.name, d13_lines);
+      debug_print(debug_mask, "DEBUG : %s() : B:0 D:13 F:0 O:0xE0[8] =  %X\n", f.routine, e0_bit8);
+      read_pch_registers(tinfo, 13, 0, f.routine, d13_lines);
       break;
     }
   }
 
-  // 7. Constants.
-  tinfo->cs_hpa = 39;
-  tinfo->cs_gpa = 39;
+  // 7. Constants, where the profile gives them.
+  if (f.known & fact(FACT_WIDTHS)) tinfo->cs_hpa = tinfo->cs_gpa = 39;
   tinfo->gfx_prs = f.graphics.prs;
   tinfo->gfx_pasid_mask = f.graphics.pasid_mask;
 
@@ -336,10 +212,12 @@ uint64_t run_setup(const family_t& f, test_info_t* tinfo) {
 
 }  // namespace
 
-uint64_t testsetup_qen(test_info_t* tinfo) { return run_setup(family_qen, tinfo); }
-uint64_t testsetup_rav(test_info_t* tinfo) { return run_setup(family_rav, tinfo); }
-uint64_t testsetup_mof(test_info_t* tinfo) { return run_setup(family_mof, tinfo); }
-uint64_t testsetup_jix(test_info_t* tinfo) { return run_setup(family_jix, tinfo); }
-uint64_t testsetup_yod(test_info_t* tinfo) { return run_setup(family_yod, tinfo); }
-uint64_t testsetup_gux(test_info_t* tinfo) { return run_setup(family_gux, tinfo); }
-uint64_t testsetup_wez(test_info_t* tinfo) { return run_setup(family_wez, tinfo); }
+uint64_t run_chipset_setup(const chipset_profile_t& profile, test_info_t* tinfo) { return run_setup(profile, tinfo); }
+
+uint64_t testsetup_qen(test_info_t* tinfo) { return run_setup(*profile_named("qen"), tinfo); }
+uint64_t testsetup_rav(test_info_t* tinfo) { return run_setup(*profile_named("rav"), tinfo); }
+uint64_t testsetup_mof(test_info_t* tinfo) { return run_setup(*profile_named("mof"), tinfo); }
+uint64_t testsetup_jix(test_info_t* tinfo) { return run_setup(*profile_named("jix"), tinfo); }
+uint64_t testsetup_yod(test_info_t* tinfo) { return run_setup(*profile_named("yod"), tinfo); }
+uint64_t testsetup_gux(test_info_t* tinfo) { return run_setup(*profile_named("gux"), tinfo); }
+uint64_t testsetup_wez(test_info_t* tinfo) { return run_setup(*profile_named("wez"), tinfo); }

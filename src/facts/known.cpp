@@ -30,6 +30,7 @@ struct run_sources_t {
   source_state platform[SOURCE_COUNT];
   bool unlisted;
   uint32_t processor;
+  const chipset_profile_t* profile;  // the processor's, when it has one
   bool classified;     // the processor has been read (dmar_general_rules set)
   uint32_t cpuid_eax;  // CPUID leaf 1 EAX, read once when CPUID is known
   bool went_on;
@@ -70,7 +71,8 @@ void classify_processor() {
   if (run.platform[SOURCE_CPUID] == SOURCE_KNOWN) {
     uint32_t ebx = 0, ecx = 0, edx = 0;
     AsmCpuid(1, &run.cpuid_eax, &ebx, &ecx, &edx);
-    dmar_general_rules = !processor_has_setup(run.cpuid_eax);
+    run.profile = processor_profile(run.cpuid_eax);
+    dmar_general_rules = !run.profile || run.profile->general_rules;
   }
 }
 
@@ -105,10 +107,23 @@ void set_unlisted_processor(uint32_t signature) {
 
 bool source_known(platform_source s) { return why_unknown_of(s) == WHY_KNOWN; }
 
+namespace {
+// The chipset facts of the set that the processor's profile does not give.
+fact_set facts_not_given(source_set set) {
+  classify_processor();
+  return run.profile ? (fact_set)((set >> 16) & ~run.profile->known & ALL_FACTS) : 0;
+}
+}  // namespace
+
 bool sources_known(source_set set) {
   for (uint32_t s = 0; s < SOURCE_COUNT; s++)
     if ((set & from((platform_source)s)) && !source_known((platform_source)s)) return false;
-  return true;
+  return facts_not_given(set) == 0;
+}
+
+const chipset_profile_t* later_profile() {
+  classify_processor();
+  return run.profile && run.profile->general_rules ? run.profile : nullptr;
 }
 
 bool recorded_unknown_sources(test_case_t* tc, source_set set) {
@@ -124,16 +139,26 @@ bool recorded_unknown_sources(test_case_t* tc, source_set set) {
     reason = w;
     named[count++] = (platform_source)s;
   }
-  if (reason == WHY_KNOWN) return false;
+  // Else the chipset's facts that the processor's profile does not give.
+  const char* names[FACT_COUNT > SOURCE_COUNT ? FACT_COUNT : SOURCE_COUNT];
+  for (uint32_t i = 0; i < count; i++) names[i] = source_names[named[i]];
+  if (reason == WHY_KNOWN) {
+    fact_set missing = facts_not_given(set);
+    if (!missing) return false;
+    for (uint32_t f = 0; f < FACT_COUNT; f++)
+      if (missing & fact((chipset_fact)f)) names[count++] = fact_names[f];
+  }
 
   tc->result = TEST_MISSING;
   char16_t* out = tc->message;
   size_t room = TEST_TEXT_CHARS, n = format_to(out, room * 2, "Needs ");
   for (uint32_t i = 0; i < count; i++) {
     const char* joint = i == 0 ? "" : i + 1 == count ? " and " : ", ";
-    n += format_to(out + n, (room - n) * 2, "%s%s", joint, source_names[named[i]]);
+    n += format_to(out + n, (room - n) * 2, "%s%s", joint, names[i]);
   }
-  if (reason == WHY_UNLISTED)
+  if (reason == WHY_KNOWN)
+    format_to(out + n, (room - n) * 2, ", which the chipset profile %s does not give.\n", run.profile->name);
+  else if (reason == WHY_UNLISTED)
     format_to(out + n, (room - n) * 2, ", which is not known for processor 0x%X.\n", run.processor);
   else if (reason == WHY_TABLES_ONLY)
     format_to(out + n, (room - n) * 2, ", which a run on ACPI tables alone does not have.\n");
@@ -166,5 +191,9 @@ bool noted(uint64_t test) { return marked(run.noted, test); }
 const char* const scopes_by_length_rule = "device scopes are taken by their Length.";
 
 void note_general_rule(test_case_t* tc, const char* rule) {
-  if (general_rules() && tc->result != TEST_PASS) append_line(tc, "Rule for a processor without a chipset profile: ", rule);
+  if (!general_rules() || tc->result == TEST_PASS) return;
+  if (later_profile())
+    append_line(tc, "General rule of a later chipset profile: ", rule);
+  else
+    append_line(tc, "Rule for a processor without a chipset profile: ", rule);
 }

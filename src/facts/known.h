@@ -10,18 +10,16 @@
 #include <stdint.h>
 
 #include "catalogue/catalogue.h"
-#include "facts/families.h"
+#include "facts/profiles.h"
 #include "platform/platform.h"
 
-typedef uint16_t source_set;
+typedef uint32_t source_set;
 
 constexpr source_set from(platform_source s) { return (source_set)(1u << s); }
 constexpr source_set FROM_DMAR = from(SOURCE_DMAR);
 constexpr source_set FROM_MCFG = from(SOURCE_MCFG);
 constexpr source_set FROM_MADT = from(SOURCE_MADT);
 constexpr source_set FROM_HPET = from(SOURCE_HPET);
-// The chipset's view: what the family's setup routine reads into tinfo.
-constexpr source_set FROM_CHIPSET = from(SOURCE_CHIPSET);
 constexpr source_set FROM_PCI = from(SOURCE_PCI);
 constexpr source_set FROM_ENGINES = from(SOURCE_ENGINES);
 constexpr source_set FROM_DEVICE_REGISTERS = from(SOURCE_DEVICE_REGISTERS);
@@ -36,6 +34,22 @@ constexpr source_set FROM_INVENTORY = FROM_MCFG | FROM_PCI;
 // its view is known, else the DRHD structures' base addresses (not a source
 // of its own: it never makes an assertion unknown).
 constexpr source_set ENGINE_LIST = 1u << 15;
+
+// The chipset's view: what the profile's setup routine reads into tinfo.
+// Each fact rests on the chipset registers (and is named "chipset" where a
+// record lists its sources) and is known only where the processor's
+// profile gives it. FROM_PROFILE: the profile itself (which assertions
+// apply), known wherever the processor has one.
+constexpr source_set FROM_PROFILE = from(SOURCE_CHIPSET);
+constexpr source_set from(chipset_fact f) { return FROM_PROFILE | (1u << (16 + f)); }
+constexpr source_set FROM_ENGINE_BASES = from(FACT_ENGINES);
+constexpr source_set FROM_DEFAULT_ENGINE = from(FACT_DEFAULT_ENGINE);
+constexpr source_set FROM_REMAP_ALLOWED = from(FACT_REMAP_ALLOWED);
+constexpr source_set FROM_IOXAPIC_RID = from(FACT_IOXAPIC);
+constexpr source_set FROM_HPET_RIDS = from(FACT_HPET);
+constexpr source_set FROM_ADDRESS_WIDTHS = from(FACT_WIDTHS);
+constexpr source_set FROM_GRAPHICS_CAPS = from(FACT_GRAPHICS);
+constexpr source_set FROM_CHIPSET = FROM_PROFILE | ((source_set)ALL_FACTS << 16);
 
 // The run's sources: read from the platform at the start of collection; the
 // driver adds what the processor decides.
@@ -56,8 +70,12 @@ void reset_sources();
 void set_unlisted_processor(uint32_t signature);
 bool source_known(platform_source s);
 bool sources_known(source_set set);
-// The chipset's view is not known: engines come from the DRHD structures.
-inline bool engines_from_drhd() { return !source_known(SOURCE_CHIPSET); }
+// The chipset's list of engines is not known (no view, or a profile that
+// does not give every engine): engines come from the DRHD structures.
+inline bool engines_from_drhd() { return !sources_known(FROM_DEFAULT_ENGINE); }
+// The processor's chipset profile when it is one of the later generations
+// (judged by the general rules), else null.
+const chipset_profile_t* later_profile();
 
 // With a source of the set unknown, records Missing Data with the message
 // that names it and why, counts the record as not evaluated, and returns

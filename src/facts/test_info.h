@@ -30,6 +30,11 @@ struct test_info_t {
   uint8_t gfx_prs;
   uint64_t gfx_pasid_mask;
   uint8_t not_applicable[NA_FLAG_COUNT];
+  // Under a later profile: the engines listed but read with their enable bit
+  // clear (not in bars), and how many engines the profile gives no base of.
+  uint64_t disabled_bars[MAX_REMAP_BARS];
+  uint32_t disabled_bar_count;
+  uint32_t unlisted_engines;
 };
 
 // Test number of each not-applicable flag position.

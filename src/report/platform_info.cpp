@@ -255,6 +255,8 @@ void display_platform_info() {
   } else {
     Print("CPUID1                  not known\n");
   }
+  if (const chipset_profile_t* profile = later_profile())
+    Print("Chipset profile         %s (judged by the general rules)\n", profile->name);
 
   if (source_known(SOURCE_MSR)) {
     uint64_t fc = AsmReadMsr64(0x3A);

@@ -318,6 +318,7 @@ variant p2sb_variant(const sim::machine& m) {
     case 0x506E0:
       return ((eax - 0x406E8) & 0xFFFEFFFF) == 0 ? variant::hiding : variant::restoring;
     case 0x50650:
+    case 0x90670: case 0x906A0: case 0xB06E0: case 0xB06A0:                // pek
       return variant::restoring;
     case 0x60660: case 0x60670:                                            // wez
     case 0x706D0: case 0x706E0: case 0x806C0: case 0x806D0: case 0x90660: case 0x906C0:  // jix
