@@ -11,10 +11,11 @@ endif()
 # against tests/qemu/lab-rav.expected, and -p), p2sb and rmrr: one boot
 # each; unlisted (a processor without a setup routine, with and without
 # -a): one boot; families: one boot per family other than rav (six);
+# profiles: the later profiles pek and lum, one boot each;
 # manual-page ("Iovet.efi -?" prints Iovet.man beside the image): one boot;
 # usb (the boot stick of make usb, its results against lab-rav.expected):
 # one boot.
-foreach(group frame no-catalogue bad-path lab unlisted families p2sb rmrr manual-page usb)
+foreach(group frame no-catalogue bad-path lab unlisted families profiles p2sb rmrr manual-page usb)
   if(group STREQUAL "families")
     set(timeout 900)
   else()

@@ -29,7 +29,11 @@ HPTC = 0x80                   # HPET at 0xFED00000 (bits 1:0 = 0), address enabl
 RCBA = 0xFED1C000
 HPTC_IN_RCBA = 0x3404
 
-# family: (CPU model, where the PCH registers live, default engine offset)
+# family or profile: (CPU model, where the PCH registers live, default engine
+# offset behind MCHBAR). lum: the PCH registers' home and the default
+# engine's base are not known for the profile, so none is staged; its
+# graphics engine's register (0x5410) is read only when B0:D2:F0 answers,
+# which q35 lacks.
 FAMILIES = {
     "qen": ("Skylake-Client,model=61,stepping=4", "lpc", 0x5410),     # CPUID 0x306D4
     "rav": ("Skylake-Client", "p2sb", 0x5410),                        # CPUID 0x506E3
@@ -38,6 +42,8 @@ FAMILIES = {
     "yod": ("Skylake-Client,model=138,stepping=1", "p2sb", 0x5410),   # CPUID 0x806A1
     "gux": ("Skylake-Client,model=92,stepping=9", "d13", 0x6C80),     # CPUID 0x506C9
     "wez": ("Skylake-Client,model=102,stepping=3", "p2sb", 0x5410),   # CPUID 0x60663
+    "pek": ("Skylake-Client,model=151,stepping=2", "p2sb", 0x5410),   # CPUID 0x90672
+    "lum": ("Skylake-Client,model=170,stepping=4", "none", None),     # CPUID 0xA06A4
 }
 
 
@@ -68,7 +74,8 @@ def lab_window(family):
     """The bytes behind MCHBAR: the default engine's base register."""
     window = bytearray(MCHBAR_SIZE)
     offset = FAMILIES[family][2]
-    window[offset:offset + 8] = struct.pack("<Q", ENGINE_BASE)
+    if offset is not None:
+        window[offset:offset + 8] = struct.pack("<Q", ENGINE_BASE)
     return bytes(window)
 
 
@@ -88,7 +95,7 @@ def lab_registers(family, e1):
             regs.append(("HBDF%d" % i, pci_address(0x1F, 0, 0x70 + 2 * i) + " -pci", 2, HPET_RID))
         regs.append(("RCBA", pci_address(0x1F, 0, 0xF0) + " -pci", 4, RCBA | 1))
         regs.append(("HPTC", "%08X -mmio" % (RCBA + HPTC_IN_RCBA), 4, HPTC))
-    else:
+    elif FAMILIES[family][1] != "none":
         regs.append(("IBDF", pci_address(dev, fn, 0x6C) + " -pci", 2, IOAPIC_RID))
         regs.append(("HPTC", pci_address(dev, fn, 0x60) + " -pci", 1, HPTC))
         regs.append(("HBDF", pci_address(dev, fn, 0x70) + " -pci", 2, HPET_RID))
@@ -118,7 +125,8 @@ def lab_staging(family, e1):
     lines = [mm_write(a, w, v) for _, a, w, v in regs]
     lines.append("echo " + LAB_BEGIN)
     lines += [mm_read(a, w) for _, a, w, _ in regs]
-    lines.append(mm_read("%08X -mmio" % (MCHBAR + FAMILIES[family][2]), 8))
+    if FAMILIES[family][2] is not None:
+        lines.append(mm_read("%08X -mmio" % (MCHBAR + FAMILIES[family][2]), 8))
     lines.append("echo " + LAB_END)
     return lines
 
@@ -126,7 +134,8 @@ def lab_staging(family, e1):
 def lab_expected(family, e1):
     regs = lab_registers(family, e1)
     values = [(what, v) for what, _, _, v in regs]
-    values.append(("engine base behind MCHBAR + 0x%X" % FAMILIES[family][2], ENGINE_BASE))
+    if FAMILIES[family][2] is not None:
+        values.append(("engine base behind MCHBAR + 0x%X" % FAMILIES[family][2], ENGINE_BASE))
     return values
 
 
@@ -150,11 +159,14 @@ def staging_problems(text, family, e1):
 def lab_summary(family, cpu, e1):
     kind = FAMILIES[family][1]
     dev, fn = stand_in(family)
-    where = {"p2sb": "P2SB B0:D31:F1 (ivshmem)", "d13": "B0:D13:F0 (ivshmem)",
-             "lpc": "LPC B0:D31:F0, HPTC at RCBA 0x%X + 0x%X" % (RCBA, HPTC_IN_RCBA)}[kind]
-    text = ("lab %s on %s: MCHBAR 0x%X (ivshmem B0:D%d:F%d BAR2), default engine 0x%X at MCHBAR + 0x%X; "
-            "%s IBDF 0x%04X, HPTC 0x%02X, HBDF 0x%04X" %
-            (family, cpu, MCHBAR | 1, dev, fn, ENGINE_BASE, FAMILIES[family][2], where, IOAPIC_RID, HPTC, HPET_RID))
+    text = "lab %s on %s: MCHBAR 0x%X (ivshmem B0:D%d:F%d BAR2)" % (family, cpu, MCHBAR | 1, dev, fn)
+    if kind == "none":
+        text += ", nothing behind it; no PCH registers (their home is not known for %s)" % family
+    else:
+        where = {"p2sb": "P2SB B0:D31:F1 (ivshmem)", "d13": "B0:D13:F0 (ivshmem)",
+                 "lpc": "LPC B0:D31:F0, HPTC at RCBA 0x%X + 0x%X" % (RCBA, HPTC_IN_RCBA)}[kind]
+        text += (", default engine 0x%X at MCHBAR + 0x%X; %s IBDF 0x%04X, HPTC 0x%02X, HBDF 0x%04X" %
+                 (ENGINE_BASE, FAMILIES[family][2], where, IOAPIC_RID, HPTC, HPET_RID))
     if has_p2sb(family):
         text += ", 0xE1 0x%02X" % e1
     return text + "; SMBIOS type 131 (no VMX)"

@@ -140,7 +140,7 @@ bool recorded_unknown_sources(test_case_t* tc, source_set set) {
     named[count++] = (platform_source)s;
   }
   // Else the chipset's facts that the processor's profile does not give.
-  const char* names[FACT_COUNT > SOURCE_COUNT ? FACT_COUNT : SOURCE_COUNT];
+  const char* names[(uint32_t)FACT_COUNT + (uint32_t)SOURCE_COUNT];
   for (uint32_t i = 0; i < count; i++) names[i] = source_names[named[i]];
   if (reason == WHY_KNOWN) {
     fact_set missing = facts_not_given(set);

@@ -11,7 +11,7 @@
 const char* const fact_names[FACT_COUNT] = {
     "the engines' base registers",
     "the default engine's base register",
-    "whether remapping is allowed",
+    "the chipset's switch that allows remapping",
     "the PCH's IOxAPIC request ID",
     "the HPET request IDs and placement",
     "the address widths",

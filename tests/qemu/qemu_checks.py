@@ -19,6 +19,8 @@ except families (six boots):
                 to use -a; with -a, the results against lab-unlisted.expected
   families      every other family's routine in the lab reaches the
                 assertions and the report; the P2SB is left as found
+  profiles      the later profiles pek (against lab-pek.expected) and lum
+                without -a (two boots)
   p2sb          rav leaves the P2SB hide register as it found it, reserved
                 bits included
   rmrr          assertion 40 against OVMF's memory map: an injected DMAR with
@@ -404,9 +406,9 @@ def group_families(image, work):
             check(backs == [(0, 0)], "qen: the P2SB hide register is not written", err)
 
 
-UNLISTED_CPU = "Skylake-Client,model=151,stepping=2"  # CPUID 0x90672: no setup routine
+UNLISTED_CPU = "Skylake-Client,model=189,stepping=1"  # CPUID 0xB06D1: no chipset profile
 UNLISTED_EXPECTED = os.path.join(HERE, "lab-unlisted.expected")
-UNLISTED_REASON = "Needs the chipset's view of the remapping engines, which is not known for processor 0x90670."
+UNLISTED_REASON = "Needs the chipset's view of the remapping engines, which is not known for processor 0xB06D0."
 
 
 def group_unlisted(image, work):
@@ -420,7 +422,7 @@ def group_unlisted(image, work):
     check(rc == 0 and statuses(err) == ["0x0", "0x0"], "both runs end with status 0", err)
     by_args = dict(split_batch(out))
     refused = by_args.get("-v", "")
-    check(refused.endswith("CPU not supported 0x90670\n"
+    check(refused.endswith("CPU not supported 0xB06D0\n"
                            "Run Iovet.efi -a to check what needs no chipset view of this processor.\n")
           and STATUS_LINE not in refused, "without -a: the unsupported-processor line, the hint, no report", refused)
     verbose = by_args.get("-a -v", "")
@@ -435,6 +437,39 @@ def group_unlisted(image, work):
     check(summary.startswith(STATUS_LINE + "FAIL (%d not evaluated)\n" % len(missing)) and
           "\nNot evaluated:\n01) " in summary, "the status line counts and the summary lists what was not evaluated",
           summary)
+
+
+PEK_EXPECTED = os.path.join(HERE, "lab-pek.expected")
+PROFILE_MISSING = re.compile(r"^Needs (the [^,]+?|whether [^,]+?)(, the .+?)*( and the .+?)?, "
+                             r"which the chipset profile (\w+) does not give\.$")
+
+
+def group_profiles(image, work):
+    """The later profiles, each in its own boot, without -a: pek's run
+    pinned in lab-pek.expected; lum reaches test 1 from the chipset's switch
+    and touches no P2SB. Every missing record names a fact and the profile."""
+    expected = pinned(PEK_EXPECTED)
+    for profile in ("pek", "lum"):
+        rc, out, err = timed("%s boot" % profile, qemu_run, image, ["--family", profile], None, ["-v"])
+        check(rc == 0 and statuses(err) == ["0x0"], "%s: the lab boots, the run ends with status 0" % profile, err)
+        check("Chipset profile         %s (judged by the general rules)\n" % profile in out,
+              "%s: one verbose line names the profile" % profile, out)
+        if profile == "pek" and expected is not None:
+            results = check_pinned(expected, out, PEK_EXPECTED, "the pek run")
+        else:
+            results = report_results(out)
+        evaluated = [n for n, (r, _) in results.items() if r in ("PASS", "FAIL", "WARNING")]
+        print("      %s: %d of %d evaluated" % (profile, len(evaluated), len(results)))
+        missing = [results[n][1] for n, (r, _) in results.items() if r == "MISSING"]
+        named = [PROFILE_MISSING.match(m) for m in missing]
+        check(all(m and m.group(4) == profile for m in named),
+              "%s: every missing record names a fact and the profile" % profile, "\n".join(missing))
+        if profile == "pek":
+            check(len(results) == 55 and len(evaluated) >= 46, "pek: at least 46 of 55 evaluated", out)
+            check(p2sb_read_backs(err) == [(0, 0)], "pek: the P2SB found visible stays visible", err)
+        else:
+            check(results.get(1, ("",))[0] == "PASS", "lum: test 1 evaluated from the chipset's switch", out)
+            check(p2sb_read_backs(err) == [(0, 0)], "lum: the P2SB hide register is not written", err)
 
 
 def group_p2sb(image, work):
@@ -522,6 +557,7 @@ def group_usb(image, work):
 
 GROUPS = {"manual-page": group_manual_page, "usb": group_usb, "frame": group_frame, "no-catalogue": group_no_catalogue, "bad-path": group_bad_path,
           "lab": group_lab, "unlisted": group_unlisted, "families": group_families, "p2sb": group_p2sb,
+          "profiles": group_profiles,
           "rmrr": group_rmrr}
 
 

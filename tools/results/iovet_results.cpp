@@ -59,11 +59,11 @@ int convert(const job& j) {
     fprintf(stderr, "iovet-results: %s: not a readable Iovet report: %s\n", j.report.c_str(), error.c_str());
     return 2;
   }
-  if (!j.json.empty() && !results::write_json(j.json, r.records, r.status, j.platform)) {
+  if (!j.json.empty() && !results::write_json(j.json, r.records, r.status, j.platform, r.profile)) {
     fprintf(stderr, "iovet-results: cannot write %s\n", j.json.c_str());
     return 2;
   }
-  if (!j.junit.empty() && !results::write_junit(j.junit, r.records, j.platform)) {
+  if (!j.junit.empty() && !results::write_junit(j.junit, r.records, j.platform, true, r.profile)) {
     fprintf(stderr, "iovet-results: cannot write %s\n", j.junit.c_str());
     return 2;
   }

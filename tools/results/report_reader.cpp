@@ -21,6 +21,7 @@ namespace results {
 namespace {
 
 const char STATUS_KEY[] = "Zyr Test Status: ";
+const char PROFILE_KEY[] = "Chipset profile         ";
 const char PAGE_PROMPT[] = "Press ENTER to continue or 'Q' break:";
 
 // What the host runner's console shows in place of a UTF-16 surrogate
@@ -330,6 +331,14 @@ bool read_report(const std::string& bytes, report& out, std::string& error) {
   while (end < status_line.size() && is_letter(status_line[end])) end++;
   out.status = status_line.substr(sizeof STATUS_KEY - 1, end - (sizeof STATUS_KEY - 1));
   if (out.status.empty()) return read.fail(line_number(s) + ": the status line names no status");
+  // A -v report of a later chipset profile names it among the platform
+  // information, after the report before it.
+  for (size_t k = s; k-- > 0 && !starts_with(lines[k], STATUS_KEY);)
+    if (starts_with(lines[k], PROFILE_KEY)) {
+      std::string rest = lines[k].substr(sizeof PROFILE_KEY - 1);
+      out.profile = rest.substr(0, rest.find(' '));
+      break;
+    }
 
   size_t i = s + 1;
   std::vector<record> errors, warnings;

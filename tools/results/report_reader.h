@@ -14,6 +14,7 @@ namespace results {
 struct report {
   std::string status;           // the status word of "Zyr Test Status: ", e.g. PASS or FAIL
   bool listing = false;         // the report lists its records (-v)
+  std::string profile;          // a -v report's later chipset profile ("pek"), else empty
   std::vector<record> records;  // with a listing, every record listed; else the summary's failures and warnings
   // The summary's counts (Pass, Fail, Warn, NA, Missing, Total).
   unsigned long pass = 0, fail = 0, warn = 0, not_applicable = 0, missing = 0, total = 0;

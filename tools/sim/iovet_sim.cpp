@@ -307,9 +307,15 @@ int run_main(int argc, char** argv) {
                                origins[s].from.empty() ? "not known" : origins[s].from});
   }
   std::string status = report_status(r.text);
-  if (!o.junit.empty() && !results::write_junit(o.junit, recs, name, !status.empty()))
+  // A processor of a later chipset profile: the files name it.
+  std::string profile;
+  auto leaf = m.cpuid_leaves.find(1);
+  if (m.sources[SOURCE_CPUID] == SOURCE_KNOWN && leaf != m.cpuid_leaves.end())
+    if (const chipset_profile_t* p = processor_profile(leaf->second[0]))
+      if (p->general_rules) profile = p->name;
+  if (!o.junit.empty() && !results::write_junit(o.junit, recs, name, !status.empty(), profile))
     fprintf(stderr, "iovet-sim: cannot write %s\n", o.junit.c_str());
-  if (!o.json.empty() && !results::write_json(o.json, recs, status, name))
+  if (!o.json.empty() && !results::write_json(o.json, recs, status, name, profile))
     fprintf(stderr, "iovet-sim: cannot write %s\n", o.json.c_str());
   if (o.status_exit && status.empty()) {
     fprintf(stderr, "iovet-sim: the run ended without a report (no \"Zyr Test Status\" line)\n");

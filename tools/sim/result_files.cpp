@@ -60,7 +60,8 @@ std::string without_line_end(std::string t) {
   return t;
 }
 
-std::string junit_document(const std::vector<record>& recs, const std::string& platform, bool reported) {
+std::string junit_document(const std::vector<record>& recs, const std::string& platform, bool reported,
+                           const std::string& profile) {
   size_t failures = 0, skipped = 0;
   for (const auto& r : recs) {
     if (r.result == FAIL) failures++;
@@ -70,6 +71,8 @@ std::string junit_document(const std::vector<record>& recs, const std::string& p
   f << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites>\n";
   f << "  <testsuite name=\"iovet " << xml_escape(platform) << "\" tests=\"" << recs.size() + (reported ? 0 : 1)
     << "\" failures=\"" << failures << "\" errors=\"" << (reported ? 0 : 1) << "\" skipped=\"" << skipped << "\">\n";
+  if (!profile.empty())
+    f << "    <properties><property name=\"profile\" value=\"" << xml_escape(profile) << "\"/></properties>\n";
   if (!reported)
     f << "    <testcase classname=\"iovet\" name=\"report\"><error message=\"the run ended without a report\"/>"
          "</testcase>\n";
@@ -96,9 +99,12 @@ std::string junit_document(const std::vector<record>& recs, const std::string& p
   return f.str();
 }
 
-std::string json_document(const std::vector<record>& recs, const std::string& status, const std::string& platform) {
+std::string json_document(const std::vector<record>& recs, const std::string& status, const std::string& platform,
+                          const std::string& profile) {
   std::ostringstream f;
-  f << "{\n  \"platform\": \"" << json_escape(platform) << "\",\n  \"status\": \"" << json_escape(status)
+  f << "{\n  \"platform\": \"" << json_escape(platform) << "\",\n";
+  if (!profile.empty()) f << "  \"profile\": \"" << json_escape(profile) << "\",\n";
+  f << "  \"status\": \"" << json_escape(status)
     << "\",\n  \"results\": [";
   for (size_t i = 0; i < recs.size(); i++) {
     const auto& r = recs[i];
@@ -128,13 +134,13 @@ bool write_file(const std::string& file, const std::string& text) {
 }  // namespace
 
 bool write_junit(const std::string& file, const std::vector<record>& records, const std::string& platform,
-                 bool reported) {
-  return write_file(file, junit_document(records, platform, reported));
+                 bool reported, const std::string& profile) {
+  return write_file(file, junit_document(records, platform, reported, profile));
 }
 
 bool write_json(const std::string& file, const std::vector<record>& records, const std::string& status,
-                const std::string& platform) {
-  return write_file(file, json_document(records, status, platform));
+                const std::string& platform, const std::string& profile) {
+  return write_file(file, json_document(records, status, platform, profile));
 }
 
 }  // namespace results

@@ -31,11 +31,15 @@ std::string without_line_end(std::string text);
 // The files' text, and the files written (false when one cannot be).
 // A run that ended without a report (an unsupported processor, a missing
 // record that stops the run) is no pass: its JUnit file carries an error.
-std::string junit_document(const std::vector<record>& records, const std::string& platform, bool reported = true);
-std::string json_document(const std::vector<record>& records, const std::string& status, const std::string& platform);
+// A run on a processor of a later chipset profile names it (profile, e.g.
+// "pek"; empty for the seven families and processors without a profile).
+std::string junit_document(const std::vector<record>& records, const std::string& platform, bool reported = true,
+                           const std::string& profile = "");
+std::string json_document(const std::vector<record>& records, const std::string& status, const std::string& platform,
+                          const std::string& profile = "");
 bool write_junit(const std::string& file, const std::vector<record>& records, const std::string& platform,
-                 bool reported = true);
+                 bool reported = true, const std::string& profile = "");
 bool write_json(const std::string& file, const std::vector<record>& records, const std::string& status,
-                const std::string& platform);
+                const std::string& platform, const std::string& profile = "");
 
 }  // namespace results
