@@ -91,3 +91,12 @@ TEST(ChipsetProfiles, PekLeavesTheP2sbAsFound) {
   EXPECT_EQ(hidden.pci_writes[0].value, 0);
   EXPECT_EQ(hidden.pci_writes[1].value, 1) << "hidden again after";
 }
+
+TEST(ChipsetProfiles, TovCountsTheEnginesItGivesNoBaseOfByTheirEnableBits) {
+  for (uint64_t block : {0xFED90007ULL, 0xFED90001ULL}) {
+    sim::machine m = platform_on(0x000C06C1);
+    m.write64(MCH + 0x5410, block);
+    profiled_run tov = run_profiled(m, {"-t"});
+    EXPECT_EQ(tov.records[3].first, block & 6 ? (uint64_t)TEST_PASS : (uint64_t)TEST_FAIL) << std::hex << block;
+  }
+}

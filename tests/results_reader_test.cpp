@@ -99,6 +99,12 @@ TEST(ResultsReader, VerboseReportGivesEveryListedRecord) {
   EXPECT_EQ(r.records[3].message, "two lines\nof message\n");
   EXPECT_EQ(r.records[4].result, results::NOT_APPLICABLE);
   EXPECT_EQ(r.records[4].message, "");
+  EXPECT_EQ(r.profile, "");
+  // A later chipset profile's line names it; the files carry it.
+  results::report p = read_ok(replaced(verbose(), "---------------\nTest", "Chipset profile         pek (judged)\n---------------\nTest"));
+  EXPECT_EQ(p.profile, "pek");
+  EXPECT_TRUE(results::json_document(p.records, p.status, "b", p.profile).find("\"profile\": \"pek\",\n") !=
+              std::string::npos);
 }
 
 TEST(ResultsReader, EveryEncodingAndLineEndGivesTheSameRecords) {

@@ -156,7 +156,6 @@ uint64_t run_setup(const family_t& f, test_info_t* tinfo) {
     uint64_t read = MmioRead64(mch_bar + e.offset), value = f.engines.mask ? read & f.engines.mask : read;
     bool alt = e.line == LINE_ALT || (e.line == LINE_ALT_UNLESS_FIRST && tinfo->remap_bar_count > 0);
     debug_print(debug_mask, alt ? f.lines.engine_alt : ENGINE_LINE, f.routine, (uint32_t)e.offset, value);
-    if (f.engines.unlisted == UNLISTED_BY_BITS_1_2) tinfo->unlisted_engines = ((read >> 1) & 1) + ((read >> 2) & 1);
     if (f.general_rules && !(value & 1)) {
       tinfo->disabled_bars[tinfo->disabled_bar_count++] = value;
       continue;
@@ -166,6 +165,12 @@ uint64_t run_setup(const family_t& f, test_info_t* tinfo) {
     bar.type = e.type;
   }
   if (f.engines.unlisted == UNLISTED_DEFAULT) tinfo->unlisted_engines = 1;
+  if (f.engines.unlisted == UNLISTED_BY_BITS_1_2) {
+    // The first register's bits 1 and 2 enable the engines it gives no base of,
+    // with or without the graphics function.
+    uint64_t block = MmioRead64(mch_bar + f.engines.list[0].offset);
+    tinfo->unlisted_engines = (uint32_t)(((block >> 1) & 1) + ((block >> 2) & 1));
+  }
 
   // 5. Remapping allowed by the chipset.
   uint32_t disabled = (PciRead32(cfg(0, 0, 0xE4)) >> 23) & 1;
