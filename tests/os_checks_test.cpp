@@ -84,7 +84,7 @@ TEST(OsChecks, BuiltTableFaultsGiveTheirVerdicts) {
       {[](sim::dmar_builder& d) { d.drhd(0, 0, 0xFED91800); }, 108, TEST_FAIL, "0xFED91800 is not aligned"},
       {[](sim::dmar_builder& d) { d.drhd(0, 0, 0xFED93000, {}, 1); }, 108, TEST_FAIL, "0xFED93000 is not aligned"},
       {[](sim::dmar_builder& d) { d.drhd(0, 0, ENGINE); }, 108, TEST_FAIL, "0xFED90000 is reported by two"},
-      {[](sim::dmar_builder& d) { d.drhd(0, 0, 0xFED93000); }, 108, TEST_FAIL, "No remapping engine answers"},
+      {[](sim::dmar_builder& d) { d.drhd(0, 0, 0xFED93000); }, 108, TEST_FAIL, "No engine answers"},
       {[](sim::dmar_builder& d) { d.host_address_width = 9; }, 109, TEST_FAIL, "is 10 bits"},
       {[](sim::dmar_builder& d) { d.host_address_width = 47; }, 109, TEST_FAIL, "(48) exceeds"},
       {[](sim::dmar_builder& d) { d.satc(0, 0, {{2, 0, 0, {{0x14, 0}}}}); }, 110, TEST_FAIL, "has type 2"},
@@ -108,7 +108,7 @@ TEST(OsChecks, HandOffStateIsReadAsFound) {
   m.write64(ENGINE + 0x220 + 3 * 16 + 8, 0x800000060000A0F8ULL);  // reason 6 from A0:1F.0
   auto r = run_records(m, {"-a", "-t"});
   EXPECT_EQ(r[103].first, (uint64_t)TEST_WARNING);
-  EXPECT_TRUE(contains(r[103].second, "pending DMA fault: source A0:1F.0, fault reason 0x06")) << r[103].second;
+  EXPECT_TRUE(contains(r[103].second, "pending DMA fault (FSTS 0x302): source A0:1F.0, fault reason 0x06")) << r[103].second;
 
   sim::machine off = board();
   off.write32(ENGINE + 0x1C, 0);

@@ -37,67 +37,57 @@ struct handoff_t {
   uint32_t unlisted = 0;  // engines whose state line did not fit
 };
 
-void worse(handoff_t& h, engine_state s) {
-  if (s > h.worst) h.worst = s;
-}
-
-// Appends an engine's state line when it fits, else counts it.
-template <class... A>
-void add_state(handoff_t& h, const char* format, const A&... a) {
+// Reads one engine's state as an operating system finds it: its state line
+// when it fits, and the verdict line when the engine is the first of the
+// worst kind so far.
+void read_engine_state(uint64_t base, handoff_t& h) {
+  uint64_t cap = MmioRead64(base + ZYRD_CAP_REG);
+  bool answers = cap != ALL_ONES;
+  uint32_t gsts = answers ? MmioRead32(base + ZYRD_GSTS_REG) : 0;
+  uint32_t pmen = answers ? MmioRead32(base + ZYRD_PMEN_REG) : 0;
+  uint32_t fsts = answers ? MmioRead32(base + ZYRD_FSTS_REG) : 0;
+  bool translation = gsts & GSTS_TES, protected_region = pmen & PMEN_PRS;
+  h.protecting = h.protecting || translation || protected_region;
   char16_t line[STATE_CHARS];
-  size_t n = format_to(line, sizeof(line), format, a...), used = str16_len(h.state);
+  size_t n = format_to(line, sizeof(line),
+                       answers ? "0x%LX: translation %s, PMR %s, IR %s, FSTS 0x%X.\n" : "0x%LX: does not answer.\n",
+                       base, on_off(translation), on_off(protected_region), on_off(gsts & GSTS_IRES), fsts);
+  size_t used = str16_len(h.state);
   if (used + n + 1 < STATE_CHARS && !h.unlisted)
     str16_copy(h.state + used, STATE_CHARS - used, line);
   else
     h.unlisted++;
+
+  engine_state s = fsts & FSTS_PPF ? STATE_FAULT : fsts & (FSTS_PFO | FSTS_ERRORS) ? STATE_ERROR : STATE_SOUND;
+  if (s <= h.worst) return;
+  h.worst = s;
+  // The fault recording register the fault index names, when it lies in the
+  // engine's register page.
+  uint64_t record = ((cap >> 24) & 0x3FF) * 16 + ((fsts >> 8) & 0xFF) * 16;
+  uint64_t upper = s == STATE_FAULT && record + 16 <= ZYRD_REGISTER_PAGE ? MmioRead64(base + record + 8) : 0;
+  pci_location src = pci_location_of((uint16_t)upper);
+  format_to(h.verdict, sizeof(h.verdict),
+            s == STATE_ERROR           ? "Engine 0x%LX: fault overflow or invalidation error (FSTS 0x%X).\n"
+            : (upper & FRCD_FAULT) != 0 ? "Engine 0x%LX has a pending DMA fault (FSTS 0x%X): source %02X:%02X.%X, "
+                                          "fault reason 0x%02X.\n"
+                                        : "Engine 0x%LX has a pending DMA fault (FSTS 0x%X).\n",
+            base, fsts, src.bus, src.device, src.function, (upper >> 32) & 0xFF);
 }
 
-// Reads one engine's state as an operating system finds it.
-void read_engine_state(uint64_t base, handoff_t& h) {
-  uint64_t cap = MmioRead64(base + ZYRD_CAP_REG);
-  if (cap == ALL_ONES) {
-    add_state(h, "0x%LX: does not answer.\n", base);
-    return;
-  }
-  uint32_t gsts = MmioRead32(base + ZYRD_GSTS_REG);
-  uint32_t pmen = MmioRead32(base + ZYRD_PMEN_REG);
-  uint32_t fsts = MmioRead32(base + ZYRD_FSTS_REG);
-  bool translation = gsts & GSTS_TES, protected_region = pmen & PMEN_PRS;
-  h.protecting = h.protecting || translation || protected_region;
-  add_state(h, "0x%LX: translation %s, PMR %s, IR %s, FSTS 0x%X.\n", base, on_off(translation),
-            on_off(protected_region), on_off(gsts & GSTS_IRES), fsts);
-  if (fsts & FSTS_PPF) {
-    // The fault recording register the fault index names, when it lies in
-    // the engine's register page.
-    uint64_t record = ((cap >> 24) & 0x3FF) * 16 + ((fsts >> 8) & 0xFF) * 16;
-    uint64_t upper = record + 16 <= ZYRD_REGISTER_PAGE ? MmioRead64(base + record + 8) : 0;
-    if (h.worst < STATE_FAULT && (upper & FRCD_FAULT)) {
-      pci_location src = pci_location_of((uint16_t)upper);
-      format_to(h.verdict, sizeof(h.verdict),
-                "Engine 0x%LX has a pending DMA fault: source %02X:%02X.%X, fault reason 0x%02X.\n", base, src.bus,
-                src.device, src.function, (upper >> 32) & 0xFF);
-    } else if (h.worst < STATE_FAULT) {
-      format_to(h.verdict, sizeof(h.verdict), "Engine 0x%LX has a pending DMA fault (FSTS 0x%X).\n", base, fsts);
-    }
-    worse(h, STATE_FAULT);
-  } else if ((fsts & (FSTS_PFO | FSTS_ERRORS)) && h.worst < STATE_ERROR) {
-    format_to(h.verdict, sizeof(h.verdict),
-              "Engine 0x%LX reports a fault overflow or an invalidation error (FSTS 0x%X).\n", base, fsts);
-    worse(h, STATE_ERROR);
-  }
+// The functions an operating system still assigns with an RMRR: USB
+// controllers and display controllers. class_code: base class in 15:8,
+// sub-class in 7:0.
+bool rmrr_exempt(pci_location at, uint16_t* class_code) {
+  *class_code = PciRead16(pci_config_address(at, PCI_OFF_SUB_CLASS));
+  return *class_code >> 8 == PCI_CLASS_DISPLAY || *class_code == (PCI_CLASS_SERIAL_BUS << 8 | PCI_SUBCLASS_USB);
 }
 
-// The RMRR scopes of segment 0 are read through the configuration ports;
-// another segment's are not.
-bool rmrr_reachable(remap_node_t* rmrr) { return rmrr->SegmentNumber(RMRR_OFF_SEGMENT) == 0; }
-
-// The functions an operating system may leave tied to their RMRR: USB
-// controllers and display controllers.
-bool rmrr_exempt(pci_location at) {
-  uint8_t base_class = PciRead8(pci_config_address(at, PCI_OFF_BASE_CLASS));
-  uint8_t sub_class = PciRead8(pci_config_address(at, PCI_OFF_SUB_CLASS));
-  return base_class == PCI_CLASS_DISPLAY || (base_class == PCI_CLASS_SERIAL_BUS && sub_class == PCI_SUBCLASS_USB);
-}
+// The SATC and SIDP lists, which share their fixed part's layout.
+struct soc_kind_t {
+  list_entry* list;
+  const char* name;
+};
+const soc_kind_t soc_kinds[] = {{&satc_list, "SATC"}, {&sidp_list, "SIDP"}};
 
 bool mcfg_has_segment(const acpi_tables_t* tables, uint16_t segment) {
   return !for_each_mcfg_allocation(mcfg_view(*tables), [&](const csbaas_t& a) { return a.pci_segment() != segment; });
@@ -130,33 +120,30 @@ uint64_t assert_handoff_state(acpi_tables_t*, test_info_t* tinfo) {
 uint64_t assert_rmrr_assignable(acpi_tables_t*, test_info_t*) {
   test_case_t* tc = assertion_record(104, true);
   if (!tc) return 1;
-  uint16_t unread_segment = 0;
-  bool unread = false;
+  // The scopes of segment 0 are read through the configuration ports; a
+  // path that names no function is test 41's finding.
+  uint32_t unread_segment = 0;
   for (remap_node_t* rmrr : each<remap_node_t>(rmrr_list)) {
-    if (!rmrr_reachable(rmrr)) {
-      unread_segment = rmrr->SegmentNumber(RMRR_OFF_SEGMENT);
-      unread = true;
+    uint16_t segment = rmrr->SegmentNumber(RMRR_OFF_SEGMENT), class_code = 0;
+    if (segment != 0) {
+      unread_segment = segment;
       continue;
     }
     pci_location at{};
-    // A path that names no function is test 41's finding.
-    bool tied = !for_each_scope(rmrr->view(), RMRR_FIXED_SIZE, [&](const device_scope_entry_t& scope) {
-      return !scope_path_function(scope, &at) || rmrr_exempt(at);
+    bool exempt = for_each_scope(rmrr->view(), RMRR_FIXED_SIZE, [&](const device_scope_entry_t& scope) {
+      return !scope_path_function(scope, &at) || rmrr_exempt(at, &class_code);
     });
-    if (tied) {
+    if (!exempt) {
       set_result_fmt(tc, TEST_WARNING,
-                     "RMRR 0x%LX-0x%LX names %02X:%02X.%X (class %02Xh/%02Xh), neither a USB nor a display "
-                     "controller: an operating system refuses to assign it to a virtual machine.\n",
+                     "RMRR 0x%LX-0x%LX names %02X:%02X.%X (class %02Xh/%02Xh): the OS will not assign it to a "
+                     "virtual machine.\n",
                      rmrr->view().u64(RMRR_OFF_BASE), rmrr->view().u64(RMRR_OFF_LIMIT), at.bus, at.device,
-                     at.function, PciRead8(pci_config_address(at, PCI_OFF_BASE_CLASS)),
-                     PciRead8(pci_config_address(at, PCI_OFF_SUB_CLASS)));
+                     at.function, class_code >> 8, class_code & 0xFF);
       return 0;
     }
   }
-  if (unread)
-    set_result_fmt(tc, TEST_WARNING,
-                   "The RMRR scopes of PCI segment %d were not examined (the configuration ports reach segment 0 "
-                   "only).\n",
+  if (unread_segment)
+    set_result_fmt(tc, TEST_WARNING, "RMRR scopes of segment %d not examined (the ports reach segment 0 only).\n",
                    unread_segment);
   else
     set_result(tc, TEST_PASS);
@@ -181,41 +168,30 @@ uint64_t assert_satc_sidp(acpi_tables_t* tables, test_info_t*) {
     set_result(tc, TEST_PASS);
     return 0;
   }
-  struct kind_t {
-    list_entry* list;
-    const char* name;
-    uint32_t fixed;
-  };
-  const kind_t kinds[] = {{&satc_list, "SATC", SATC_FIXED_SIZE}, {&sidp_list, "SIDP", SIDP_FIXED_SIZE}};
   if (recorded_unknown_sources(tc, FROM_MCFG)) return 0;
-  for (const kind_t& k : kinds)
-    for (remap_node_t* n : each<remap_node_t>(*k.list))
-      if (!mcfg_has_segment(tables, n->SegmentNumber(SATC_OFF_SEGMENT))) {
-        set_result_fmt(tc, TEST_FAIL, "%s segment %d is not a PCI segment of the platform (MCFG).\n", k.name,
-                       n->SegmentNumber(SATC_OFF_SEGMENT));
-        return 0;
-      }
-  if (recorded_unknown_sources(tc, FROM_PCI)) return 0;
-  bool unread = false;
-  for (const kind_t& k : kinds)
+  // Segments first (MCFG), then the paths of segment 0 (PCI), when known.
+  bool paths = source_known(SOURCE_PCI), unread = false;
+  for (const soc_kind_t& k : soc_kinds)
     for (remap_node_t* n : each<remap_node_t>(*k.list)) {
-      if (n->SegmentNumber(SATC_OFF_SEGMENT) != 0) {
-        unread = true;
-        continue;
-      }
+      uint16_t segment = n->SegmentNumber(SATC_OFF_SEGMENT);
       pci_location at{};
-      bool named = for_each_scope(n->view(), k.fixed, [&](const device_scope_entry_t& s) {
-        return s.Type() != SCOPE_PCI_ENDPOINT || scope_path_function(s, &at);
-      });
-      if (!named) {
-        set_result_fmt(tc, TEST_FAIL, "A %s device scope path names no existing PCI function.\n", k.name);
+      const char* fault = nullptr;
+      if (!mcfg_has_segment(tables, segment))
+        fault = "%s segment %d is not a PCI segment of the platform.\n";
+      else if (paths && segment != 0)
+        unread = true;
+      else if (paths && !for_each_scope(n->view(), SATC_FIXED_SIZE, [&](const device_scope_entry_t& s) {
+                 return s.Type() != SCOPE_PCI_ENDPOINT || scope_path_function(s, &at);
+               }))
+        fault = "A %s device scope path (segment %d) names no existing PCI function.\n";
+      if (fault) {
+        set_result_fmt(tc, TEST_FAIL, fault, k.name, segment);
         return 0;
       }
     }
+  if (recorded_unknown_sources(tc, FROM_PCI)) return 0;
   if (unread)
-    set_result(tc, TEST_WARNING,
-               "SATC and SIDP paths outside PCI segment 0 were not examined (the configuration ports reach segment "
-               "0 only).\n");
+    set_result(tc, TEST_WARNING, "SATC and SIDP paths outside segment 0 not examined (the ports reach segment 0 only).\n");
   else
     set_result(tc, TEST_PASS);
   return 0;

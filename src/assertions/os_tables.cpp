@@ -28,8 +28,7 @@ uint64_t assert_x2apic_mode(acpi_tables_t* tables, test_info_t* tinfo) {
   uint8_t flags = dmar_flags(tables);
   if (flags & DMAR_FLAG_X2APIC_OPT_OUT) {
     set_result(tc, TEST_WARNING,
-               "DMAR.Flags[1] X2APIC_OPT_OUT is set: the operating system keeps the processors in xAPIC mode, "
-               "and cannot address APIC IDs above 255.\n");
+               "DMAR.Flags[1] X2APIC_OPT_OUT is set: the OS keeps xAPIC mode (no APIC ID above 255).\n");
     return 0;
   }
   if (!(flags & DMAR_FLAG_INTR_REMAP)) {
@@ -47,8 +46,7 @@ uint64_t assert_x2apic_mode(acpi_tables_t* tables, test_info_t* tinfo) {
   });
   if (lacking)
     set_result_fmt(tc, TEST_WARNING,
-                   "Remapping engine 0x%LX lacks extended interrupt mode (ECAP[4] EIM): with interrupt remapping the "
-                   "operating system then stays in xAPIC mode.\n",
+                   "Engine 0x%LX lacks extended interrupt mode (ECAP[4]): the OS keeps xAPIC mode.\n",
                    without);
   else
     set_result(tc, TEST_PASS);
@@ -63,9 +61,8 @@ uint64_t assert_dma_opt_in(acpi_tables_t* tables, test_info_t*) {
     set_result(tc, TEST_PASS);
   else
     set_result(tc, TEST_WARNING,
-               "DMAR.Flags[2] DMA_CTRL_PLATFORM_OPT_IN is clear: an operating system that guards external PCIe "
-               "ports against DMA takes the firmware as not keeping DMA protection up to hand-off, and does not "
-               "protect those ports (docks, external drives) at boot.\n");
+               "DMAR.Flags[2] DMA_CTRL_PLATFORM_OPT_IN is clear: an OS that guards external ports against DMA "
+               "leaves them unprotected.\n");
   return 0;
 }
 
@@ -161,7 +158,7 @@ uint64_t assert_drhd_bases(acpi_tables_t*, test_info_t*) {
     uint64_t base = drhd->RegisterBaseAddress();
     if (MmioRead64(base + ZYRD_CAP_REG) == ALL_ONES && MmioRead64(base + ZYRD_ECAP_REG) == ALL_ONES) {
       set_result_fmt(tc, TEST_FAIL,
-                     "No remapping engine answers at DRHD register base 0x%LX: CAP and ECAP read all ones.\n", base);
+                     "No engine answers at DRHD register base 0x%LX (CAP and ECAP all ones).\n", base);
       return 0;
     }
   }
@@ -174,7 +171,7 @@ uint64_t assert_host_address_width(acpi_tables_t* tables, test_info_t* tinfo) {
   if (!tc) return 1;
   uint32_t haw = dmar_view(*tables).u8(DMAR_OFF_HOST_ADDRESS_WIDTH) + 1u;
   if (haw < MIN_HOST_ADDRESS_WIDTH) {
-    set_result_fmt(tc, TEST_FAIL, "DMAR Host Address Width is %d bits: an operating system needs at least %d.\n",
+    set_result_fmt(tc, TEST_FAIL, "DMAR Host Address Width is %d bits, below %d.\n",
                    haw, MIN_HOST_ADDRESS_WIDTH);
     return 0;
   }
@@ -200,8 +197,7 @@ uint64_t assert_host_address_width(acpi_tables_t* tables, test_info_t* tinfo) {
   });
   if (lacking)
     set_result_fmt(tc, TEST_FAIL,
-                   "Remapping engine 0x%LX has no page-table depth (CAP[12:8] SAGAW 0x%X) for the %d-bit host "
-                   "address width.\n",
+                   "Engine 0x%LX has no page-table depth (SAGAW 0x%X) for %d address bits.\n",
                    short_base, (short_cap >> 8) & 0x1F, haw);
   else
     set_result(tc, TEST_PASS);
