@@ -509,7 +509,7 @@ def group_rmrr(image, work):
           "38, 39: both RMRRs have one endpoint scope", run)
 
 
-MANUAL_SYNOPSIS = "Iovet.efi [-h] [-a] [-d] [-p] [-t] [-v]"
+MANUAL_SYNOPSIS = "Iovet.efi [-h] [-a] [-d] [-p] [-t] [-v] [-x]"
 
 
 def group_manual_page(image, work):
