@@ -7,6 +7,7 @@
 #include "engine/sources.h"
 #include "platform/sim/platform_dir.h"
 #include "platform/sim/records.h"
+#include "support/dmar_platform.h"
 #include "support/harness.h"
 
 using namespace testing_support;
@@ -148,4 +149,15 @@ TEST(OsChecks, EveryCatalogueAssertionIsExplained) {
     entries++;
   }
   EXPECT_EQ(entries, 65);
+}
+
+// A family whose chipset lists no engine: the engine checks judge nothing.
+TEST(OsChecks, NoEngineToReadIsMissingData) {
+  dmar_platform::platform p;
+  dmar_platform::make_healthy(p);
+  p.tinfo.remap_bar_count = 0;
+  p.m.set_cpuid(0x80000008, 39);
+  dmar_platform::bench b(p);
+  for (auto t : {std::make_pair(assert_x2apic_mode, 101), {assert_handoff_state, 103}, {assert_host_address_width, 109}})
+    EXPECT_EQ(b.run(t.first, t.second).result, (uint64_t)TEST_MISSING) << t.second;
 }

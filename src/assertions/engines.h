@@ -3,6 +3,7 @@
 #pragma once
 #include <stdint.h>
 
+#include "catalogue/catalogue.h"
 #include "discovery/remap_lists.h"
 #include "engine/sources.h"
 #include "engine/test_info.h"
@@ -30,4 +31,13 @@ void for_each_engine(const test_info_t* tinfo, F f) {
 
 inline uint32_t engine_count(const test_info_t* tinfo) {
   return engines_from_drhd() ? (uint32_t)list_count(drhd_list) : platform_bar_count(tinfo);
+}
+
+// The step of an assertion that reads the engines when there is none to
+// read (the setup routine found none): no verdict rests on nothing.
+// Records Missing Data and returns true.
+inline bool recorded_no_engines(test_case_t* tc, const test_info_t* tinfo) {
+  if (engine_count(tinfo)) return false;
+  set_result(tc, TEST_MISSING, "No remapping engine is known: there are no engine registers to read.\n");
+  return true;
 }
