@@ -77,11 +77,11 @@ TEST(OsChecks, BuiltTableFaultsGiveTheirVerdicts) {
       {[](sim::dmar_builder& d) { d.flags = 0x01; }, 102, TEST_WARNING, "DMA_CTRL_PLATFORM_OPT_IN is clear"},
       {[](sim::dmar_builder& d) { d.rmrr(0, 0x7B0FF000, 0x7B1FFFFF, {{1, 0, 0, {{0x14, 0}}}}); }, 105, TEST_FAIL,
        "RMRR 0x7B000000-0x7B0FFFFF overlaps RMRR 0x7B0FF000-0x7B1FFFFF"},
-      {[](sim::dmar_builder& d) { d.rhsa(0xFED91000, 1); }, 106, TEST_FAIL, "RHSA 0xFED91000 (proximity domain 1)"},
+      {[](sim::dmar_builder& d) { d.rhsa(0xFED91000, 1); }, 106, TEST_FAIL, "RHSA 0xFED91000 names no DRHD"},
       {[](sim::dmar_builder& d) { d.raw({4, 0, 12, 0, 0, 0, 0, 1, 'A', 'B', 'C', 'D'}); }, 107, TEST_FAIL,
        "no NUL within the Length (12)"},
       {[](sim::dmar_builder& d) { d.andd(1, "\\_SB.A").andd(1, "\\_SB.B"); }, 107, TEST_FAIL, "number 1 is used by two"},
-      {[](sim::dmar_builder& d) { d.drhd(0, 0, 0); }, 108, TEST_FAIL, "at address 0"},
+      {[](sim::dmar_builder& d) { d.drhd(0, 0, 0); }, 108, TEST_FAIL, "register base is 0"},
       {[](sim::dmar_builder& d) { d.drhd(0, 0, 0xFED91800); }, 108, TEST_FAIL, "0xFED91800 is not aligned"},
       {[](sim::dmar_builder& d) { d.drhd(0, 0, 0xFED93000, {}, 1); }, 108, TEST_FAIL, "0xFED93000 is not aligned"},
       {[](sim::dmar_builder& d) { d.drhd(0, 0, ENGINE); }, 108, TEST_FAIL, "0xFED90000 is reported by two"},
@@ -114,7 +114,7 @@ TEST(OsChecks, HandOffStateIsReadAsFound) {
   sim::machine off = board();
   off.write32(ENGINE + 0x1C, 0);
   r = run_records(off, {"-a", "-t"});
-  EXPECT_TRUE(contains(r[103].second, "no DMA protection before the OS boots.\n0xFED90000: translation off, PMR off"))
+  EXPECT_TRUE(contains(r[103].second, "No engine translates or protects memory: no DMA protection before the OS boots.\n0xFED90000: translation off, PMR off"))
       << r[103].second;
 }
 

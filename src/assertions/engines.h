@@ -36,8 +36,4 @@ inline uint32_t engine_count(const test_info_t* tinfo) {
 // The step of an assertion that reads the engines when there is none to
 // read (the setup routine found none): no verdict rests on nothing.
 // Records Missing Data and returns true.
-inline bool recorded_no_engines(test_case_t* tc, const test_info_t* tinfo) {
-  if (engine_count(tinfo)) return false;
-  set_result(tc, TEST_MISSING, "No remapping engine is known: there are no engine registers to read.\n");
-  return true;
-}
+bool recorded_no_engines(test_case_t* tc, const test_info_t* tinfo);

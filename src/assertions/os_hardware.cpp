@@ -108,7 +108,7 @@ uint64_t assert_handoff_state(acpi_tables_t*, test_info_t* tinfo) {
   });
   if (h.worst == STATE_SOUND && !h.protecting) {
     format_to(h.verdict, sizeof(h.verdict),
-              "No engine has translation or a protected memory region on: no DMA protection before the OS boots.\n");
+              "No engine translates or protects memory: no DMA protection before the OS boots.\n");
     h.worst = STATE_UNPROTECTED;
   }
   // The verdict line first, then each engine's state.
@@ -162,7 +162,7 @@ uint64_t assert_satc_sidp(acpi_tables_t* tables, test_info_t*) {
     return bad_type == SCOPE_PCI_ENDPOINT;
   });
   if (!endpoints) {
-    set_result_fmt(tc, TEST_FAIL, "An SATC device scope has type %d: SATC scopes name PCI endpoints only.\n",
+    set_result_fmt(tc, TEST_FAIL, "An SATC device scope has type %d, not a PCI endpoint.\n",
                    bad_type);
     note_general_rule(tc, scopes_by_length_rule);
     return 0;

@@ -38,7 +38,7 @@ void display_test_list() {
   // every assertion is explained.
   for (test_case_node_t* n : each<test_case_node_t>(test_case_list))
     if (n->tc.id >= FIRST_OS_CHECK) {
-      Print("What each assertion checks, and what an operating system does when it fails: docs/assertions.md.\n");
+      Print("Each assertion is explained in docs/assertions.md.\n");
       break;
     }
   Print("---------------\n");
