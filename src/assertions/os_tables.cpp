@@ -120,12 +120,10 @@ uint64_t assert_andd_names(acpi_tables_t*, test_info_t*) {
                      remap_length(s));
       return 0;
     }
-    for (remap_node_t* earlier : each<remap_node_t>(andd_list)) {
-      if (earlier == andd) break;
-      if (earlier->view().u8(ANDD_OFF_DEVICE_NUMBER) == number) {
-        set_result_fmt(tc, TEST_FAIL, "ANDD device number %d is used by two ANDD structures.\n", number);
-        return 0;
-      }
+    auto same_number = [&](remap_node_t* e) { return e->view().u8(ANDD_OFF_DEVICE_NUMBER) == number; };
+    if (any_earlier(andd_list, andd, same_number)) {
+      set_result_fmt(tc, TEST_FAIL, "ANDD device number %d is used by two ANDD structures.\n", number);
+      return 0;
     }
   }
   set_result(tc, TEST_PASS);
@@ -150,12 +148,9 @@ uint64_t assert_drhd_bases(acpi_tables_t*, test_info_t*) {
       note_general_rule(tc, "the register set spans 2^Size pages (DRHD byte 5).");
       return 0;
     }
-    for (remap_node_t* earlier : each<remap_node_t>(drhd_list)) {
-      if (earlier == drhd) break;
-      if (earlier->RegisterBaseAddress() == base) {
-        set_result_fmt(tc, TEST_FAIL, "DRHD register base 0x%LX is reported by two DRHDs.\n", base);
-        return 0;
-      }
+    if (any_earlier(drhd_list, drhd, [&](remap_node_t* e) { return e->RegisterBaseAddress() == base; })) {
+      set_result_fmt(tc, TEST_FAIL, "DRHD register base 0x%LX is reported by two DRHDs.\n", base);
+      return 0;
     }
   }
   if (recorded_unknown_later(tc)) return 0;
