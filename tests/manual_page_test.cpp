@@ -97,7 +97,7 @@ TEST(ManualPage, SynopsisAndOptionsSayWhatTheUsageTextSays) {
     }
     checked++;
   }
-  EXPECT_EQ(checked, 6u) << "options -h -a -d -p -t -v";
+  EXPECT_EQ(checked, 7u) << "options -h -a -d -p -t -v -x";
   // --dbg is not in the usage text but the page lists it.
   EXPECT_TRUE(std::any_of(options.begin(), options.end(),
                           [](const std::string& l) { return trimmed(l).rfind("--dbg ", 0) == 0; }));

@@ -86,10 +86,13 @@ def main():
     tmp = tempfile.mkdtemp(prefix="iovet-results-")
     try:
         lines = catalogue_lines()
+        # A family without -x reports its own assertions, not those from 101.
+        family_lines = [l for l in lines if int(l.split("@")[0]) < 101]
         for family in FAMILIES:
             console, doc, root = run(tmp, ["--reference", family])
             results = common(family, console, doc, root)
-            check(len(results) == len(lines), f"{family}: {len(results)} entries for {len(lines)} catalogue lines")
+            check(len(results) == len(family_lines),
+                  f"{family}: {len(results)} entries for {len(family_lines)} catalogue lines")
             check(doc["status"] == "PASS", f"{family}: status {doc['status']!r}")
             placeholder = [r for r in results if r["number"] == 62]
             check(placeholder and placeholder[0]["message"].endswith("\n"), f"{family}: 62's message lost its line end")
@@ -142,7 +145,7 @@ def main():
         for r in doc["results"]:
             check(r["description"] == expected[r["number"]],
                   f"UCS-2 catalogue: {r['number']} {r['description']!r}, expected {expected[r['number']]!r}")
-        check(len(doc["results"]) == len(lines), "UCS-2 catalogue: an entry is missing")
+        check(len(doc["results"]) == len(family_lines), "UCS-2 catalogue: an entry is missing")
 
         # Without record 13 the run stops at assertion 13 with no report: the
         # files still hold what assertions 1-12 recorded.

@@ -9,6 +9,7 @@ struct options_t {
   uint8_t dump_tables;
   uint8_t verbose;
   uint8_t any_processor;  // -a: a processor without a setup routine is checked as far as it can be
+  uint8_t os_checks;      // -x: what an operating system checks at boot (101 on), on the seven families too
 };
 
 constexpr uint32_t IOVET_VERSION_MAJOR = 1;

@@ -43,7 +43,8 @@ uint64_t main(uint64_t argc, char16_t** argv) {
       dump_mcfg(mcfg_view(tables));
       dump_madt(madt_view(tables));
     }
-    if (options.run_tests && run_assertions(&tables, &tinfo, options.any_processor != 0) == 0) {
+    if (options.run_tests &&
+        run_assertions(&tables, &tinfo, options.any_processor != 0, options.os_checks != 0) == 0) {
       debug_print(debug_mask, "DEBUG -- main() Line# %d\n", 101);
       display_test_report(options.verbose);
     }

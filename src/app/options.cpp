@@ -6,7 +6,7 @@ namespace {
 
 // Option forms, group by group in the order they are tried; the two-character
 // forms match an argument that begins with them.
-enum option_action { OPT_HELP, OPT_TESTS, OPT_DUMP, OPT_VERBOSE, OPT_PAGE, OPT_ANY_PROCESSOR, OPT_DEBUG };
+enum option_action { OPT_HELP, OPT_TESTS, OPT_DUMP, OPT_VERBOSE, OPT_PAGE, OPT_ANY_PROCESSOR, OPT_OS_CHECKS, OPT_DEBUG };
 
 struct option_form {
   const char16_t* text;
@@ -21,7 +21,8 @@ constexpr option_form option_forms[] = {
     {u"/D", 2, OPT_DUMP},    {u"-v", 2, OPT_VERBOSE}, {u"-V", 2, OPT_VERBOSE}, {u"/v", 2, OPT_VERBOSE},
     {u"/V", 2, OPT_VERBOSE}, {u"-p", 2, OPT_PAGE},    {u"-P", 2, OPT_PAGE},    {u"/p", 2, OPT_PAGE},
     {u"/P", 2, OPT_PAGE},    {u"-a", 2, OPT_ANY_PROCESSOR}, {u"-A", 2, OPT_ANY_PROCESSOR}, {u"/a", 2, OPT_ANY_PROCESSOR},
-    {u"/A", 2, OPT_ANY_PROCESSOR}, {u"--dbg", 5, OPT_DEBUG}, {u"--DBG", 5, OPT_DEBUG},
+    {u"/A", 2, OPT_ANY_PROCESSOR}, {u"-x", 2, OPT_OS_CHECKS}, {u"-X", 2, OPT_OS_CHECKS}, {u"/x", 2, OPT_OS_CHECKS},
+    {u"/X", 2, OPT_OS_CHECKS}, {u"--dbg", 5, OPT_DEBUG}, {u"--DBG", 5, OPT_DEBUG},
 };
 
 }  // namespace
@@ -32,6 +33,7 @@ uint64_t parse_options(uint64_t argc, char16_t** argv, options_t* options) {
   options->dump_tables = 0;
   options->verbose = 0;
   options->any_processor = 0;
+  options->os_checks = 0;
   for (uint64_t i = 1; i < argc; i++) {
     const char16_t* arg = argv[i];
     if (!arg) continue;
@@ -55,6 +57,9 @@ uint64_t parse_options(uint64_t argc, char16_t** argv, options_t* options) {
         case OPT_ANY_PROCESSOR:
           options->any_processor = 1;
           break;
+        case OPT_OS_CHECKS:
+          options->os_checks = 1;
+          break;
         case OPT_DEBUG:
           debug_mask = 0xFFFFFFFF;
           break;
@@ -67,7 +72,7 @@ uint64_t parse_options(uint64_t argc, char16_t** argv, options_t* options) {
 }
 
 void print_usage() {
-  Print("Usage:   Iovet.efi [-h] [-a] [-d] [-p] [-t] [-v]\n");
+  Print("Usage:   Iovet.efi [-h] [-a] [-d] [-p] [-t] [-v] [-x]\n");
   Print("Options: -h   Display command line options.\n");
   Print("         -a   Also on a processor without a chipset profile: check what\n");
   Print("              needs no chipset view; the rest is reported as missing data.\n");
@@ -76,6 +81,8 @@ void print_usage() {
   Print("              Do not use when output is redirected to file.\n");
   Print("         -t   Run Zyr tests.\n");
   Print("         -v   Verbose option.\n");
+  Print("         -x   Also on the seven known families: what an operating system\n");
+  Print("              checks at boot (tests 101 on).\n");
 }
 
 // The build stamp is a named array, not a string literal: the linker places

@@ -83,6 +83,18 @@ uint64_t assert_hpet_scope_reqid(acpi_tables_t* tables, test_info_t* tinfo);   /
 uint64_t assert_andd_has_scope(acpi_tables_t* tables, test_info_t* tinfo);      // 59
 uint64_t assert_namespace_needs_andd(acpi_tables_t* tables, test_info_t* tinfo);  // 60
 uint64_t assert_scope_has_andd(acpi_tables_t* tables, test_info_t* tinfo);      // 61
+// What an operating system checks when it boots (numbered from 101; on the
+// seven families only with -x).
+uint64_t assert_x2apic_mode(acpi_tables_t* tables, test_info_t* tinfo);         // 101
+uint64_t assert_dma_opt_in(acpi_tables_t* tables, test_info_t* tinfo);          // 102
+uint64_t assert_handoff_state(acpi_tables_t* tables, test_info_t* tinfo);       // 103
+uint64_t assert_rmrr_assignable(acpi_tables_t* tables, test_info_t* tinfo);     // 104
+uint64_t assert_rmrr_overlap(acpi_tables_t* tables, test_info_t* tinfo);        // 105
+uint64_t assert_rhsa_drhd(acpi_tables_t* tables, test_info_t* tinfo);           // 106
+uint64_t assert_andd_names(acpi_tables_t* tables, test_info_t* tinfo);          // 107
+uint64_t assert_drhd_bases(acpi_tables_t* tables, test_info_t* tinfo);          // 108
+uint64_t assert_host_address_width(acpi_tables_t* tables, test_info_t* tinfo);  // 109
+uint64_t assert_satc_sidp(acpi_tables_t* tables, test_info_t* tinfo);           // 110
 
 // The record of an assertion, or null after printing the lookup-failure
 // line ("...ID = 20.\n" when full_stop is set, "...ID = 8\n" otherwise).

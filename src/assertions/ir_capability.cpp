@@ -1,28 +1,12 @@
 // Interrupt-remapping capability of the engines (ECAP bit 3) against the
 // DMAR's interrupt-remapping flag and against each other.
 #include "assertions/assertions.h"
+#include "assertions/engines.h"
 #include "discovery/table_walks.h"
 #include "engine/sources.h"
 #include "platform/print.h"
 
 namespace {
-
-// Calls f(base) for each engine: the chipset's list when its view is known,
-// else the DRHD structures' base addresses. f returns false to stop.
-template <class F>
-void for_each_engine(const test_info_t* tinfo, F f) {
-  if (engines_from_drhd()) {
-    for (remap_node_t* drhd : each<remap_node_t>(drhd_list))
-      if (!f(drhd->RegisterBaseAddress() & ~0xFFFULL)) return;
-    return;
-  }
-  for (uint32_t i = 0; i < platform_bar_count(tinfo); i++)
-    if (!f(platform_bar_base(tinfo, i))) return;
-}
-
-uint32_t engine_count(const test_info_t* tinfo) {
-  return engines_from_drhd() ? (uint32_t)list_count(drhd_list) : platform_bar_count(tinfo);
-}
 
 // Reads the engine's ECAP and prints its debug line.
 bool engine_has_ir(uint32_t id, uint64_t base) {

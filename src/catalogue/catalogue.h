@@ -8,6 +8,9 @@
 enum : uint64_t { TEST_PASS = 0, TEST_FAIL = 1, TEST_NA = 2, TEST_MISSING = 3, TEST_WARNING = 4 };
 
 constexpr uint32_t TEST_TEXT_CHARS = 512;
+// The first of the checks beyond the families' own (what an operating system
+// checks at boot): on a family they run only when asked.
+constexpr uint32_t FIRST_OS_CHECK = 101;
 
 struct test_case_t {
   uint64_t id;
@@ -49,4 +52,12 @@ template <class... A>
 void set_result_fmt(test_case_t* tc, uint64_t result, const char* format, const A&... a) {
   tc->result = result;
   format_to(tc->message, MESSAGE_FORMAT_BYTES, format, a...);
+}
+
+#include "platform/text.h"
+// Appends formatted text to the record's message, as far as the record holds.
+template <class... A>
+void append_message_fmt(test_case_t* tc, const char* format, const A&... a) {
+  size_t n = str16_len(tc->message);
+  if (n + 1 < TEST_TEXT_CHARS) format_to(tc->message + n, (TEST_TEXT_CHARS - n) * 2, format, a...);
 }

@@ -1,5 +1,6 @@
 #include "discovery/config_space.h"
 
+#include "discovery/table_walks.h"
 #include "platform/platform.h"
 
 uint64_t pci_config_address(pci_location at, uint32_t reg) {
@@ -35,4 +36,21 @@ bool pcie_device_port_type(pci_location at, uint8_t* type) {
   uint16_t caps = PciRead16(pci_config_address(at, cap + PCIE_OFF_CAPABILITIES));
   *type = (uint8_t)((caps >> 4) & 0xF);
   return true;
+}
+
+bool scope_path_function(const device_scope_entry_t& scope, pci_location* at) {
+  int32_t entries = scope.path_count();
+  if (entries < 1 || scope.path_count_inside() < entries) return false;
+  uint8_t bus = scope.StartingBusNumber();
+  return for_each_path_entry(scope, [&](int32_t j, uint8_t dev, uint8_t func, uint16_t) {
+    if (dev > 31 || func > 7) return false;
+    *at = pci_location{bus, dev, func};
+    if (pci_function_silent(*at)) return false;
+    if (j + 1 < entries) {
+      if ((PciRead8(pci_config_address(*at, PCI_OFF_HEADER_TYPE)) & PCI_HEADER_LAYOUT_MASK) != PCI_HEADER_BRIDGE)
+        return false;
+      bus = PciRead8(pci_config_address(*at, PCI_OFF_SECONDARY_BUS));
+    }
+    return true;
+  });
 }

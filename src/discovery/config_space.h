@@ -8,6 +8,7 @@
 #pragma once
 #include <stdint.h>
 
+#include "discovery/dmar.h"
 #include "discovery/pci_inventory.h"
 #include "platform/platform.h"
 
@@ -57,6 +58,14 @@ uint16_t pci_device_id(pci_location at);
 // True when the function's first dword reads all ones (nothing answers);
 // ioxapic_silent (pci_config.cpp) says why it reads only the vendor word.
 bool pci_function_silent(pci_location at);
+
+// The function a device scope's path names, followed as the DMAR standard
+// defines it: the first entry on the scope's starting bus, each later one on
+// the secondary bus of the bridge the entry before it names. False when the
+// path names no function: it is empty or cut short by its structure, an
+// entry's device is above 31 or its function above 7, a function does not
+// answer, or a later entry follows a function that is not a bridge.
+bool scope_path_function(const device_scope_entry_t& scope, pci_location* at);
 
 // Walks the capability list from the Capabilities Pointer and stores the
 // offset of the first capability with the ID. False when the list ends, a

@@ -13,6 +13,8 @@ constexpr uint32_t DMAR_OFF_HOST_ADDRESS_WIDTH = 36;
 constexpr uint32_t DMAR_OFF_FLAGS = 37;
 constexpr uint32_t DMAR_OFF_RESERVED = 38;  // 10 bytes
 constexpr uint8_t DMAR_FLAG_INTR_REMAP = 0x01;
+constexpr uint8_t DMAR_FLAG_X2APIC_OPT_OUT = 0x02;
+constexpr uint8_t DMAR_FLAG_DMA_CTRL_PLATFORM_OPT_IN = 0x04;
 
 // Remapping structure types.
 enum : uint16_t {
@@ -32,6 +34,7 @@ constexpr uint32_t REMAP_OFF_LENGTH = 2;
 // DRHD.
 constexpr uint32_t DRHD_OFF_FLAGS = 4;
 constexpr uint32_t DRHD_OFF_RESERVED = 5;
+constexpr uint32_t DRHD_OFF_SIZE = 5;  // the current standard: the register set spans 2^Size pages
 constexpr uint32_t DRHD_OFF_SEGMENT = 6;
 constexpr uint32_t DRHD_OFF_BASE = 8;
 constexpr uint32_t DRHD_FIXED_SIZE = 16;

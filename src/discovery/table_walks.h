@@ -151,6 +151,17 @@ bool for_each_drhd_segment(F f) {
   return true;
 }
 
+// True when same(earlier) holds for some node before node in its list (a
+// value reported twice).
+template <class F>
+bool any_earlier(list_entry& list, remap_node_t* node, F same) {
+  for (remap_node_t* earlier : each<remap_node_t>(list)) {
+    if (earlier == node) return false;
+    if (same(earlier)) return true;
+  }
+  return false;
+}
+
 // Number of the segment's DRHDs that carry INCLUDE_PCI_ALL.
 inline uint32_t include_pci_all_drhds(uint16_t segment) {
   uint32_t n = 0;

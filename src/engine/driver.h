@@ -7,8 +7,11 @@
 #include "facts/profiles.h"
 
 // any_processor (-a): a processor without a setup routine does not end the
-// run; the chipset's view is then unknown.
-uint64_t run_assertions(acpi_tables_t* tables, test_info_t* tinfo, bool any_processor = false);
+// run; the chipset's view is then unknown. os_checks (-x): the checks of
+// what an operating system checks at boot (from 101) run on a family too;
+// they always run where the general rules judge.
+uint64_t run_assertions(acpi_tables_t* tables, test_info_t* tinfo, bool any_processor = false,
+                        bool os_checks = false);
 
 // The setup routine: reads the chipset's view that the profile's row
 // describes into tinfo; 1 when MCHBAR is not enabled.

@@ -2,8 +2,9 @@
 
 
 // What each assertion reads. needs: the sources its verdict rests on (of the
-// chipset's view, the facts it reads), asked for before it runs; later: the sources it reads only after the steps that
-// the tables alone decide (19, 20, 27, 40, 47, 52, 54).
+// chipset's view, the facts it reads), asked for before it runs; later: the
+// sources it reads only after the steps that the tables alone decide (19,
+// 20, 27, 40, 47, 52, 54, 101, 108, 109, 110).
 const assertion_sources_t assertion_sources[] = {
     {1, FROM_DMAR | FROM_REMAP_ALLOWED, 0},
     {2, FROM_DMAR, 0},
@@ -60,6 +61,16 @@ const assertion_sources_t assertion_sources[] = {
     {63, FROM_ENGINE_BASES | FROM_GRAPHICS_CAPS | FROM_ENGINES, 0},
     {64, FROM_ENGINE_BASES | FROM_GRAPHICS_CAPS | FROM_ENGINES, 0},
     {65, FROM_GRAPHICS_CAPS | FROM_INVENTORY, 0},
+    {101, FROM_DMAR, FROM_ENGINES | ENGINE_LIST},
+    {102, FROM_DMAR, 0},
+    {103, FROM_DMAR | FROM_ENGINES | ENGINE_LIST, 0},
+    {104, FROM_DMAR | FROM_PCI, 0},
+    {105, FROM_DMAR, 0},
+    {106, FROM_DMAR, 0},
+    {107, FROM_DMAR, 0},
+    {108, FROM_DMAR, FROM_ENGINES},
+    {109, FROM_DMAR, FROM_CPUID | FROM_ENGINES | ENGINE_LIST},
+    {110, FROM_DMAR, FROM_MCFG | FROM_PCI},
 };
 const uint32_t assertion_source_count = sizeof(assertion_sources) / sizeof(assertion_sources[0]);
 

@@ -34,6 +34,13 @@ void print_records(const char* heading, F selected, bool by_result_name = false)
 }  // namespace
 
 void display_test_list() {
+  // Where the checks beyond the families' own run, the listing says where
+  // every assertion is explained.
+  for (test_case_node_t* n : each<test_case_node_t>(test_case_list))
+    if (n->tc.id >= FIRST_OS_CHECK) {
+      Print("Each assertion is explained in docs/assertions.md.\n");
+      break;
+    }
   Print("---------------\n");
   Print("Test Assertions\n");
   Print("---------------\n");

@@ -26,6 +26,8 @@ const std::vector<std::vector<std::u16string>> run_modes = {
     {u"-a", u"-v", u"--dbg"},
     {u"-d", u"-A", u"-t"},
     {u"/a", u"-V"},
+    {u"-x", u"-v", u"--dbg"},  // a known family with what an operating system checks at boot
+    {u"-a", u"-x", u"-v"},
 };
 
 namespace {

@@ -295,6 +295,26 @@ void hand_made(const fs::path& out) {
   bad.d.acpi = {bad_dmar, mcfg};
   base_platform(bad, 0x906EA, 0, 0xFED91000, 0, 0);
   write_seed(out / "run", "hand-bad-structure-type", bad.finish());
+  // What an operating system refuses: overlapping RMRRs, an RHSA without its
+  // DRHD, an ANDD name without NUL, DRHD bases of 0 and twice the same, an
+  // SATC scope that is no endpoint.
+  platform refused;
+  refused.d.settings = fuzz::SET_FIX_LENGTHS | fuzz::SET_ECAM_FROM_MCFG;
+  refused.d.acpi = {sim::dmar_builder()
+                        .drhd(1, 0, 0xFED91000, {{3, 2, 0xF0, {{31, 0}}}})
+                        .drhd(0, 0, 0)
+                        .drhd(0, 0, 0xFED91000)
+                        .rmrr(0, 0x7C000000, 0x7C7FFFFF, {{1, 0, 0, {{20, 0}}}})
+                        .rmrr(0, 0x7C700000, 0x7CFFFFFF, {{1, 0, 0, {{23, 0}}}})
+                        .rhsa(0xFED95000, 1)
+                        .raw({4, 0, 12, 0, 0, 0, 0, 1, 'A', 'B', 'C', 'D'})
+                        .satc(0, 0, {{2, 0, 0, {{2, 0}}}})
+                        .build(),
+                    madt, mcfg, hpet};
+  base_platform(refused, 0x90672, 0, 0xFED91000, 0xF0F8, 0x00F8);
+  refused.d.has_run_mode = true;
+  refused.d.run_mode = 13;
+  write_seed(out / "run", "hand-os-refused", refused.finish());
 
   // Partial recordings, runs on the tables alone and -a runs (modes from 8
   // through a run-mode record).
@@ -326,6 +346,8 @@ void hand_made(const fs::path& out) {
       {"hand-no-memmap-smbios", 0x806A1, (uint16_t)(bit(SOURCE_MEMORY_MAP) | bit(SOURCE_SMBIOS)), 0, 4},
       {"hand-no-madt-hpet", 0x50654, (uint16_t)(bit(SOURCE_MADT) | bit(SOURCE_HPET)), 0, 0},
       {"hand-no-dmar", 0x50654, bit(SOURCE_DMAR), 0, 9},
+      {"hand-listed-x-verbose", 0x50654, 0, 0, 12},
+      {"hand-unlisted-a-x", 0x90672, 0, 0, 13},
   };
   for (const auto& v : partials) {
     platform p;

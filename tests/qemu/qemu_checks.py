@@ -13,7 +13,8 @@ except families (six boots):
                 on a processor that no setup routine supports
   lab           the default lab run (rav) against lab-rav.expected, the
                 same with -a (which changes nothing on a listed processor),
-                and -p: the shell's page-break prompt, answered on the serial
+                -x (the same 55, then tests 101 on against
+                lab-rav-os.expected), and -p: the shell's page-break prompt, answered on the serial
                 line
   unlisted      a processor without a setup routine: refused with the hint
                 to use -a; with -a, the results against lab-unlisted.expected
@@ -49,7 +50,7 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 QEMU_RUN = os.path.join(ROOT, "tools", "qemu-run")
 
 USAGE = (
-    "Usage:   Iovet.efi [-h] [-a] [-d] [-p] [-t] [-v]\n"
+    "Usage:   Iovet.efi [-h] [-a] [-d] [-p] [-t] [-v] [-x]\n"
     "Options: -h   Display command line options.\n"
     "         -a   Also on a processor without a chipset profile: check what\n"
     "              needs no chipset view; the rest is reported as missing data.\n"
@@ -58,6 +59,8 @@ USAGE = (
     "              Do not use when output is redirected to file.\n"
     "         -t   Run Zyr tests.\n"
     "         -v   Verbose option.\n"
+    "         -x   Also on the seven known families: what an operating system\n"
+    "              checks at boot (tests 101 on).\n"
 )
 BANNER_RULE = "*" * 45 + "\n"
 COLLECTION_FAILED = "Application Exists. Error occurred collecting needed Zyr test data.\n"
@@ -124,7 +127,7 @@ def group_frame(image, work):
     batch = os.path.join(work, "batch")
     # "-p -h" comes last: the page-break mode it switches on must not pause
     # any later output of the boot.
-    runs = ["-h", "/H", "-t -h", "", "-x --dbg", "-d", "-v", "-p -h"]
+    runs = ["-h", "/H", "-t -h", "", "-z --dbg", "-d", "-v", "-p -h"]
     with open(batch, "w") as f:
         f.write("\n".join(runs) + "\n")
     rc, out, err = qemu_run(image, ["--bare",
@@ -152,7 +155,7 @@ def group_frame(image, work):
     check("Test Assertions" not in plain and "BIOS Information" not in plain,
           "plain run prints no verbose section", plain)
 
-    dbg = by_args.get("-x --dbg", "")
+    dbg = by_args.get("-z --dbg", "")
     check("DEBUG -- support Line# 262\n" in dbg, "arguments reach main: --dbg switches the debug lines on", dbg)
     check("DEBUG -- main() Line# 101\n" in dbg, "the debug line of main before the report", dbg)
     mch = dbg.find("DEBUG : testsetup_rav() :  MCHBAR = 0x")
@@ -237,6 +240,7 @@ def group_bad_path(image, work):
 # The lab.
 
 EXPECTED = os.path.join(HERE, "lab-rav.expected")
+OS_EXPECTED = os.path.join(HERE, "lab-rav-os.expected")
 RESULT_WORDS = {"PASS": "PASS", "FAIL": "FAIL", "WARNING": "WARNING",
                 "Not Applicable for this platform": "N/A", "Missing Data needed for test.": "MISSING"}
 PAGE_PROMPT = "Press ENTER to continue or 'Q' break:"
@@ -272,7 +276,7 @@ def report_results(output):
     """{number: (result word, message)} of the records a -v report lists."""
     output = without_prompts(output)
     results = {}
-    for m in re.finditer(r"^(\d\d)\) .*\nResult : (.*)\n(?:       : (.*)\n)?", output, re.M):
+    for m in re.finditer(r"^(\d{2,3})\) .*\nResult : (.*)\n(?:       : (.*)\n)?", output, re.M):
         results[int(m.group(1))] = (RESULT_WORDS.get(m.group(2), m.group(2)), m.group(3) or "")
     return results
 
@@ -301,10 +305,11 @@ def pinned(path):
         return None
 
 
-def check_pinned(expected, verbose, path, what):
-    """Every result of a -v report as the expectation file pins it; the
-    report's results."""
-    results = report_results(verbose)
+def check_pinned(expected, verbose, path, what, results=None):
+    """Every result of a -v report (or the given part of them) as the
+    expectation file pins it; the report's results."""
+    if results is None:
+        results = report_results(verbose)
     wrong = differences(expected, results, path)
     for line in wrong:
         print("      " + line)
@@ -337,13 +342,16 @@ def group_lab(image, work):
     expected = pinned(EXPECTED)
     if expected is None:
         return
-    batch = batch_file(work, ["-v", "-a -v", "-p -v"])
-    rc, out, err = timed("lab boot (-v, -a -v, -p -v)", qemu_run, image, ["--answer-pages"], batch)
-    check(rc == 0, "the lab boots and runs the three commands", err)
+    os_expected = pinned(OS_EXPECTED)
+    if os_expected is None:
+        return
+    batch = batch_file(work, ["-v", "-a -v", "-x -v", "-p -v"])
+    rc, out, err = timed("lab boot (-v, -a -v, -x -v, -p -v)", qemu_run, image, ["--answer-pages"], batch)
+    check(rc == 0, "the lab boots and runs the four commands", err)
     staging = [line for line in err.splitlines() if line.startswith("qemu-run: lab ")]
     check(len(staging) == 1 and staging[0].startswith("qemu-run: lab rav on Skylake-Client: MCHBAR 0xFED10001"),
           "one stderr line names the lab's staging", err)
-    check(statuses(err) == ["0x0"] * 3, "every run ends with status 0", err)
+    check(statuses(err) == ["0x0"] * 4, "every run ends with status 0", err)
     by_args = dict(split_batch(out))
     verbose = by_args.get("-v", "")
     check(by_args.get("-a -v") == verbose, "-a on a listed processor prints exactly what the run without it prints",
@@ -353,6 +361,15 @@ def group_lab(image, work):
     check(len(results) == 55 and len(evaluated) >= 50,
           "at least 50 of the 55 records evaluated (%d)" % len(evaluated), verbose)
     check("ERROR -- MCHBAR" not in verbose, "the setup routine finds MCHBAR enabled", verbose)
+
+    # -x: the family's 55 as without it, then what an operating system checks.
+    extended = by_args.get("-x -v", "")
+    os_results = report_results(extended)
+    check({n: r for n, r in os_results.items() if n < 101} == results,
+          "-x: the family's records are those of the run without it", extended)
+    check_pinned(os_expected, extended, OS_EXPECTED, "the -x run's tests from 101",
+                 {n: r for n, r in os_results.items() if n >= 101})
+    check("Total | 65" in extended, "-x: the report counts 65 records", extended)
 
     paged = by_args.get("-p -v", "")
     check(PAGE_PROMPT not in verbose, "no page-break prompt before -p", verbose)
@@ -428,8 +445,8 @@ def group_unlisted(image, work):
     verbose = by_args.get("-a -v", "")
     results = check_pinned(expected, verbose, UNLISTED_EXPECTED, "the -a run")
     missing = [n for n, (r, _) in results.items() if r == "MISSING"]
-    check(len(results) == 55 and 55 - len(missing) >= 38,
-          "at least 38 of the 55 records evaluated (%d)" % (55 - len(missing)), verbose)
+    check(len(results) == 65 and 65 - len(missing) >= 46,
+          "at least 46 of the 65 records evaluated (%d)" % (65 - len(missing)), verbose)
     check(all(results[n][1] == UNLISTED_REASON for n in missing), "every missing record gives its reason", verbose)
     check("testsetup_" not in verbose and "MCHBAR" not in verbose and p2sb_read_backs(err) == [(0, 0), (0, 0)],
           "no setup routine runs and the P2SB is not written", err)
@@ -527,7 +544,7 @@ def group_rmrr(image, work):
           "38, 39: both RMRRs have one endpoint scope", run)
 
 
-MANUAL_SYNOPSIS = "Iovet.efi [-h] [-a] [-d] [-p] [-t] [-v]"
+MANUAL_SYNOPSIS = "Iovet.efi [-h] [-a] [-d] [-p] [-t] [-v] [-x]"
 
 
 def group_manual_page(image, work):

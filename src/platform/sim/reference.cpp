@@ -314,6 +314,8 @@ bool make_reference_platform(const std::string& family, platform_description& p)
     mmio(p, e.base + 0x08, 8, cap_39bit, w + ": CAP_REG (MGAW 39)");
     mmio(p, e.base + 0x10, 8, e.ecap, w + ": ECAP_REG");
     mmio(p, e.base + 0x1C, 4, 0x00000000, w + ": GSTS_REG");
+    mmio(p, e.base + 0x34, 4, 0x00000000, w + ": FSTS_REG: no fault");
+    mmio(p, e.base + 0x64, 4, 0x00000000, w + ": PMEN_REG");
     mmio(p, e.base + 0xFF0, 4, policy_locked, w + ": policy register, locked, snoop control enabled");
   }
   mmio(p, hpet_base + 0x000, 8, 0x0429B17F8086A701, "HPET GCAP_ID: 8 timers, 64-bit counter");
