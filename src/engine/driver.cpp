@@ -140,9 +140,11 @@ enum stop_rule : uint8_t {
   STOP_ON_ERROR,    // a non-zero return ends the run without a report
 };
 
+// The pointer first: 16 bytes an entry rather than 24.
 struct order_entry {
-  uint32_t test;
+  constexpr order_entry(uint32_t t, assertion_fn f, stop_rule r) : run(f), test((uint8_t)t), rule(r) {}
   assertion_fn run;
+  uint8_t test;
   stop_rule rule;
 };
 
