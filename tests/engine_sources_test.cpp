@@ -246,6 +246,8 @@ TEST(Stops, OnlyKnownFactsStopTheRun) {
   add_catalogue(no_mcfg);
   tables_only(no_mcfg);
   o = run_kept(no_mcfg, {"-t"});
+  EXPECT_EQ(o.text.find("ERROR -- Missing MCFG Table.\n"), o.text.rfind("ERROR -- Missing MCFG Table.\n"))
+      << "one line for one cause";
   EXPECT_TRUE(contains(o.text, "ERROR -- Missing MCFG Table.\n"));
   EXPECT_FALSE(contains(o.text, "Zyr Test Status"));
 }

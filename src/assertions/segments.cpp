@@ -110,7 +110,9 @@ const char* scope_bus_outside_segment(const segment_map& map) {
 
 bool missing_mcfg(const acpi_tables_t* tables) {
   if (tables->mcfg) return false;
-  Print("ERROR -- Missing MCFG Table.\n");
+  // Under the general rules one line tells it, however many checks need it.
+  if (!general_rules() || !mcfg_absence_told) Print("ERROR -- Missing MCFG Table.\n");
+  mcfg_absence_told = true;
   return true;
 }
 

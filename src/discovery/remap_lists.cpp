@@ -169,6 +169,7 @@ void free_test_data(acpi_tables_t* tables) {
   empty_list<pci_dev_t>(pci_dev_list);
   empty_list<test_case_node_t>(test_case_list);
   test_record_missing = false;
+  mcfg_absence_told = false;
   reset_sources();
 }
 
