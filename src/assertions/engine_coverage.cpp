@@ -80,6 +80,32 @@ uint64_t assert_include_pci_all_last(acpi_tables_t* tables, test_info_t* tinfo) 
 }
 
 namespace {
+const char* const structure_names[] = {"DRHD", "RMRR", "ATSR", "RHSA", "ANDD", "SATC", "SIDP"};
+
+// Under the general rules: the first malformed device scope of the table's
+// structures, in table order, fails the record with its place.
+bool recorded_malformed_scope(test_case_t* tc, byte_view dmar) {
+  bool found = false;
+  for_each_remap_structure(dmar, DMAR_MAX_STRUCTURES + 1, [&](byte_view s, uint32_t at) {
+    uint16_t type = remap_type(s);
+    if (type > DMAR_TYPE_SIDP || !scope_fixed_size(type)) return true;
+    for_each_scope_found(s, scope_fixed_size(type), [&](const device_scope_entry_t& scope, size_t offset) {
+      scope_form form = scope_form_at(s, offset);
+      if (form == SCOPE_WELL_FORMED) return true;
+      const char* why = form == SCOPE_TOO_SHORT ? "is below 8 (a 6-byte header and at least one 2-byte path entry)"
+                        : form == SCOPE_ODD_PATH ? "leaves an odd path length"
+                                                 : "runs past the end of its structure";
+      set_result_fmt(tc, TEST_FAIL,
+                     "%s at DMAR offset 0x%X: its device scope at offset 0x%X is malformed: Length %d %s.\n",
+                     structure_names[type], at, at + (uint32_t)offset, scope.Length(), why);
+      found = true;
+      return false;
+    });
+    return !found;
+  });
+  return found;
+}
+
 // True when some scope of the list has a type above 5.
 bool list_has_undefined_scope_type(list_entry& list, uint32_t fixed) {
   return any_list_scope(list, fixed,
@@ -91,7 +117,9 @@ uint64_t assert_scope_types(acpi_tables_t* tables, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(24, true);
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 24)) return 0;
-  if (list_has_undefined_scope_type(drhd_list, DRHD_FIXED_SIZE))
+  if (general_rules() && recorded_malformed_scope(tc, dmar_view(*tables)))
+    ;
+  else if (list_has_undefined_scope_type(drhd_list, DRHD_FIXED_SIZE))
     set_result(tc, TEST_FAIL, "DRHD contains invalid Device Scope Type.\n");
   else if (list_has_undefined_scope_type(rmrr_list, RMRR_FIXED_SIZE))
     set_result(tc, TEST_FAIL, "RMRR contains invalid Device Scope Type.\n");
@@ -99,6 +127,8 @@ uint64_t assert_scope_types(acpi_tables_t* tables, test_info_t* tinfo) {
     set_result(tc, TEST_FAIL, "ATSR contains invalid Device Scope Type.\n");
   else
     set_result(tc, TEST_PASS);
-  note_general_rule(tc, scopes_by_length_rule);
+  note_general_rule(tc,
+                    "device scopes are taken by their Length: a 6-byte header and whole 2-byte path entries, at "
+                    "least one, inside the structure.");
   return 0;
 }

@@ -131,9 +131,25 @@ inline int32_t scope_count(byte_view s, uint32_t fixed) {
   return ((int32_t)remap_length(s) - (int32_t)fixed) / (int32_t)SCOPE_STEP;
 }
 
+// Under the general rules a device scope is well formed when its Length
+// holds its 6-byte header and at least one 2-byte path entry, its path is
+// whole entries, and it ends inside its structure (the structure's Length,
+// and the bytes given).
+constexpr uint32_t SCOPE_MIN_LENGTH = 8;
+enum scope_form : uint8_t { SCOPE_WELL_FORMED, SCOPE_TOO_SHORT, SCOPE_ODD_PATH, SCOPE_PAST_STRUCTURE };
+inline scope_form scope_form_at(byte_view structure, size_t offset) {
+  size_t end = remap_length(structure) < structure.size ? remap_length(structure) : structure.size;
+  if (offset + SCOPE_OFF_LENGTH >= end) return SCOPE_PAST_STRUCTURE;
+  uint8_t length = structure.u8(offset + SCOPE_OFF_LENGTH);
+  if (length < SCOPE_MIN_LENGTH) return SCOPE_TOO_SHORT;
+  if (length % 2) return SCOPE_ODD_PATH;
+  return offset + length > end ? SCOPE_PAST_STRUCTURE : SCOPE_WELL_FORMED;
+}
+
 // One device scope entry: its view runs from the scope's start to the end
 // of the structure, so a path may be read as far as the structure goes, no
-// further.
+// further; under the general rules the assertions' walks give only well
+// formed scopes, each viewed to its own Length.
 struct device_scope_entry_t {
   byte_view bytes;
   int32_t index;

@@ -20,8 +20,37 @@ bool dmar_general_rules = false;
 // ---------------------------------------------------------------------------
 // The steps of the scope walks (table_walks.h).
 
-scope_cursor first_scope(byte_view structure, uint32_t fixed) {
-  return scope_cursor{fixed, 0, dmar_general_rules ? 0 : scope_count(structure, fixed)};
+namespace {
+// One step by the rule of the run.
+void step_scope(byte_view structure, scope_cursor& c) {
+  c.index++;
+  if (!dmar_general_rules) {
+    c.offset += SCOPE_STEP;
+    return;
+  }
+  // A scope shorter than its own header cannot be stepped over: the walk
+  // ends after it.
+  uint8_t length = structure.u8(c.offset + SCOPE_OFF_LENGTH);
+  c.offset = length < SCOPE_OFF_PATH ? structure.size : c.offset + length;
+}
+
+// Under the general rules the assertions' walks pass over malformed scopes
+// (the structural check names them).
+void skip_malformed(byte_view structure, scope_cursor& c) {
+  if (!dmar_general_rules || c.every) return;
+  while (at_scope(structure, c) && scope_form_at(structure, c.offset) != SCOPE_WELL_FORMED) step_scope(structure, c);
+}
+}  // namespace
+
+scope_cursor first_scope(byte_view structure, uint32_t fixed, bool every) {
+  scope_cursor c{fixed, 0, dmar_general_rules ? 0 : scope_count(structure, fixed), every};
+  skip_malformed(structure, c);
+  return c;
+}
+
+device_scope_entry_t scope_at(byte_view structure, const scope_cursor& c) {
+  size_t length = dmar_general_rules && !c.every ? structure.u8(c.offset + SCOPE_OFF_LENGTH) : (size_t)-1;
+  return device_scope_entry_t{structure.sub(c.offset, length), c.index};
 }
 
 bool at_scope(byte_view structure, const scope_cursor& c) {
@@ -44,7 +73,7 @@ void settle(list_scope_cursor& c) {
 }  // namespace
 
 list_scope_cursor first_list_scope(list_entry& list, uint32_t fixed) {
-  list_scope_cursor c{&list, fixed, nullptr, scope_cursor{0, 0, 0}};
+  list_scope_cursor c{&list, fixed, nullptr, scope_cursor{0, 0, 0, false}};
   if (!list_empty(list)) {
     c.node = reinterpret_cast<remap_node_t*>(list.next);
     c.scope = first_scope(c.node->view(), fixed);
@@ -59,15 +88,8 @@ void next_list_scope(list_scope_cursor& c) {
 }
 
 void next_scope(byte_view structure, scope_cursor& c) {
-  c.index++;
-  if (!dmar_general_rules) {
-    c.offset += SCOPE_STEP;
-    return;
-  }
-  // A scope shorter than its own header cannot be stepped over: the walk
-  // ends after it.
-  uint8_t length = structure.u8(c.offset + SCOPE_OFF_LENGTH);
-  c.offset = length < SCOPE_OFF_PATH ? structure.size : c.offset + length;
+  step_scope(structure, c);
+  skip_malformed(structure, c);
 }
 
 // ---------------------------------------------------------------------------
