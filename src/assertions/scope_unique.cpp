@@ -1,34 +1,80 @@
 // Device-scope uniqueness and the graphics engine scope: tests 47 and 48.
 #include "assertions/assertions.h"
+#include "discovery/config_space.h"
 #include "discovery/pci_inventory.h"
 #include "discovery/remap_lists.h"
 #include "discovery/table_walks.h"
 #include "engine/sources.h"
 #include "platform/platform.h"
+#include "platform/print.h"
 
 namespace {
 
 const char* const general_rule_47 =
-    "device scopes are unique within each PCI segment, and a segment without INCLUDE_PCI_ALL lists every PCI "
+    "device scopes name distinct devices within each PCI segment (a path through bridges by configuration space, "
+    "else by its bytes), and a segment without INCLUDE_PCI_ALL, or of the MCFG without a DRHD, lists every PCI "
     "function of that segment.";
 
-// Under the general rules: every DRHD segment without INCLUDE_PCI_ALL names
-// as many scopes as the inventory holds functions of that segment (each
-// function once, however many of the segment's allocations listed it). A
-// segment other than 0 was not scanned: *unscanned says so.
-bool segments_enumerated(bool* unscanned) {
+// The request ID of the device a scope names, where it is known: a
+// one-entry path, or a longer one through configuration space (segment 0,
+// where the ports reach), bridge by bridge by their secondary buses.
+bool scope_device(uint16_t segment, const device_scope_entry_t& s, uint16_t* rid) {
+  int32_t n = s.path_count_inside();
+  uint8_t bus = s.StartingBusNumber();
+  if (n < 1 || (n > 1 && (segment != 0 || !source_known(SOURCE_PCI)))) return false;
+  for (int32_t j = 0; j + 1 < n; j++)
+    if (!pci_secondary_bus(pci_location{bus, (uint8_t)(s.path_device(j) & 0x1F), (uint8_t)(s.path_function(j) & 7)},
+                           &bus))
+      return false;
+  *rid = request_id(bus, s.path_device(n - 1), s.path_function(n - 1));
+  return true;
+}
+
+// The same starting bus and path bytes.
+bool same_path(const device_scope_entry_t& a, const device_scope_entry_t& b) {
+  if (a.Length() != b.Length()) return false;
+  for (size_t i = SCOPE_OFF_START_BUS; i < a.Length(); i++)
+    if (a.bytes.u8(i) != b.bytes.u8(i)) return false;
+  return true;
+}
+
+bool segment_has_drhd(uint16_t segment) {
+  for (remap_node_t* node : each<remap_node_t>(drhd_list))
+    if (node->SegmentNumber() == segment) return true;
+  return false;
+}
+
+// Under the general rules: calls f(segment, scopes) for each segment whose
+// scopes must list every function (a DRHD segment without INCLUDE_PCI_ALL,
+// an MCFG segment without a DRHD) with the number of its scopes; f returns
+// false to stop.
+template <class F>
+bool for_each_enumerated_segment(byte_view mcfg, F f) {
+  auto scopes_of = [](uint16_t segment) {
+    uint64_t n = 0;
+    for_each_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t* node, const device_scope_entry_t&) {
+      if (node->SegmentNumber() == segment) n++;
+      return true;
+    });
+    return n;
+  };
+  return for_each_drhd_segment([&](uint16_t s) { return include_pci_all_drhds(s) || f(s, scopes_of(s)); }) &&
+         for_each_mcfg_allocation(mcfg, [&](const csbaas_t& a) {
+           return segment_has_drhd(a.pci_segment()) || f(a.pci_segment(), (uint64_t)0);
+         });
+}
+
+// Every such segment names as many scopes as the inventory holds functions
+// of that segment (each function once, however many allocations listed
+// it). A segment other than 0 was not scanned: *unscanned says so.
+bool segments_enumerated(byte_view mcfg, bool* unscanned) {
   request_id_set seen;
-  return for_each_drhd_segment([&](uint16_t segment) {
-    if (include_pci_all_drhds(segment)) return true;
+  return for_each_enumerated_segment(mcfg, [&](uint16_t segment, uint64_t scopes) {
     if (segment != 0) {
       *unscanned = true;
       return true;
     }
-    uint64_t scopes = 0, functions = 0;
-    for_each_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t* node, const device_scope_entry_t&) {
-      if (node->SegmentNumber() == segment) scopes++;
-      return true;
-    });
+    uint64_t functions = 0;
     seen.clear();
     for (pci_dev_t* d : each<pci_dev_t>(pci_dev_list))
       if (d->segment == segment && seen.add(d->rid())) functions++;
@@ -36,77 +82,106 @@ bool segments_enumerated(bool* unscanned) {
   });
 }
 
+// The families' rule: every path entry's request ID, one pool for all DRHDs.
+// False when the table of IDs cannot be had.
+bool request_ids_repeat(bool* repeat) {
+  uint64_t entries = 0;
+  for_each_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t*, const device_scope_entry_t& scope) {
+    entries += (uint64_t)scope.path_count_inside();
+    return true;
+  });
+  *repeat = false;
+  if (!entries) return true;
+  uint16_t* ids = static_cast<uint16_t*>(AllocateZeroPool(entries * sizeof(uint16_t)));
+  if (!ids) return false;
+  // Second walk over the same scopes: it visits exactly the entries counted.
+  uint64_t stored = 0;
+  for_each_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t*, const device_scope_entry_t& scope) {
+    return for_each_path_entry(scope, [&](int32_t, uint8_t, uint8_t, uint16_t rid) {
+      ids[stored++] = rid;
+      return true;
+    });
+  });
+  for (uint64_t i = 0; i < stored && !*repeat; i++) {
+    debug_print(debug_mask, "DEBUG -- #%d: device_scopes[%d] Request ID = 0x%X:\n", 47, i, ids[i]);
+    for (uint64_t j = 0; j < stored && !*repeat; j++) *repeat = i != j && ids[i] == ids[j];
+  }
+  FreePool(ids);
+  return true;
+}
+
 }  // namespace
 
-uint64_t assert_scopes_unique(acpi_tables_t*, test_info_t* tinfo) {
+bool drhd_scopes_name_a_device_twice() {
+  request_id_set seen;
+  bool twice = false;
+  for_each_drhd_segment([&](uint16_t segment) {
+    seen.clear();
+    for_each_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t* node, const device_scope_entry_t& a) {
+      if (node->SegmentNumber() != segment) return true;
+      uint16_t rid = 0;
+      if (scope_device(segment, a, &rid))
+        twice = !seen.add(rid);
+      else
+        twice = any_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t* other, const device_scope_entry_t& b) {
+          return other->SegmentNumber() == segment && (other != node || b.index != a.index) && same_path(a, b);
+        });
+      return !twice;
+    });
+    return !twice;
+  });
+  return twice;
+}
+
+uint64_t assert_scopes_unique(acpi_tables_t* tables, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(47, true);
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 47)) return 0;
   set_result(tc, TEST_PASS);
 
-  // First walk: the INCLUDE_PCI_ALL flag, the number of device scopes (for
-  // the enumeration count) and the number of path entries to be stored (a
-  // scope may carry more than one, or none).
-  bool include_pci_all = false;
-  uint64_t scopes = 0, entries = 0;
+  // Under the general rules every segment is judged on its own: a device is
+  // compared with those of its own segment, and every segment of the DRHDs
+  // and of the MCFG needs INCLUDE_PCI_ALL or a full list.
+  bool by_segment = general_rules();
+  bool include_pci_all = false, repeat = false;
+  uint64_t scopes = 0;
   for (remap_node_t* drhd : each<remap_node_t>(drhd_list))
     if (drhd->include_pci_all()) include_pci_all = true;
-  for_each_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t*, const device_scope_entry_t& scope) {
+  for_each_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t*, const device_scope_entry_t&) {
     scopes++;
-    entries += (uint64_t)scope.path_count_inside();
     return true;
   });
-  // Under the general rules every segment is judged on its own: a request
-  // ID is compared with those of its own segment, and every segment needs
-  // INCLUDE_PCI_ALL or a full list.
-  bool by_segment = general_rules();
-  if (by_segment)
-    include_pci_all = for_each_drhd_segment([](uint16_t s) { return include_pci_all_drhds(s) > 0; });
-
-  uint32_t* ids = nullptr;  // request IDs, under the general rules with their segment above them
-  if (entries) {
-    ids = static_cast<uint32_t*>(AllocateZeroPool(entries * sizeof(uint32_t)));
-    if (!ids) {
-      Print("Memory Allocation error in assertion #47\n");
-      set_result(tc, TEST_MISSING);
-      return 1;
-    }
+  if (by_segment) {
+    repeat = drhd_scopes_name_a_device_twice();
+  } else if (!request_ids_repeat(&repeat)) {
+    Print("Memory Allocation error in assertion #47\n");
+    set_result(tc, TEST_MISSING);
+    return 1;
   }
-  // Second walk over the same scopes: it visits exactly the entries counted.
-  uint64_t stored = 0;
-  for_each_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t* node, const device_scope_entry_t& scope) {
-    uint32_t segment = by_segment ? (uint32_t)node->SegmentNumber() << 16 : 0;
-    return for_each_path_entry(scope, [&](int32_t, uint8_t, uint8_t, uint16_t rid) {
-      ids[stored++] = segment | rid;
-      return true;
-    });
-  });
-
-  for (uint64_t i = 0; i < stored; i++) {
-    debug_print(debug_mask, "DEBUG -- #%d: device_scopes[%d] Request ID = 0x%X:\n", 47, i, ids[i] & 0xFFFF);
-    for (uint64_t j = 0; j < stored; j++) {
-      if (i != j && ids[i] == ids[j]) {
-        set_result(tc, TEST_FAIL, "All Device Scopes under DRHD's must be unique.\n");
-        note_general_rule(tc, general_rule_47);
-        FreePool(ids);
-        return 0;
-      }
-    }
+  if (repeat) {
+    set_result(tc, TEST_FAIL, "All Device Scopes under DRHD's must be unique.\n");
+    note_general_rule(tc, general_rule_47);
+    return 0;
   }
   // Without INCLUDE_PCI_ALL the scopes are counted against the inventory.
+  // Under the general rules the MCFG says which segments the platform has.
+  byte_view mcfg = mcfg_view(*tables);
   bool unscanned = false;
+  if (by_segment && source_known(SOURCE_MCFG))
+    include_pci_all = for_each_enumerated_segment(mcfg, [](uint16_t, uint64_t) { return false; });
+  else if (by_segment)
+    include_pci_all = false;  // which segments there are is not known
   if (include_pci_all || recorded_unknown_later(tc))
     ;
   else if (pci_inventory_unscanned)
     record_inventory_incomplete(tc);
-  else if (by_segment ? !segments_enumerated(&unscanned) : list_count(pci_dev_list) != scopes)
+  else if (by_segment ? !segments_enumerated(mcfg, &unscanned) : list_count(pci_dev_list) != scopes)
     set_result(tc, TEST_FAIL,
                "No DRHD found with INCLUDE_PCI_ALL flag bit set, thus all PCI device must be enumerated in Device "
                "Scopes.\n");
   else if (unscanned)
     record_inventory_incomplete(tc);
   note_general_rule(tc, general_rule_47);
-  if (ids) FreePool(ids);
   return 0;
 }
 

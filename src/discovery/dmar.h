@@ -36,6 +36,7 @@ constexpr uint32_t DRHD_OFF_SEGMENT = 6;
 constexpr uint32_t DRHD_OFF_BASE = 8;
 constexpr uint32_t DRHD_FIXED_SIZE = 16;
 constexpr uint8_t DRHD_INCLUDE_PCI_ALL = 0x01;
+constexpr uint8_t DRHD_SIZE_RESERVED_BITS = 0xF0;  // byte 5 as Size: bits 3:0 defined
 // RMRR.
 constexpr uint32_t RMRR_OFF_RESERVED = 4;
 constexpr uint32_t RMRR_OFF_SEGMENT = 6;
