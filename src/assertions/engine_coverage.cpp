@@ -92,11 +92,10 @@ bool recorded_malformed_scope(test_case_t* tc, byte_view dmar) {
     for_each_scope_found(s, scope_fixed_size(type), [&](const device_scope_entry_t& scope, size_t offset) {
       scope_form form = scope_form_at(s, offset);
       if (form == SCOPE_WELL_FORMED) return true;
-      const char* why = form == SCOPE_TOO_SHORT ? "is below 8 (a 6-byte header and at least one 2-byte path entry)"
-                        : form == SCOPE_ODD_PATH ? "leaves an odd path length"
-                                                 : "runs past the end of its structure";
-      set_result_fmt(tc, TEST_FAIL,
-                     "%s at DMAR offset 0x%X: its device scope at offset 0x%X is malformed: Length %d %s.\n",
+      const char* why = form == SCOPE_TOO_SHORT ? "below 8 (a 6-byte header and at least one 2-byte path entry)"
+                        : form == SCOPE_ODD_PATH ? "an odd path length"
+                                                 : "runs past its structure";
+      set_result_fmt(tc, TEST_FAIL, "%s at DMAR offset 0x%X: device scope at offset 0x%X, Length %d: %s.\n",
                      structure_names[type], at, at + (uint32_t)offset, scope.Length(), why);
       found = true;
       return false;
@@ -128,7 +127,7 @@ uint64_t assert_scope_types(acpi_tables_t* tables, test_info_t* tinfo) {
   else
     set_result(tc, TEST_PASS);
   note_general_rule(tc,
-                    "device scopes are taken by their Length: a 6-byte header and whole 2-byte path entries, at "
-                    "least one, inside the structure.");
+                    "device scopes are taken by their Length; each holds a 6-byte header and whole 2-byte path "
+                    "entries (one at least) inside its structure.");
   return 0;
 }

@@ -151,14 +151,23 @@ inline scope_form scope_form_at(byte_view structure, size_t offset) {
 // of the structure, so a path may be read as far as the structure goes, no
 // further; under the general rules the assertions' walks give only well
 // formed scopes, each viewed to its own Length.
+// Reads of a scope viewed to its own Length that fell past it (none may:
+// the fuzz run checks).
+extern uint32_t scope_reads_outside;
+
 struct device_scope_entry_t {
   byte_view bytes;
   int32_t index;
-  uint8_t Type() const { return bytes.u8(SCOPE_OFF_TYPE); }
-  uint8_t Length() const { return bytes.u8(SCOPE_OFF_LENGTH); }
-  uint16_t Reserved() const { return bytes.u16(SCOPE_OFF_RESERVED); }
-  uint8_t Enumeration_ID() const { return bytes.u8(SCOPE_OFF_ENUMERATION_ID); }
-  uint8_t StartingBusNumber() const { return bytes.u8(SCOPE_OFF_START_BUS); }
+  bool own_length = false;  // viewed to its own Length (the general rules)
+  uint8_t at(size_t offset) const {
+    if (own_length && offset >= bytes.size) scope_reads_outside++;
+    return bytes.u8(offset);
+  }
+  uint8_t Type() const { return at(SCOPE_OFF_TYPE); }
+  uint8_t Length() const { return at(SCOPE_OFF_LENGTH); }
+  uint16_t Reserved() const { return (uint16_t)(at(SCOPE_OFF_RESERVED) | at(SCOPE_OFF_RESERVED + 1) << 8); }
+  uint8_t Enumeration_ID() const { return at(SCOPE_OFF_ENUMERATION_ID); }
+  uint8_t StartingBusNumber() const { return at(SCOPE_OFF_START_BUS); }
   // (Length - 6) / 2 path entries, signed; never negative here.
   int32_t path_count() const {
     int32_t n = ((int32_t)Length() - 6) / 2;
@@ -170,8 +179,8 @@ struct device_scope_entry_t {
     int32_t inside = bytes.size >= SCOPE_OFF_PATH ? (int32_t)((bytes.size - SCOPE_OFF_PATH) / 2) : 0;
     return n < inside ? n : inside;
   }
-  uint8_t path_device(int32_t j) const { return bytes.u8(SCOPE_OFF_PATH + 2 * (size_t)j); }
-  uint8_t path_function(int32_t j) const { return bytes.u8(SCOPE_OFF_PATH + 2 * (size_t)j + 1); }
+  uint8_t path_device(int32_t j) const { return at(SCOPE_OFF_PATH + 2 * (size_t)j); }
+  uint8_t path_function(int32_t j) const { return at(SCOPE_OFF_PATH + 2 * (size_t)j + 1); }
   uint16_t path_request_id(int32_t j) const {
     return request_id(StartingBusNumber(), path_device(j), path_function(j));
   }

@@ -16,6 +16,7 @@ list_entry andd_list = LIST_HEAD_INIT(andd_list);
 list_entry satc_list = LIST_HEAD_INIT(satc_list);
 list_entry sidp_list = LIST_HEAD_INIT(sidp_list);
 bool dmar_general_rules = false;
+uint32_t scope_reads_outside = 0;
 
 // ---------------------------------------------------------------------------
 // The steps of the scope walks (table_walks.h).
@@ -49,8 +50,9 @@ scope_cursor first_scope(byte_view structure, uint32_t fixed, bool every) {
 }
 
 device_scope_entry_t scope_at(byte_view structure, const scope_cursor& c) {
-  size_t length = dmar_general_rules && !c.every ? structure.u8(c.offset + SCOPE_OFF_LENGTH) : (size_t)-1;
-  return device_scope_entry_t{structure.sub(c.offset, length), c.index};
+  bool own = dmar_general_rules && !c.every;
+  size_t length = own ? structure.u8(c.offset + SCOPE_OFF_LENGTH) : (size_t)-1;
+  return device_scope_entry_t{structure.sub(c.offset, length), c.index, own};
 }
 
 bool at_scope(byte_view structure, const scope_cursor& c) {
