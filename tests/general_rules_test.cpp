@@ -125,7 +125,7 @@ TEST(GeneralRules, MalformedScopesAreFoundAndNothingElseReadsThem) {
     const char* why;
   };
   for (const row& c : {row{0, "Length 0: below 8"}, row{4, "Length 4: below 8"}, row{7, "Length 7: below 8"},
-                       row{9, "Length 9: an odd path length"}, row{10, "Length 10: runs past its structure"}}) {
+                       row{9, "Length 9: odd path length"}, row{10, "Length 10: past its structure"}}) {
     sim::dmar_builder dmar;
     dmar.drhd(1, 0, 0xFED91000, {{3, 8, 0xF0, {{31, 0}}}, {4, 0, 0xF0, {{15, 0}}, c.length}})
         .drhd(1, 1, 0xFED92000, {{3, 9, 0xF0, {{31, 0}}}});
@@ -141,8 +141,8 @@ TEST(GeneralRules, MalformedScopesAreFoundAndNothingElseReadsThem) {
   }
 }
 
-// Two-entry paths through one bridge name the devices behind it: through
-// configuration space where it is known, else compared by their bytes. A
+// Two-entry paths through one bridge name two devices behind it, compared
+// by their bytes (the bridge's secondary bus is not in the tables). A
 // segment of the MCFG without a DRHD needs the inventory's count.
 TEST(GeneralRules, PathsThroughABridgeAndASegmentWithoutADrhd) {
   const sc first{1, 0, 0, {{0x1C, 0}, {0, 0}}}, second{1, 0, 0, {{0x1C, 0}, {0, 1}}}, behind{1, 0, 2, {{0, 0}}};
@@ -151,9 +151,6 @@ TEST(GeneralRules, PathsThroughABridgeAndASegmentWithoutADrhd) {
     dmar.drhd(0, 0, 0xFED90000, scopes).drhd(1, 0, 0xFED91000, {{3, 8, 0xF0, {{31, 0}}}});
     if (segment_1) dmar.drhd(1, 1, 0xFED92000, {{3, 9, 0xF0, {{31, 0}}}});
     sim::machine m = server(UNLISTED, dmar);
-    sim::pci_function& bridge = m.pci(0, 0x1C, 0, 0x8086, 0xA110);
-    bridge.set8(0x0E, 1);
-    bridge.set8(0x19, 2);  // secondary bus
     if (tables_alone)
       for (uint32_t s = SOURCE_CHIPSET; s < SOURCE_COUNT; s++) m.set_unknown((platform_source)s, SOURCE_TABLES_ONLY);
     return run_records(m, {"-a", "-t"});
@@ -165,7 +162,7 @@ TEST(GeneralRules, PathsThroughABridgeAndASegmentWithoutADrhd) {
   };
   for (const row& c : {row{{first, second}, true, TEST_PASS}, row{{first, first}, true, TEST_FAIL},
                        row{{first, behind}, true, TEST_PASS}, row{{first, second}, false, TEST_PASS},
-                       row{{first, behind}, false, TEST_FAIL}}) {
+                       row{{behind, behind}, false, TEST_FAIL}}) {
     auto r = run(c.scopes, c.tables_alone);
     EXPECT_EQ(r[14].first, c.unique) << c.tables_alone << ": " << r[14].second;
     EXPECT_EQ(r[47].first, c.unique) << c.tables_alone << ": " << r[47].second;

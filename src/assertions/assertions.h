@@ -17,9 +17,9 @@ bool missing_mcfg(const acpi_tables_t* tables);
 
 // Under the general rules: two DRHD scopes of one PCI segment name the same
 // device. A scope's device is its request ID where that is known (a
-// one-entry path, or through configuration space bridge by bridge); two
-// paths whose request IDs are not known are one device only when their bus
-// and path bytes are equal.
+// one-entry path: a longer one runs through bridges whose secondary buses
+// the tables do not give); two paths whose request IDs are not known are one
+// device only when their bus and path bytes are equal.
 bool drhd_scopes_name_a_device_twice();
 
 typedef uint64_t (*assertion_fn)(acpi_tables_t* tables, test_info_t* tinfo);

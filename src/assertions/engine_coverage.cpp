@@ -84,25 +84,13 @@ const char* const structure_names[] = {"DRHD", "RMRR", "ATSR", "RHSA", "ANDD", "
 
 // Under the general rules: the first malformed device scope of the table's
 // structures, in table order, fails the record with its place.
-bool recorded_malformed_scope(test_case_t* tc, byte_view dmar) {
-  bool found = false;
-  for_each_remap_structure(dmar, DMAR_MAX_STRUCTURES + 1, [&](byte_view s, uint32_t at) {
-    uint16_t type = remap_type(s);
-    if (type > DMAR_TYPE_SIDP || !scope_fixed_size(type)) return true;
-    for_each_scope_found(s, scope_fixed_size(type), [&](const device_scope_entry_t& scope, size_t offset) {
-      scope_form form = scope_form_at(s, offset);
-      if (form == SCOPE_WELL_FORMED) return true;
-      const char* why = form == SCOPE_TOO_SHORT ? "below 8 (a 6-byte header and at least one 2-byte path entry)"
-                        : form == SCOPE_ODD_PATH ? "an odd path length"
-                                                 : "runs past its structure";
-      set_result_fmt(tc, TEST_FAIL, "%s at DMAR offset 0x%X: device scope at offset 0x%X, Length %d: %s.\n",
-                     structure_names[type], at, at + (uint32_t)offset, scope.Length(), why);
-      found = true;
-      return false;
-    });
-    return !found;
-  });
-  return found;
+bool recorded_malformed_scope(test_case_t* tc) {
+  const malformed_scope& m = first_malformed_scope;
+  if (m.form == SCOPE_WELL_FORMED) return false;
+  const char* why = m.form == SCOPE_TOO_SHORT ? "below 8" : m.form == SCOPE_ODD_PATH ? "odd path length" : "past its structure";
+  set_result_fmt(tc, TEST_FAIL, "%s at DMAR offset 0x%X: device scope at offset 0x%X, Length %d: %s.\n",
+                 structure_names[m.type], m.structure, m.scope, m.length, why);
+  return true;
 }
 
 // True when some scope of the list has a type above 5.
@@ -116,7 +104,7 @@ uint64_t assert_scope_types(acpi_tables_t* tables, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(24, true);
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 24)) return 0;
-  if (general_rules() && recorded_malformed_scope(tc, dmar_view(*tables)))
+  if (general_rules() && recorded_malformed_scope(tc))
     ;
   else if (list_has_undefined_scope_type(drhd_list, DRHD_FIXED_SIZE))
     set_result(tc, TEST_FAIL, "DRHD contains invalid Device Scope Type.\n");
@@ -126,8 +114,6 @@ uint64_t assert_scope_types(acpi_tables_t* tables, test_info_t* tinfo) {
     set_result(tc, TEST_FAIL, "ATSR contains invalid Device Scope Type.\n");
   else
     set_result(tc, TEST_PASS);
-  note_general_rule(tc,
-                    "device scopes are taken by their Length; each holds a 6-byte header and whole 2-byte path "
-                    "entries (one at least) inside its structure.");
+  note_general_rule(tc, scopes_by_length_rule);
   return 0;
 }

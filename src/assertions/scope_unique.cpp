@@ -1,6 +1,5 @@
 // Device-scope uniqueness and the graphics engine scope: tests 47 and 48.
 #include "assertions/assertions.h"
-#include "discovery/config_space.h"
 #include "discovery/pci_inventory.h"
 #include "discovery/remap_lists.h"
 #include "discovery/table_walks.h"
@@ -11,22 +10,14 @@
 namespace {
 
 const char* const general_rule_47 =
-    "device scopes name distinct devices within each PCI segment (a path through bridges by configuration space, "
-    "else by its bytes), and a segment without INCLUDE_PCI_ALL, or of the MCFG without a DRHD, lists every PCI "
-    "function of that segment.";
+    "as 14, and a PCI segment without INCLUDE_PCI_ALL (or without a DRHD) lists every PCI function of it.";
 
 // The request ID of the device a scope names, where it is known: a
-// one-entry path, or a longer one through configuration space (segment 0,
-// where the ports reach), bridge by bridge by their secondary buses.
-bool scope_device(uint16_t segment, const device_scope_entry_t& s, uint16_t* rid) {
-  int32_t n = s.path_count_inside();
-  uint8_t bus = s.StartingBusNumber();
-  if (n < 1 || (n > 1 && (segment != 0 || !source_known(SOURCE_PCI)))) return false;
-  for (int32_t j = 0; j + 1 < n; j++)
-    if (!pci_secondary_bus(pci_location{bus, (uint8_t)(s.path_device(j) & 0x1F), (uint8_t)(s.path_function(j) & 7)},
-                           &bus))
-      return false;
-  *rid = request_id(bus, s.path_device(n - 1), s.path_function(n - 1));
+// one-entry path (a longer one runs through bridges whose secondary buses
+// only configuration space gives).
+bool scope_device(const device_scope_entry_t& s, uint16_t* rid) {
+  if (s.path_count_inside() != 1) return false;
+  *rid = s.path_request_id(0);
   return true;
 }
 
@@ -44,42 +35,35 @@ bool segment_has_drhd(uint16_t segment) {
   return false;
 }
 
-// Under the general rules: calls f(segment, scopes) for each segment whose
-// scopes must list every function (a DRHD segment without INCLUDE_PCI_ALL,
-// an MCFG segment without a DRHD) with the number of its scopes; f returns
-// false to stop.
-template <class F>
-bool for_each_enumerated_segment(byte_view mcfg, F f) {
-  auto scopes_of = [](uint16_t segment) {
-    uint64_t n = 0;
-    for_each_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t* node, const device_scope_entry_t&) {
-      if (node->SegmentNumber() == segment) n++;
-      return true;
-    });
-    return n;
-  };
-  return for_each_drhd_segment([&](uint16_t s) { return include_pci_all_drhds(s) || f(s, scopes_of(s)); }) &&
-         for_each_mcfg_allocation(mcfg, [&](const csbaas_t& a) {
-           return segment_has_drhd(a.pci_segment()) || f(a.pci_segment(), (uint64_t)0);
-         });
-}
-
-// Every such segment names as many scopes as the inventory holds functions
-// of that segment (each function once, however many allocations listed
-// it). A segment other than 0 was not scanned: *unscanned says so.
-bool segments_enumerated(byte_view mcfg, bool* unscanned) {
+// Under the general rules, the segments whose scopes must list every
+// function: a DRHD segment without INCLUDE_PCI_ALL, an MCFG segment without
+// a DRHD. *needed when there is one. False when such a segment names fewer
+// or more scopes than the inventory holds functions of it (each function
+// once, however many allocations listed it); a segment other than 0 was not
+// scanned: *unscanned says so.
+bool segments_enumerated(byte_view mcfg, bool* needed, bool* unscanned) {
   request_id_set seen;
-  return for_each_enumerated_segment(mcfg, [&](uint16_t segment, uint64_t scopes) {
+  auto enumerated = [&](uint16_t segment, bool named) {
+    *needed = true;
     if (segment != 0) {
       *unscanned = true;
       return true;
     }
-    uint64_t functions = 0;
+    uint64_t scopes = 0, functions = 0;
+    if (named)
+      for_each_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t* node, const device_scope_entry_t&) {
+        if (node->SegmentNumber() == segment) scopes++;
+        return true;
+      });
     seen.clear();
     for (pci_dev_t* d : each<pci_dev_t>(pci_dev_list))
       if (d->segment == segment && seen.add(d->rid())) functions++;
     return scopes == functions;
-  });
+  };
+  return for_each_drhd_segment([&](uint16_t s) { return include_pci_all_drhds(s) || enumerated(s, true); }) &&
+         for_each_mcfg_allocation(mcfg, [&](const csbaas_t& a) {
+           return segment_has_drhd(a.pci_segment()) || enumerated(a.pci_segment(), false);
+         });
 }
 
 // The families' rule: every path entry's request ID, one pool for all DRHDs.
@@ -113,24 +97,18 @@ bool request_ids_repeat(bool* repeat) {
 }  // namespace
 
 bool drhd_scopes_name_a_device_twice() {
-  request_id_set seen;
-  bool twice = false;
-  for_each_drhd_segment([&](uint16_t segment) {
-    seen.clear();
-    for_each_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t* node, const device_scope_entry_t& a) {
-      if (node->SegmentNumber() != segment) return true;
-      uint16_t rid = 0;
-      if (scope_device(segment, a, &rid))
-        twice = !seen.add(rid);
-      else
-        twice = any_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t* other, const device_scope_entry_t& b) {
-          return other->SegmentNumber() == segment && (other != node || b.index != a.index) && same_path(a, b);
-        });
-      return !twice;
+  // Each pair of scopes of one segment: known request IDs with known ones,
+  // paths whose request ID is not known by their bytes.
+  return any_list_scope(drhd_list, DRHD_FIXED_SIZE, [](remap_node_t* a, const device_scope_entry_t& sa) {
+    uint16_t rid_a = 0, rid_b = 0;
+    bool known_a = scope_device(sa, &rid_a);
+    return any_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t* b, const device_scope_entry_t& sb) {
+      if (b == a && sb.index == sa.index) return false;
+      bool known_b = scope_device(sb, &rid_b);
+      return b->SegmentNumber() == a->SegmentNumber() &&
+             (known_a ? known_b && rid_a == rid_b : !known_b && same_path(sa, sb));
     });
-    return !twice;
   });
-  return twice;
 }
 
 uint64_t assert_scopes_unique(acpi_tables_t* tables, test_info_t* tinfo) {
@@ -164,18 +142,16 @@ uint64_t assert_scopes_unique(acpi_tables_t* tables, test_info_t* tinfo) {
     return 0;
   }
   // Without INCLUDE_PCI_ALL the scopes are counted against the inventory.
-  // Under the general rules the MCFG says which segments the platform has.
-  byte_view mcfg = mcfg_view(*tables);
-  bool unscanned = false;
-  if (by_segment && source_known(SOURCE_MCFG))
-    include_pci_all = for_each_enumerated_segment(mcfg, [](uint16_t, uint64_t) { return false; });
-  else if (by_segment)
-    include_pci_all = false;  // which segments there are is not known
+  // Under the general rules the MCFG says which segments the platform has
+  // (without it, that is not known).
+  bool needed = false, unscanned = false;
+  bool counted = !by_segment || segments_enumerated(mcfg_view(*tables), &needed, &unscanned);
+  if (by_segment) include_pci_all = source_known(SOURCE_MCFG) && !needed;
   if (include_pci_all || recorded_unknown_later(tc))
     ;
   else if (pci_inventory_unscanned)
     record_inventory_incomplete(tc);
-  else if (by_segment ? !segments_enumerated(mcfg, &unscanned) : list_count(pci_dev_list) != scopes)
+  else if (by_segment ? !counted : list_count(pci_dev_list) != scopes)
     set_result(tc, TEST_FAIL,
                "No DRHD found with INCLUDE_PCI_ALL flag bit set, thus all PCI device must be enumerated in Device "
                "Scopes.\n");

@@ -313,8 +313,6 @@ uint64_t assert_request_ids_unique(acpi_tables_t* tables, test_info_t* tinfo) {
     set_result(tc, TEST_FAIL, "All Request ID for DRHD must be unique.\n");
   else
     set_result(tc, TEST_PASS);
-  note_general_rule(tc,
-                    "the devices the scopes name are distinct within each PCI segment (a path through bridges by "
-                    "configuration space, else by its bytes).");
+  note_general_rule(tc, "the scopes name distinct devices in each PCI segment.");
   return 0;
 }

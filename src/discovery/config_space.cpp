@@ -10,14 +10,6 @@ uint16_t pci_device_id(pci_location at) { return PciRead16(pci_config_address(at
 
 bool pci_function_silent(pci_location at) { return PciRead32(pci_config_address(at, PCI_OFF_VENDOR_ID)) == 0xFFFFFFFF; }
 
-bool pci_secondary_bus(pci_location at, uint8_t* bus) {
-  if (pci_function_silent(at)) return false;
-  if ((PciRead8(pci_config_address(at, PCI_OFF_HEADER_TYPE)) & PCI_HEADER_LAYOUT_MASK) != PCI_HEADER_BRIDGE)
-    return false;
-  *bus = PciRead8(pci_config_address(at, PCI_OFF_SECONDARY_BUS));
-  return true;
-}
-
 bool find_pci_capability(pci_location at, uint8_t cap_id, uint32_t* offset) {
   // A capability takes at least 4 bytes of the 256-byte header after its
   // first 64 bytes, so a sound list has at most 48 entries.

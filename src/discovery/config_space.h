@@ -58,10 +58,6 @@ uint16_t pci_device_id(pci_location at);
 // ioxapic_silent (pci_config.cpp) says why it reads only the vendor word.
 bool pci_function_silent(pci_location at);
 
-// The secondary bus number of a PCI-to-PCI bridge (header layout 1). False
-// when nothing answers there or the function is no bridge.
-bool pci_secondary_bus(pci_location at, uint8_t* bus);
-
 // Walks the capability list from the Capabilities Pointer and stores the
 // offset of the first capability with the ID. False when the list ends, a
 // pointer repeats (a cycle, or a silent function whose reads are all ones),

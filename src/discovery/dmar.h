@@ -138,14 +138,7 @@ inline int32_t scope_count(byte_view s, uint32_t fixed) {
 // and the bytes given).
 constexpr uint32_t SCOPE_MIN_LENGTH = 8;
 enum scope_form : uint8_t { SCOPE_WELL_FORMED, SCOPE_TOO_SHORT, SCOPE_ODD_PATH, SCOPE_PAST_STRUCTURE };
-inline scope_form scope_form_at(byte_view structure, size_t offset) {
-  size_t end = remap_length(structure) < structure.size ? remap_length(structure) : structure.size;
-  if (offset + SCOPE_OFF_LENGTH >= end) return SCOPE_PAST_STRUCTURE;
-  uint8_t length = structure.u8(offset + SCOPE_OFF_LENGTH);
-  if (length < SCOPE_MIN_LENGTH) return SCOPE_TOO_SHORT;
-  if (length % 2) return SCOPE_ODD_PATH;
-  return offset + length > end ? SCOPE_PAST_STRUCTURE : SCOPE_WELL_FORMED;
-}
+scope_form scope_form_at(byte_view structure, size_t offset);
 
 // One device scope entry: its view runs from the scope's start to the end
 // of the structure, so a path may be read as far as the structure goes, no
@@ -159,10 +152,8 @@ struct device_scope_entry_t {
   byte_view bytes;
   int32_t index;
   bool own_length = false;  // viewed to its own Length (the general rules)
-  uint8_t at(size_t offset) const {
-    if (own_length && offset >= bytes.size) scope_reads_outside++;
-    return bytes.u8(offset);
-  }
+  uint8_t at(size_t offset) const { return offset < bytes.size ? bytes.data[offset] : past_view(); }
+  uint8_t past_view() const;  // 0, counting the read
   uint8_t Type() const { return at(SCOPE_OFF_TYPE); }
   uint8_t Length() const { return at(SCOPE_OFF_LENGTH); }
   uint16_t Reserved() const { return (uint16_t)(at(SCOPE_OFF_RESERVED) | at(SCOPE_OFF_RESERVED + 1) << 8); }

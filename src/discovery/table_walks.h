@@ -63,6 +63,19 @@ bool for_each_scope_found(byte_view structure, uint32_t fixed, F f) {
   return true;
 }
 
+// The first device scope of the DMAR's structures, in table order, that is
+// not well formed (scope_form_at), as the structure walk found it under the
+// general rules; form SCOPE_WELL_FORMED when there is none. Offsets are the
+// DMAR's.
+struct malformed_scope {
+  uint16_t type;       // of its structure
+  uint32_t structure;  // offset of the structure
+  uint32_t scope;      // offset of the scope
+  uint8_t length;
+  scope_form form;
+};
+extern malformed_scope first_malformed_scope;
+
 // Calls f(j, device, function, request_id) for each path entry of the scope
 // that lies inside its structure; f returns false to stop.
 template <class F>

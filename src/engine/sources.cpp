@@ -209,7 +209,7 @@ bool recorded_unknown_sources(test_case_t* tc, source_set set) {
   else if (reason == WHY_TABLES_ONLY)
     format_to(out + n, (room - n) * 2, ", which a run on ACPI tables alone does not have.\n");
   else if (reason == WHY_NOT_GIVEN)
-    format_to(out + n, (room - n) * 2, ", which is not among the tables given (nor said to be absent).\n");
+    format_to(out + n, (room - n) * 2, ", which is not among the tables given.\n");
   else
     format_to(out + n, (room - n) * 2, ", which this recording does not hold.\n");
   mark(run.not_evaluated, tc->id);

@@ -3,7 +3,7 @@ header time stamp, the data directories and the section table."""
 
 import struct
 
-BUDGET = 90112  # bytes: 88 KiB for the release Iovet.efi
+BUDGET = 92160  # bytes: 90 KiB for the release Iovet.efi
 
 
 class PeImage:
