@@ -87,7 +87,9 @@ const char* const structure_names[] = {"DRHD", "RMRR", "ATSR", "RHSA", "ANDD", "
 bool recorded_malformed_scope(test_case_t* tc) {
   const malformed_scope& m = first_malformed_scope;
   if (m.form == SCOPE_WELL_FORMED) return false;
-  const char* why = m.form == SCOPE_TOO_SHORT ? "below 8" : m.form == SCOPE_ODD_PATH ? "odd path length" : "past its structure";
+  const char* why = m.form == SCOPE_TOO_SHORT  ? "below 8"
+                    : m.form == SCOPE_ODD_PATH ? "odd path length"
+                                               : "past its structure";
   set_result_fmt(tc, TEST_FAIL, "%s at DMAR offset 0x%X: device scope at offset 0x%X, Length %d: %s.\n",
                  structure_names[m.type], m.structure, m.scope, m.length, why);
   return true;

@@ -140,14 +140,14 @@ constexpr uint32_t SCOPE_MIN_LENGTH = 8;
 enum scope_form : uint8_t { SCOPE_WELL_FORMED, SCOPE_TOO_SHORT, SCOPE_ODD_PATH, SCOPE_PAST_STRUCTURE };
 scope_form scope_form_at(byte_view structure, size_t offset);
 
-// One device scope entry: its view runs from the scope's start to the end
-// of the structure, so a path may be read as far as the structure goes, no
-// further; under the general rules the assertions' walks give only well
-// formed scopes, each viewed to its own Length.
 // Reads of a scope viewed to its own Length that fell past it (none may:
 // the fuzz run checks).
 extern uint32_t scope_reads_outside;
 
+// One device scope entry: its view runs from the scope's start to the end
+// of the structure, so a path may be read as far as the structure goes, no
+// further; under the general rules the assertions' walks give only well
+// formed scopes, each viewed to its own Length.
 struct device_scope_entry_t {
   byte_view bytes;
   int32_t index;

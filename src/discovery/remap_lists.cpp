@@ -121,7 +121,8 @@ void note_malformed_scope(byte_view s, uint32_t at) {
   for (size_t offset = fixed; fixed && offset < s.size && offset < remap_length(s) &&
                               first_malformed_scope.form == SCOPE_WELL_FORMED;
        offset += s.u8(offset + SCOPE_OFF_LENGTH))
-    first_malformed_scope = {type, at, at + (uint32_t)offset, s.u8(offset + SCOPE_OFF_LENGTH), scope_form_at(s, offset)};
+    first_malformed_scope = {type, at, at + (uint32_t)offset, s.u8(offset + SCOPE_OFF_LENGTH),
+                             scope_form_at(s, offset)};
 }
 }  // namespace
 
