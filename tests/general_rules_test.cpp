@@ -4,6 +4,7 @@
 // descriptors is sound by the first and faulty by the second.
 #include <map>
 
+#include "discovery/dmar.h"
 #include "engine/sources.h"
 #include "platform/sim/records.h"
 #include "support/harness.h"
@@ -111,4 +112,64 @@ TEST(GeneralRules, SizeByteAndScopesByTheirLength) {
   auto family = records(LISTED, {"-d", "-t"}, &text);
   EXPECT_TRUE(contains(text, " Reserved                    0x04\n"));
   for (int t : {5, 24}) EXPECT_EQ(family[t], (uint64_t)TEST_FAIL) << t;
+  // Bits 7:4 of the Size byte are reserved.
+  dmar = sim::dmar_builder().drhd(1, 0, 0xFED91000, {{3, 8, 0xF0, {{31, 0}}}}, 0xF4);
+  EXPECT_EQ(records(UNLISTED, {"-a", "-t"}, &text)[5], (uint64_t)TEST_FAIL);
+}
+
+// A malformed device scope fails the structural check with its place, and
+// no other check reads it: an HPET scope of Length 4 names no HPET.
+TEST(GeneralRules, MalformedScopesAreFoundAndNothingElseReadsThem) {
+  struct row {
+    int length;
+    const char* why;
+  };
+  for (const row& c : {row{0, "Length 0: below 8"}, row{4, "Length 4: below 8"}, row{7, "Length 7: below 8"},
+                       row{9, "Length 9: odd path length"}, row{10, "Length 10: past its structure"}}) {
+    sim::dmar_builder dmar;
+    dmar.drhd(1, 0, 0xFED91000, {{3, 8, 0xF0, {{31, 0}}}, {4, 0, 0xF0, {{15, 0}}, c.length}})
+        .drhd(1, 1, 0xFED92000, {{3, 9, 0xF0, {{31, 0}}}});
+    sim::machine m = server(UNLISTED, dmar);
+    scope_reads_outside = 0;
+    auto r = run_records(m, {"-a", "-d", "-t"});
+    EXPECT_EQ(scope_reads_outside, 0u);
+    EXPECT_EQ(r[24].first, (uint64_t)TEST_FAIL) << c.length;
+    EXPECT_TRUE(contains(r[24].second, std::string("DRHD at DMAR offset 0x30: device scope at offset 0x48, ") + c.why))
+        << r[24].second;
+    EXPECT_EQ(r[22].first, (uint64_t)TEST_FAIL) << c.length << ": " << r[22].second;
+    EXPECT_EQ(r[21].first, (uint64_t)TEST_PASS) << "the walk still reaches the well formed scopes";
+  }
+}
+
+// Two-entry paths through one bridge name two devices behind it, compared
+// by their bytes (the bridge's secondary bus is not in the tables). A
+// segment of the MCFG without a DRHD needs the inventory's count.
+TEST(GeneralRules, PathsThroughABridgeAndASegmentWithoutADrhd) {
+  const sc first{1, 0, 0, {{0x1C, 0}, {0, 0}}}, second{1, 0, 0, {{0x1C, 0}, {0, 1}}}, behind{1, 0, 2, {{0, 0}}};
+  auto run = [&](std::vector<sc> scopes, bool tables_alone, bool segment_1 = true) {
+    sim::dmar_builder dmar;
+    dmar.drhd(0, 0, 0xFED90000, scopes).drhd(1, 0, 0xFED91000, {{3, 8, 0xF0, {{31, 0}}}});
+    if (segment_1) dmar.drhd(1, 1, 0xFED92000, {{3, 9, 0xF0, {{31, 0}}}});
+    sim::machine m = server(UNLISTED, dmar);
+    if (tables_alone)
+      for (uint32_t s = SOURCE_CHIPSET; s < SOURCE_COUNT; s++) m.set_unknown((platform_source)s, SOURCE_TABLES_ONLY);
+    return run_records(m, {"-a", "-t"});
+  };
+  struct row {
+    std::vector<sc> scopes;
+    bool tables_alone;
+    uint64_t unique;
+  };
+  for (const row& c : {row{{first, second}, true, TEST_PASS}, row{{first, first}, true, TEST_FAIL},
+                       row{{first, behind}, true, TEST_PASS}, row{{first, second}, false, TEST_PASS},
+                       row{{behind, behind}, false, TEST_FAIL}}) {
+    auto r = run(c.scopes, c.tables_alone);
+    EXPECT_EQ(r[14].first, c.unique) << c.tables_alone << ": " << r[14].second;
+    EXPECT_EQ(r[47].first, c.unique) << c.tables_alone << ": " << r[47].second;
+  }
+  auto alone = run({first}, true, false);
+  EXPECT_EQ(alone[47].first, (uint64_t)TEST_MISSING) << alone[47].second;
+  EXPECT_TRUE(contains(alone[47].second, "PCI configuration space")) << alone[47].second;
+  auto board = run({first}, false, false);
+  EXPECT_EQ(board[47].first, (uint64_t)TEST_WARNING) << "segment 1 is not scanned: " << board[47].second;
 }

@@ -15,6 +15,13 @@ constexpr uint64_t ECAP_IR = 1ULL << 3;  // interrupt remapping
 // True, with the console line saying so, when the run has no MCFG copy.
 bool missing_mcfg(const acpi_tables_t* tables);
 
+// Under the general rules: two DRHD scopes of one PCI segment name the same
+// device. A scope's device is its request ID where that is known (a
+// one-entry path: a longer one runs through bridges whose secondary buses
+// the tables do not give); two paths whose request IDs are not known are one
+// device only when their bus and path bytes are equal.
+bool drhd_scopes_name_a_device_twice();
+
 typedef uint64_t (*assertion_fn)(acpi_tables_t* tables, test_info_t* tinfo);
 
 // DMAR presence, engine BARs, size and reserved fields.

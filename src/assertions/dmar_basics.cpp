@@ -134,6 +134,13 @@ bool list_reserved_nonzero(list_entry& list, size_t offset, size_t count) {
     if (any_nonzero(node->view(), offset, count)) return true;
   return false;
 }
+
+// DRHD byte 5 has a reserved bit of the mask set.
+bool drhd_byte_5_reserved_set(uint8_t reserved) {
+  for (remap_node_t* node : each<remap_node_t>(drhd_list))
+    if (node->view().u8(DRHD_OFF_RESERVED) & reserved) return true;
+  return false;
+}
 }  // namespace
 
 // Reserved fields of the DMAR header, DRHDs, RMRRs and ANDDs (ATSR and RHSA
@@ -147,7 +154,7 @@ uint64_t assert_reserved_fields(acpi_tables_t* tables, test_info_t* tinfo) {
   bool general = general_rules();
   if (any_nonzero(dmar_view(*tables), DMAR_OFF_RESERVED, 10))
     set_result(tc, TEST_FAIL, "DMAR reserved field must be all zeros.\n");
-  else if (!general && list_reserved_nonzero(drhd_list, DRHD_OFF_RESERVED, 1))
+  else if (drhd_byte_5_reserved_set(general ? DRHD_SIZE_RESERVED_BITS : 0xFF))
     set_result(tc, TEST_FAIL, "DRHD structure reserved field must be zero.\n");
   else if (list_reserved_nonzero(rmrr_list, RMRR_OFF_RESERVED, 2))
     set_result(tc, TEST_FAIL, "RMRR structure reserved field must be zero.\n");
@@ -159,6 +166,8 @@ uint64_t assert_reserved_fields(acpi_tables_t* tables, test_info_t* tinfo) {
     set_result(tc, TEST_FAIL, "SIDP structure reserved field must be zero.\n");
   else
     set_result(tc, TEST_PASS);
-  note_general_rule(tc, "DRHD byte 5 is the register set Size; SATC and SIDP reserved fields must be zero.");
+  note_general_rule(tc,
+                    "DRHD byte 5 is the register set Size, its bits 7:4 reserved; SATC and SIDP reserved fields "
+                    "must be zero.");
   return 0;
 }

@@ -80,6 +80,21 @@ uint64_t assert_include_pci_all_last(acpi_tables_t* tables, test_info_t* tinfo) 
 }
 
 namespace {
+const char* const structure_names[] = {"DRHD", "RMRR", "ATSR", "RHSA", "ANDD", "SATC", "SIDP"};
+
+// Under the general rules: the first malformed device scope of the table's
+// structures, in table order, fails the record with its place.
+bool recorded_malformed_scope(test_case_t* tc) {
+  const malformed_scope& m = first_malformed_scope;
+  if (m.form == SCOPE_WELL_FORMED) return false;
+  const char* why = m.form == SCOPE_TOO_SHORT  ? "below 8"
+                    : m.form == SCOPE_ODD_PATH ? "odd path length"
+                                               : "past its structure";
+  set_result_fmt(tc, TEST_FAIL, "%s at DMAR offset 0x%X: device scope at offset 0x%X, Length %d: %s.\n",
+                 structure_names[m.type], m.structure, m.scope, m.length, why);
+  return true;
+}
+
 // True when some scope of the list has a type above 5.
 bool list_has_undefined_scope_type(list_entry& list, uint32_t fixed) {
   return any_list_scope(list, fixed,
@@ -91,7 +106,9 @@ uint64_t assert_scope_types(acpi_tables_t* tables, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(24, true);
   if (!tc) return 1;
   if (recorded_not_applicable(tc, tinfo, 24)) return 0;
-  if (list_has_undefined_scope_type(drhd_list, DRHD_FIXED_SIZE))
+  if (general_rules() && recorded_malformed_scope(tc))
+    ;
+  else if (list_has_undefined_scope_type(drhd_list, DRHD_FIXED_SIZE))
     set_result(tc, TEST_FAIL, "DRHD contains invalid Device Scope Type.\n");
   else if (list_has_undefined_scope_type(rmrr_list, RMRR_FIXED_SIZE))
     set_result(tc, TEST_FAIL, "RMRR contains invalid Device Scope Type.\n");

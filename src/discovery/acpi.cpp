@@ -61,6 +61,8 @@ void print_not_copied(uint32_t signature, uint32_t length, bool too_long) {
 
 }  // namespace
 
+bool mcfg_absence_told = false;
+
 uint64_t find_acpi_table(uint32_t signature, uint32_t* length, uint8_t** table) {
   if (!table || *table || !length) return 1;
   uint64_t rsdp = find_rsdp();

@@ -72,6 +72,9 @@ inline byte_view hpet_view(const acpi_tables_t& t) { return byte_view(t.hpet, t.
 constexpr uint64_t ACPI_TABLE_NOT_COPIED = 2;
 uint64_t find_acpi_table(uint32_t signature, uint32_t* length, uint8_t** table);
 
+// The run has said that the MCFG is absent (cleared by the teardown).
+extern bool mcfg_absence_told;
+
 // Copies DMAR, MCFG, MADT and HPET, walks the DMAR into the structure lists,
 // builds the PCI inventory and loads the catalogue. 0 when all succeeded.
 uint64_t collect_test_data(acpi_tables_t* tables, test_info_t* tinfo);

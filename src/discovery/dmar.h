@@ -39,6 +39,7 @@ constexpr uint32_t DRHD_OFF_SEGMENT = 6;
 constexpr uint32_t DRHD_OFF_BASE = 8;
 constexpr uint32_t DRHD_FIXED_SIZE = 16;
 constexpr uint8_t DRHD_INCLUDE_PCI_ALL = 0x01;
+constexpr uint8_t DRHD_SIZE_RESERVED_BITS = 0xF0;  // byte 5 as Size: bits 3:0 defined
 // RMRR.
 constexpr uint32_t RMRR_OFF_RESERVED = 4;
 constexpr uint32_t RMRR_OFF_SEGMENT = 6;
@@ -134,17 +135,33 @@ inline int32_t scope_count(byte_view s, uint32_t fixed) {
   return ((int32_t)remap_length(s) - (int32_t)fixed) / (int32_t)SCOPE_STEP;
 }
 
+// Under the general rules a device scope is well formed when its Length
+// holds its 6-byte header and at least one 2-byte path entry, its path is
+// whole entries, and it ends inside its structure (the structure's Length,
+// and the bytes given).
+constexpr uint32_t SCOPE_MIN_LENGTH = 8;
+enum scope_form : uint8_t { SCOPE_WELL_FORMED, SCOPE_TOO_SHORT, SCOPE_ODD_PATH, SCOPE_PAST_STRUCTURE };
+scope_form scope_form_at(byte_view structure, size_t offset);
+
+// Reads of a scope viewed to its own Length that fell past it (none may:
+// the fuzz run checks).
+extern uint32_t scope_reads_outside;
+
 // One device scope entry: its view runs from the scope's start to the end
 // of the structure, so a path may be read as far as the structure goes, no
-// further.
+// further; under the general rules the assertions' walks give only well
+// formed scopes, each viewed to its own Length.
 struct device_scope_entry_t {
   byte_view bytes;
   int32_t index;
-  uint8_t Type() const { return bytes.u8(SCOPE_OFF_TYPE); }
-  uint8_t Length() const { return bytes.u8(SCOPE_OFF_LENGTH); }
-  uint16_t Reserved() const { return bytes.u16(SCOPE_OFF_RESERVED); }
-  uint8_t Enumeration_ID() const { return bytes.u8(SCOPE_OFF_ENUMERATION_ID); }
-  uint8_t StartingBusNumber() const { return bytes.u8(SCOPE_OFF_START_BUS); }
+  bool own_length = false;  // viewed to its own Length (the general rules)
+  uint8_t at(size_t offset) const { return offset < bytes.size ? bytes.data[offset] : past_view(); }
+  uint8_t past_view() const;  // 0, counting the read
+  uint8_t Type() const { return at(SCOPE_OFF_TYPE); }
+  uint8_t Length() const { return at(SCOPE_OFF_LENGTH); }
+  uint16_t Reserved() const { return (uint16_t)(at(SCOPE_OFF_RESERVED) | at(SCOPE_OFF_RESERVED + 1) << 8); }
+  uint8_t Enumeration_ID() const { return at(SCOPE_OFF_ENUMERATION_ID); }
+  uint8_t StartingBusNumber() const { return at(SCOPE_OFF_START_BUS); }
   // (Length - 6) / 2 path entries, signed; never negative here.
   int32_t path_count() const {
     int32_t n = ((int32_t)Length() - 6) / 2;
@@ -156,8 +173,8 @@ struct device_scope_entry_t {
     int32_t inside = bytes.size >= SCOPE_OFF_PATH ? (int32_t)((bytes.size - SCOPE_OFF_PATH) / 2) : 0;
     return n < inside ? n : inside;
   }
-  uint8_t path_device(int32_t j) const { return bytes.u8(SCOPE_OFF_PATH + 2 * (size_t)j); }
-  uint8_t path_function(int32_t j) const { return bytes.u8(SCOPE_OFF_PATH + 2 * (size_t)j + 1); }
+  uint8_t path_device(int32_t j) const { return at(SCOPE_OFF_PATH + 2 * (size_t)j); }
+  uint8_t path_function(int32_t j) const { return at(SCOPE_OFF_PATH + 2 * (size_t)j + 1); }
   uint16_t path_request_id(int32_t j) const {
     return request_id(StartingBusNumber(), path_device(j), path_function(j));
   }

@@ -15,12 +15,59 @@ list_entry rhsa_list = LIST_HEAD_INIT(rhsa_list);
 list_entry andd_list = LIST_HEAD_INIT(andd_list);
 list_entry satc_list = LIST_HEAD_INIT(satc_list);
 list_entry sidp_list = LIST_HEAD_INIT(sidp_list);
+uint32_t scope_reads_outside = 0;
+
+scope_form scope_form_at(byte_view structure, size_t offset) {
+  size_t end = remap_length(structure) < structure.size ? remap_length(structure) : structure.size;
+  if (offset + SCOPE_OFF_LENGTH >= end) return SCOPE_PAST_STRUCTURE;
+  uint8_t length = structure.u8(offset + SCOPE_OFF_LENGTH);
+  if (length < SCOPE_MIN_LENGTH) return SCOPE_TOO_SHORT;
+  if (length % 2) return SCOPE_ODD_PATH;
+  return offset + length > end ? SCOPE_PAST_STRUCTURE : SCOPE_WELL_FORMED;
+}
+
+uint8_t device_scope_entry_t::past_view() const {
+  if (own_length) scope_reads_outside++;
+  return 0;
+}
 
 // ---------------------------------------------------------------------------
 // The steps of the scope walks (table_walks.h).
 
-scope_cursor first_scope(byte_view structure, uint32_t fixed) {
-  return scope_cursor{fixed, 0, dmar_general_rules ? 0 : scope_count(structure, fixed)};
+namespace {
+// One step by the rule of the run.
+void step_scope(byte_view structure, scope_cursor& c) {
+  c.index++;
+  if (!dmar_general_rules) {
+    c.offset += SCOPE_STEP;
+    return;
+  }
+  // A scope shorter than its own header cannot be stepped over: the walk
+  // ends after it.
+  uint8_t length = structure.u8(c.offset + SCOPE_OFF_LENGTH);
+  c.offset = length < SCOPE_OFF_PATH ? structure.size : c.offset + length;
+}
+
+// Under the general rules the assertions' walks pass over malformed scopes
+// (the structural check names them).
+void skip_malformed(byte_view structure, scope_cursor& c) {
+  if (!dmar_general_rules || c.every) return;
+  while (at_scope(structure, c) && scope_form_at(structure, c.offset) != SCOPE_WELL_FORMED) step_scope(structure, c);
+}
+}  // namespace
+
+scope_cursor first_scope(byte_view structure, uint32_t fixed, bool every) {
+  scope_cursor c{fixed, 0, dmar_general_rules ? 0 : scope_count(structure, fixed), every};
+  skip_malformed(structure, c);
+  return c;
+}
+
+device_scope_entry_t scope_at(byte_view structure, const scope_cursor& c) {
+  bool own = dmar_general_rules && !c.every;
+  device_scope_entry_t scope{structure.sub(c.offset, own ? structure.u8(c.offset + SCOPE_OFF_LENGTH) : (size_t)-1),
+                             c.index};
+  scope.own_length = own;
+  return scope;
 }
 
 bool at_scope(byte_view structure, const scope_cursor& c) {
@@ -43,7 +90,7 @@ void settle(list_scope_cursor& c) {
 }  // namespace
 
 list_scope_cursor first_list_scope(list_entry& list, uint32_t fixed) {
-  list_scope_cursor c{&list, fixed, nullptr, scope_cursor{0, 0, 0}};
+  list_scope_cursor c{&list, fixed, nullptr, scope_cursor{0, 0, 0, false}};
   if (!list_empty(list)) {
     c.node = reinterpret_cast<remap_node_t*>(list.next);
     c.scope = first_scope(c.node->view(), fixed);
@@ -58,16 +105,25 @@ void next_list_scope(list_scope_cursor& c) {
 }
 
 void next_scope(byte_view structure, scope_cursor& c) {
-  c.index++;
-  if (!dmar_general_rules) {
-    c.offset += SCOPE_STEP;
-    return;
-  }
-  // A scope shorter than its own header cannot be stepped over: the walk
-  // ends after it.
-  uint8_t length = structure.u8(c.offset + SCOPE_OFF_LENGTH);
-  c.offset = length < SCOPE_OFF_PATH ? structure.size : c.offset + length;
+  step_scope(structure, c);
+  skip_malformed(structure, c);
 }
+
+malformed_scope first_malformed_scope;
+
+namespace {
+// Notes the structure's first malformed scope, unless one was noted before.
+void note_malformed_scope(byte_view s, uint32_t at) {
+  uint16_t type = remap_type(s);
+  uint32_t fixed = type <= DMAR_TYPE_SIDP ? scope_fixed_size(type) : 0;
+  // Well formed scopes are at least 8 bytes: the steps end.
+  for (size_t offset = fixed; fixed && offset < s.size && offset < remap_length(s) &&
+                              first_malformed_scope.form == SCOPE_WELL_FORMED;
+       offset += s.u8(offset + SCOPE_OFF_LENGTH))
+    first_malformed_scope = {type, at, at + (uint32_t)offset, s.u8(offset + SCOPE_OFF_LENGTH),
+                             scope_form_at(s, offset)};
+}
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // The structure walk, the teardown and the RMRR query.
@@ -121,6 +177,7 @@ void release_remap(remap_node_t* node) {
 
 uint64_t parse_remap_structures(byte_view dmar, uint64_t* calc_len) {
   *calc_len = DMAR_HEADER_SIZE;
+  first_malformed_scope = malformed_scope{};
   uint64_t failed = 0;
   uint32_t taken = 0;
   byte_view table = dmar.sub(0, (size_t)acpi_table_extent(dmar));
@@ -136,6 +193,7 @@ uint64_t parse_remap_structures(byte_view dmar, uint64_t* calc_len) {
       failed = 1;
       return false;
     }
+    if (dmar_general_rules) note_malformed_scope(structure, offset);
     if (type == DMAR_TYPE_RHSA)
       failed = take_rhsa(table.sub(offset));  // 20 bytes, whatever its Length says
     else
@@ -168,6 +226,7 @@ void free_test_data(acpi_tables_t* tables) {
   empty_list<pci_dev_t>(pci_dev_list);
   empty_list<test_case_node_t>(test_case_list);
   test_record_missing = false;
+  mcfg_absence_told = false;
   reset_sources();
 }
 

@@ -31,23 +31,50 @@ struct scope_cursor {
   size_t offset;
   int32_t index;
   int32_t count;  // the families' rule: the scopes the Length gives room for
+  bool every;     // the general rules: malformed scopes too (not only well formed ones)
 };
-scope_cursor first_scope(byte_view structure, uint32_t fixed);
+scope_cursor first_scope(byte_view structure, uint32_t fixed, bool every = false);
 // True while the cursor is at a scope of the structure.
 bool at_scope(byte_view structure, const scope_cursor& c);
 void next_scope(byte_view structure, scope_cursor& c);
+// The scope at the cursor: to the structure's end, or under the general
+// rules (well formed scopes only) to its own Length.
+device_scope_entry_t scope_at(byte_view structure, const scope_cursor& c);
 
 // Calls f(scope) for each device scope of a DRHD, RMRR, ATSR, SATC or SIDP;
 // f returns false to stop. Returns false when f stopped the walk. By their
 // Length, the scopes are taken while they start inside the structure's
 // Length; a scope shorter than its own header ends the walk after it
-// (nothing after it can be found).
+// (nothing after it can be found), and only well formed scopes are given.
 template <class F>
 bool for_each_scope(byte_view structure, uint32_t fixed, F f) {
   for (scope_cursor c = first_scope(structure, fixed); at_scope(structure, c); next_scope(structure, c))
-    if (!f(device_scope_entry_t{structure.sub(c.offset), c.index})) return false;
+    if (!f(scope_at(structure, c))) return false;
   return true;
 }
+
+// The same with every scope as the walk finds it, malformed ones included
+// (the structural check, the dump): f(scope, offset in the structure), the
+// scope viewed to the structure's end.
+template <class F>
+bool for_each_scope_found(byte_view structure, uint32_t fixed, F f) {
+  for (scope_cursor c = first_scope(structure, fixed, true); at_scope(structure, c); next_scope(structure, c))
+    if (!f(device_scope_entry_t{structure.sub(c.offset), c.index}, c.offset)) return false;
+  return true;
+}
+
+// The first device scope of the DMAR's structures, in table order, that is
+// not well formed (scope_form_at), as the structure walk found it under the
+// general rules; form SCOPE_WELL_FORMED when there is none. Offsets are the
+// DMAR's.
+struct malformed_scope {
+  uint16_t type;       // of its structure
+  uint32_t structure;  // offset of the structure
+  uint32_t scope;      // offset of the scope
+  uint8_t length;
+  scope_form form;
+};
+extern malformed_scope first_malformed_scope;
 
 // Calls f(j, device, function, request_id) for each path entry of the scope
 // that lies inside its structure; f returns false to stop.
@@ -108,7 +135,7 @@ void next_list_scope(list_scope_cursor& c);
 template <class F>
 bool for_each_list_scope(list_entry& list, uint32_t fixed, F f) {
   for (list_scope_cursor c = first_list_scope(list, fixed); c.node; next_list_scope(c))
-    if (!f(c.node, device_scope_entry_t{c.node->view().sub(c.scope.offset), c.scope.index})) return false;
+    if (!f(c.node, scope_at(c.node->view(), c.scope))) return false;
   return true;
 }
 

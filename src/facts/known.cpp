@@ -24,7 +24,7 @@ const char* const source_names[SOURCE_COUNT] = {
 };
 
 // Why a source is unknown, as the message ends.
-enum why_unknown : uint8_t { WHY_KNOWN, WHY_NOT_RECORDED, WHY_TABLES_ONLY, WHY_UNLISTED };
+enum why_unknown : uint8_t { WHY_KNOWN, WHY_NOT_RECORDED, WHY_TABLES_ONLY, WHY_UNLISTED, WHY_NOT_GIVEN };
 
 struct run_sources_t {
   source_state platform[SOURCE_COUNT];
@@ -40,7 +40,10 @@ struct run_sources_t {
 run_sources_t run;
 
 why_unknown why(source_state s) {
-  return s == SOURCE_KNOWN ? WHY_KNOWN : s == SOURCE_TABLES_ONLY ? WHY_TABLES_ONLY : WHY_NOT_RECORDED;
+  return s == SOURCE_KNOWN         ? WHY_KNOWN
+         : s == SOURCE_TABLES_ONLY ? WHY_TABLES_ONLY
+         : s == SOURCE_NOT_GIVEN   ? WHY_NOT_GIVEN
+                                   : WHY_NOT_RECORDED;
 }
 
 // The chipset's view rests on the processor (which routine, where its
@@ -162,6 +165,8 @@ bool recorded_unknown_sources(test_case_t* tc, source_set set) {
     format_to(out + n, (room - n) * 2, ", which is not known for processor 0x%X.\n", run.processor);
   else if (reason == WHY_TABLES_ONLY)
     format_to(out + n, (room - n) * 2, ", which a run on ACPI tables alone does not have.\n");
+  else if (reason == WHY_NOT_GIVEN)
+    format_to(out + n, (room - n) * 2, ", which is not among the tables given.\n");
   else
     format_to(out + n, (room - n) * 2, ", which this recording does not hold.\n");
   mark(run.not_evaluated, tc->id);

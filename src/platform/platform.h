@@ -89,6 +89,7 @@ enum source_state : uint8_t {
   SOURCE_KNOWN,
   SOURCE_NOT_RECORDED,  // a recording that does not hold it
   SOURCE_TABLES_ONLY,   // a run on ACPI tables alone
+  SOURCE_NOT_GIVEN,     // a table a run on tables alone lacks, with nothing to say it is absent
 };
 
 source_state platform_source_state(platform_source source);

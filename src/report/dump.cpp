@@ -193,7 +193,8 @@ bool dump_scope(const device_scope_entry_t& scope, field_list_t fields) {
 // entry may lie past the structure and is read as long as it lies inside the
 // table.
 void dump_device_scopes(byte_view structure, uint32_t fixed, field_list_t fields) {
-  for_each_scope(structure, fixed, [&](const device_scope_entry_t& scope) { return dump_scope(scope, fields); });
+  for_each_scope_found(structure, fixed,
+                       [&](const device_scope_entry_t& scope, size_t) { return dump_scope(scope, fields); });
 }
 
 // One remapping structure. header: the table from the structure's start to

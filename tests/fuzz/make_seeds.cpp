@@ -362,6 +362,41 @@ void hand_made(const fs::path& out) {
     write_seed(out / "run", v.label, p.finish());
   }
 
+  // On the tables alone (the general rules), device scopes of every Length
+  // from 0 to 255: a DRHD for each of 0 to 5 (the walk cannot step over
+  // them), one with 6 to 255 back to back, one whose scope runs past it.
+  auto scope_of_length = [](unsigned length, size_t size) {
+    bytes b(size, 0);
+    b[0] = (uint8_t)(1 + length % 5);
+    b[1] = (uint8_t)length;
+    for (size_t i = 6; i + 1 < size; i += 2) b[i] = 0x1F;
+    return b;
+  };
+  auto drhd_of = [](const std::vector<bytes>& scopes) {
+    bytes d = {0, 0, 0, 0, 1, 0, 0, 0};
+    sim::append_le(d, 0xFED91000, 8);
+    for (const bytes& sc : scopes) d.insert(d.end(), sc.begin(), sc.end());
+    sim::put_le(d, 2, d.size(), 2);
+    return d;
+  };
+  sim::dmar_builder lengths;
+  std::vector<bytes> chained;
+  for (unsigned l = 0; l < 256; l++) {
+    if (l < 6) lengths.raw(drhd_of({scope_of_length(l, 8)}));
+    else chained.push_back(scope_of_length(l, l));
+  }
+  lengths.raw(drhd_of(chained)).raw(drhd_of({scope_of_length(200, 8)}));
+  for (uint8_t mode : {3, 2}) {
+    platform p;
+    p.d.settings = (uint8_t)(mode | fuzz::SET_FIX_LENGTHS | fuzz::SET_ECAM_FROM_MCFG);
+    p.d.acpi = {lengths.build(), madt, mcfg, hpet};
+    base_platform(p, 0x50654, 0xFED90000, 0xFED91000, 0xF0F8, 0x00F8);
+    p.d.has_sources = true;
+    p.d.source_flags = fuzz::SOURCES_TABLES_ONLY;
+    write_seed(out / "run", mode == 3 ? "hand-tables-only-scope-lengths" : "hand-tables-only-scope-lengths-dump",
+               p.finish());
+  }
+
   write_seed(out / "dump", "hand-all-types", dmar);
   write_seed(out / "dump", "hand-madt", madt);
   write_seed(out / "dump", "hand-mcfg", mcfg);

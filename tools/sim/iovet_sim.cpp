@@ -206,7 +206,8 @@ bool load_platform(const options& o, sim::platform_description& p, std::string& 
   }
   std::vector<sim::acpi_table_file> t;
   if (!o.tables.empty()) {
-    sim::load_result r = sim::read_acpi_tables(o.tables, t);
+    sim::acpi_root_tables roots;
+    sim::load_result r = sim::read_acpi_tables(o.tables, t, &roots);
     for (const auto& n : r.notes) fprintf(stderr, "iovet-sim: note: %s\n", n.c_str());
     if (r.ok && t.empty()) r = sim::load_result{false, o.tables + ": no ACPI table here", {}};
     if (!r.ok) {
@@ -214,8 +215,15 @@ bool load_platform(const options& o, sim::platform_description& p, std::string& 
       return false;
     }
     if (from.empty()) {
-      sim::tables_only_platform(t, p);
+      sim::tables_only_platform(t, p, roots);
       name = "tables " + o.tables;
+      std::string not_given;
+      for (uint32_t s = 0; s < SOURCE_COUNT; s++)
+        if (p.sources[s] == SOURCE_NOT_GIVEN) not_given += std::string(" ") + sim::source_name((platform_source)s);
+      if (!not_given.empty())
+        fprintf(stderr, "iovet-sim: note: not given, so not known:%s (%s)\n", not_given.c_str(),
+                roots.given ? "the RSDT or XSDT lists tables that were not given"
+                            : "no RSDT or XSDT among the tables says what the machine has");
     } else {
       sim::replace_acpi_tables(p, t);
       name += " with tables " + o.tables;

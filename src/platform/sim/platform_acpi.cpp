@@ -90,18 +90,45 @@ std::string acpi_table_file::signature() const {
 // ---------------------------------------------------------------------------
 // ACPI tables.
 
-load_result parse_acpidump_text(const std::string& text, const std::string& name, std::vector<acpi_table_file>& out) {
+bool acpi_root_tables::lists_only_given() const {
+  for (uint64_t entry : listed)
+    if (!entry || std::find(addresses.begin(), addresses.end(), entry) == addresses.end()) return false;
+  return true;
+}
+
+namespace {
+// The entries of an RSDT (4 bytes each) or XSDT (8) from offset 36, within
+// its Length and its bytes.
+void take_root_entries(const acpi_table_file& t, acpi_root_tables& roots) {
+  roots.given = true;
+  size_t width = t.signature() == "XSDT" ? 8 : 4;
+  size_t end = t.bytes.size() >= 8 ? std::min<size_t>(get32(t.bytes, 4), t.bytes.size()) : 0;
+  for (size_t off = 36; off + width <= end; off += width) {
+    uint64_t entry = get32(t.bytes, off);
+    if (width == 8) entry |= (uint64_t)get32(t.bytes, off + 4) << 32;
+    roots.listed.push_back(entry);
+  }
+}
+
+bool root_table(const std::string& signature) { return signature == "RSDT" || signature == "XSDT"; }
+}  // namespace
+
+load_result parse_acpidump_text(const std::string& text, const std::string& name, std::vector<acpi_table_file>& out,
+                               acpi_root_tables* roots) {
   load_result r;
   auto lines = split_lines(text);
   bool in_table = false;
   bool skip_table = false;
   acpi_table_file cur;
+  uint64_t cur_address = 0;
   std::map<std::string, unsigned> seen;
   size_t table_line = 0;
   auto finish = [&]() {
+    if (in_table && roots && root_table(cur.signature())) take_root_entries(cur, *roots);
     if (in_table && !skip_table) {
       length_note(cur, name + ":" + std::to_string(table_line), r);
       out.push_back(cur);
+      if (roots && cur_address) roots->addresses.push_back(cur_address);
     }
     in_table = false;
     skip_table = false;
@@ -124,6 +151,10 @@ load_result parse_acpidump_text(const std::string& text, const std::string& name
         table_line = i + 1;
         skip_table = sig == "RSD " || sig == "RSDP" || sig == "RSDT" || sig == "XSDT";
         cur = acpi_table_file{};
+        std::string address = l.substr(at + 3);
+        address = address.substr(0, address.find_first_of(" \t"));
+        if (address.size() < 3 || address.compare(0, 2, "0x") != 0 || !parse_hex_plain(address.substr(2), cur_address))
+          cur_address = 0;
         unsigned n = ++seen[sig];
         cur.name = n == 1 ? sig : sig + std::to_string(n);
         continue;
@@ -149,7 +180,8 @@ load_result parse_acpidump_text(const std::string& text, const std::string& name
   return r;
 }
 
-load_result read_acpi_tables(const std::string& path_text, std::vector<acpi_table_file>& tables) {
+load_result read_acpi_tables(const std::string& path_text, std::vector<acpi_table_file>& tables,
+                             acpi_root_tables* roots) {
   fs::path path(path_text);
   std::error_code ec;
   load_result r;
@@ -167,7 +199,7 @@ load_result read_acpi_tables(const std::string& path_text, std::vector<acpi_tabl
       return r;
     }
     size_t before = tables.size();
-    r = parse_acpidump_text(data, path_text, tables);
+    r = parse_acpidump_text(data, path_text, tables, roots);
     if (r.ok && tables.size() == before)
       return fail(path_text, 0, "neither an ACPI table nor acpidump text (no \"SIG @ 0xADDRESS\" table in it)");
     return r;
@@ -197,14 +229,20 @@ load_result read_acpi_tables(const std::string& path_text, std::vector<acpi_tabl
     std::string text;
     load_result rp = read_piece(d, text);
     if (!rp.ok) return rp;
-    load_result one = parse_acpidump_text(text, d.string(), tables);
+    load_result one = parse_acpidump_text(text, d.string(), tables, roots);
     if (!one.ok) return one;
     merge_notes(r, one);
   }
   for (const auto& b : binaries) {
-    if (b.sig == "RSDP" || b.sig == "RSDT" || b.sig == "XSDT") continue;  // the machine lays out its own
+    if (b.sig == "RSDP") continue;  // the machine lays out its own root tables
     acpi_table_file t;
     load_result one = load_binary_table(b.path, b.sig, t);
+    if (root_table(b.sig)) {
+      // Binary tables do not say where they lay: no entry is known to be
+      // given. A root table that does not read is left out, as before.
+      if (roots && one.ok && t.signature() == b.sig) take_root_entries(t, *roots);
+      continue;
+    }
     if (!one.ok) return one;
     merge_notes(r, one);
     t.name = b.sig + (b.instance > 1 ? std::to_string(b.instance) : "");

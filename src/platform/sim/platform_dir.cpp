@@ -126,11 +126,24 @@ load_result load_platform_dir(const std::string& dir_text, platform_description&
   return r;
 }
 
-void tables_only_platform(const std::vector<acpi_table_file>& tables, platform_description& p) {
+void tables_only_platform(const std::vector<acpi_table_file>& tables, platform_description& p,
+                          const acpi_root_tables& roots) {
   p = platform_description{};
   p.acpi = tables;
   for (uint32_t s = 0; s < SOURCE_COUNT; s++)
     p.sources[s] = (table_sources & source_bit((platform_source)s)) ? SOURCE_KNOWN : SOURCE_TABLES_ONLY;
+  // A table not given is absent only where the root tables say so: they
+  // list nothing but tables that were given.
+  bool complete = roots.given && roots.lists_only_given();
+  for (uint32_t s = 0; s < SOURCE_COUNT; s++) {
+    if (!(table_sources & source_bit((platform_source)s))) continue;
+    bool given = false;
+    for (const auto& t : tables) {
+      platform_source of;
+      given = given || (table_source(t.signature(), of) && of == (platform_source)s);
+    }
+    if (!given && !complete) p.sources[s] = SOURCE_NOT_GIVEN;
+  }
 }
 
 // ---------------------------------------------------------------------------

@@ -77,15 +77,32 @@ struct load_result {
 // A directory without any platform piece is refused.
 load_result load_platform_dir(const std::string& dir, platform_description& p);
 
-// A run on ACPI tables alone: the given tables, complete (a table not given
-// is absent); every other source is unknown for that reason.
-void tables_only_platform(const std::vector<acpi_table_file>& tables, platform_description& p);
+// The root tables (RSDT, XSDT) that came with some ACPI tables, and where
+// the tables lay: what tells whether a table the input lacks was on the
+// machine at all.
+struct acpi_root_tables {
+  bool given = false;               // an RSDT or XSDT was among the tables
+  std::vector<uint64_t> listed;     // the table addresses their entries hold
+  std::vector<uint64_t> addresses;  // where each table given lay, when the input says (acpidump text)
+  // Every entry of the root tables is a table that was given: a table not
+  // given was not on the machine.
+  bool lists_only_given() const;
+};
+
+// A run on ACPI tables alone: the given tables; every source but the tables
+// is unknown for that reason. A table the checks read (DMAR, MCFG, MADT,
+// HPET) that was not given is absent when the root tables list only tables
+// that were given, else not given: not known.
+void tables_only_platform(const std::vector<acpi_table_file>& tables, platform_description& p,
+                          const acpi_root_tables& roots = {});
 
 // Reads ACPI tables from a directory of binary tables (named by signature,
 // as /sys/firmware/acpi/tables or acpixtract name them), from an acpidump
 // text file, or from one binary table file. A file that is neither is
-// refused.
-load_result read_acpi_tables(const std::string& path, std::vector<acpi_table_file>& tables);
+// refused. The root tables are not among the tables (a machine lays out its
+// own): roots, when given, receives what they list.
+load_result read_acpi_tables(const std::string& path, std::vector<acpi_table_file>& tables,
+                             acpi_root_tables* roots = nullptr);
 
 // Replaces, signature by signature, the platform's tables by the given ones:
 // every table of a signature present in `tables` replaces all tables of that
@@ -98,7 +115,8 @@ void fix_acpi_checksums(platform_description& p);
 
 // Parsers of the text pieces, exposed for the capture tool's tests and for
 // tools that convert dumps; `name` is used in messages.
-load_result parse_acpidump_text(const std::string& text, const std::string& name, std::vector<acpi_table_file>& out);
+load_result parse_acpidump_text(const std::string& text, const std::string& name, std::vector<acpi_table_file>& out,
+                               acpi_root_tables* roots = nullptr);
 load_result parse_lspci_text(const std::string& text, const std::string& name, platform_description& p);
 
 // Installs the description into a fresh machine (tables, configuration
