@@ -62,6 +62,8 @@ enum line_style : uint8_t { LINES_CLIENT, LINES_SERVER };
 // igfx_did line; with IGFX_DID_AND_D5 the first dword of B0:D5:F0 follows.
 enum igfx_lines : uint8_t { IGFX_SILENT, IGFX_DID, IGFX_DID_AND_D5 };
 
+// The rows are packed: a third of their size is padding otherwise.
+#pragma pack(push, 1)
 struct engines_t {
   const engine_spec* list;
   uint8_t count;
@@ -100,6 +102,7 @@ struct chipset_profile_t {
   not_applicable_t not_applicable;
   lines_t lines;
 };
+#pragma pack(pop)
 
 extern const chipset_profile_t chipset_profiles[];
 extern const size_t chipset_profile_count;
