@@ -155,8 +155,9 @@ struct device_scope_entry_t {
   byte_view bytes;
   int32_t index;
   bool own_length = false;  // viewed to its own Length (the general rules)
-  uint8_t at(size_t offset) const { return offset < bytes.size ? bytes.data[offset] : past_view(); }
-  uint8_t past_view() const;  // 0, counting the read
+  // The byte at offset of the view; past it 0, counting the read when the
+  // scope is viewed to its own Length.
+  uint8_t at(size_t offset) const;
   uint8_t Type() const { return at(SCOPE_OFF_TYPE); }
   uint8_t Length() const { return at(SCOPE_OFF_LENGTH); }
   uint16_t Reserved() const { return (uint16_t)(at(SCOPE_OFF_RESERVED) | at(SCOPE_OFF_RESERVED + 1) << 8); }

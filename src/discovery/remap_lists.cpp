@@ -26,7 +26,8 @@ scope_form scope_form_at(byte_view structure, size_t offset) {
   return offset + length > end ? SCOPE_PAST_STRUCTURE : SCOPE_WELL_FORMED;
 }
 
-uint8_t device_scope_entry_t::past_view() const {
+__attribute__((noinline)) uint8_t device_scope_entry_t::at(size_t offset) const {
+  if (offset < bytes.size) return bytes.data[offset];
   if (own_length) scope_reads_outside++;
   return 0;
 }
@@ -35,8 +36,16 @@ uint8_t device_scope_entry_t::past_view() const {
 // The steps of the scope walks (table_walks.h).
 
 namespace {
+// True while the cursor is at a scope of the structure.
+bool at_scope(const scope_cursor& c) {
+  if (c.offset >= c.structure.size) return false;
+  if (!dmar_general_rules) return c.index < c.count;
+  // By Length: a scope starts inside the structure's Length.
+  return c.offset < remap_length(c.structure);
+}
+
 // One step by the rule of the run.
-void step_scope(byte_view structure, scope_cursor& c) {
+void step_scope(scope_cursor& c) {
   c.index++;
   if (!dmar_general_rules) {
     c.offset += SCOPE_STEP;
@@ -44,69 +53,56 @@ void step_scope(byte_view structure, scope_cursor& c) {
   }
   // A scope shorter than its own header cannot be stepped over: the walk
   // ends after it.
-  uint8_t length = structure.u8(c.offset + SCOPE_OFF_LENGTH);
-  c.offset = length < SCOPE_OFF_PATH ? structure.size : c.offset + length;
+  uint8_t length = c.structure.u8(c.offset + SCOPE_OFF_LENGTH);
+  c.offset = length < SCOPE_OFF_PATH ? c.structure.size : c.offset + length;
 }
 
 // Under the general rules the assertions' walks pass over malformed scopes
-// (the structural check names them).
-void skip_malformed(byte_view structure, scope_cursor& c) {
-  if (!dmar_general_rules || c.every) return;
-  while (at_scope(structure, c) && scope_form_at(structure, c.offset) != SCOPE_WELL_FORMED) step_scope(structure, c);
-}
-}  // namespace
-
-scope_cursor first_scope(byte_view structure, uint32_t fixed, bool every) {
-  scope_cursor c{fixed, 0, dmar_general_rules ? 0 : scope_count(structure, fixed), every};
-  skip_malformed(structure, c);
-  return c;
-}
-
-device_scope_entry_t scope_at(byte_view structure, const scope_cursor& c) {
+// (the structural check names them); then the scope at the cursor is
+// viewed, to its own Length where the walk gives well formed ones only.
+void settle_scope(scope_cursor& c) {
   bool own = dmar_general_rules && !c.every;
-  device_scope_entry_t scope{structure.sub(c.offset, own ? structure.u8(c.offset + SCOPE_OFF_LENGTH) : (size_t)-1),
-                             c.index};
-  scope.own_length = own;
-  return scope;
+  if (own)
+    while (at_scope(c) && scope_form_at(c.structure, c.offset) != SCOPE_WELL_FORMED) step_scope(c);
+  c.at = at_scope(c);
+  if (!c.at) return;
+  c.scope = device_scope_entry_t{
+      c.structure.sub(c.offset, own ? c.structure.u8(c.offset + SCOPE_OFF_LENGTH) : (size_t)-1), c.index, own};
 }
 
-bool at_scope(byte_view structure, const scope_cursor& c) {
-  if (c.offset >= structure.size) return false;
-  if (!dmar_general_rules) return c.index < c.count;
-  // By Length: a scope starts inside the structure's Length.
-  return c.offset < remap_length(structure);
-}
-
-namespace {
 // From the cursor's node on, the first node that has a scope at or after
 // the cursor's scope.
 void settle(list_scope_cursor& c) {
-  while (c.node && !at_scope(c.node->view(), c.scope)) {
+  while (c.node && !c.scope.at) {
     list_entry* next = c.node->link.next;
     c.node = next == c.list ? nullptr : reinterpret_cast<remap_node_t*>(next);
-    if (c.node) c.scope = first_scope(c.node->view(), c.fixed);
+    if (c.node) first_scope(c.scope, c.node->view(), c.fixed);
   }
 }
 }  // namespace
 
-list_scope_cursor first_list_scope(list_entry& list, uint32_t fixed) {
-  list_scope_cursor c{&list, fixed, nullptr, scope_cursor{0, 0, 0, false}};
+void first_scope(scope_cursor& c, const byte_view& structure, uint32_t fixed, bool every) {
+  c = scope_cursor{structure, fixed, 0, dmar_general_rules ? 0 : scope_count(structure, fixed), every, false, {}};
+  settle_scope(c);
+}
+
+void next_scope(scope_cursor& c) {
+  step_scope(c);
+  settle_scope(c);
+}
+
+void first_list_scope(list_scope_cursor& c, list_entry& list, uint32_t fixed) {
+  c = list_scope_cursor{&list, fixed, nullptr, {}};
   if (!list_empty(list)) {
     c.node = reinterpret_cast<remap_node_t*>(list.next);
-    c.scope = first_scope(c.node->view(), fixed);
+    first_scope(c.scope, c.node->view(), fixed);
   }
   settle(c);
-  return c;
 }
 
 void next_list_scope(list_scope_cursor& c) {
-  next_scope(c.node->view(), c.scope);
+  next_scope(c.scope);
   settle(c);
-}
-
-void next_scope(byte_view structure, scope_cursor& c) {
-  step_scope(structure, c);
-  skip_malformed(structure, c);
 }
 
 malformed_scope first_malformed_scope;

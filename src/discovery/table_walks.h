@@ -25,21 +25,21 @@
 // Size field. Set when the run reads its processor, cleared by the teardown.
 extern bool dmar_general_rules;
 
-// Where a walk over a structure's device scopes stands. The steps are out
-// of line: every walk shares them.
+// Where a walk over a structure's device scopes stands, and the scope at
+// it: to the structure's end, or under the general rules (well formed scopes
+// only) to its own Length. The steps are out of line: every walk shares
+// them, and a call site keeps only its loop.
 struct scope_cursor {
+  byte_view structure;
   size_t offset;
   int32_t index;
   int32_t count;  // the families' rule: the scopes the Length gives room for
   bool every;     // the general rules: malformed scopes too (not only well formed ones)
+  bool at;        // at a scope of the structure
+  device_scope_entry_t scope;
 };
-scope_cursor first_scope(byte_view structure, uint32_t fixed, bool every = false);
-// True while the cursor is at a scope of the structure.
-bool at_scope(byte_view structure, const scope_cursor& c);
-void next_scope(byte_view structure, scope_cursor& c);
-// The scope at the cursor: to the structure's end, or under the general
-// rules (well formed scopes only) to its own Length.
-device_scope_entry_t scope_at(byte_view structure, const scope_cursor& c);
+void first_scope(scope_cursor& c, const byte_view& structure, uint32_t fixed, bool every = false);
+void next_scope(scope_cursor& c);
 
 // Calls f(scope) for each device scope of a DRHD, RMRR, ATSR, SATC or SIDP;
 // f returns false to stop. Returns false when f stopped the walk. By their
@@ -48,8 +48,9 @@ device_scope_entry_t scope_at(byte_view structure, const scope_cursor& c);
 // (nothing after it can be found), and only well formed scopes are given.
 template <class F>
 bool for_each_scope(byte_view structure, uint32_t fixed, F f) {
-  for (scope_cursor c = first_scope(structure, fixed); at_scope(structure, c); next_scope(structure, c))
-    if (!f(scope_at(structure, c))) return false;
+  scope_cursor c;
+  for (first_scope(c, structure, fixed); c.at; next_scope(c))
+    if (!f(c.scope)) return false;
   return true;
 }
 
@@ -58,8 +59,9 @@ bool for_each_scope(byte_view structure, uint32_t fixed, F f) {
 // scope viewed to the structure's end.
 template <class F>
 bool for_each_scope_found(byte_view structure, uint32_t fixed, F f) {
-  for (scope_cursor c = first_scope(structure, fixed, true); at_scope(structure, c); next_scope(structure, c))
-    if (!f(device_scope_entry_t{structure.sub(c.offset), c.index}, c.offset)) return false;
+  scope_cursor c;
+  for (first_scope(c, structure, fixed, true); c.at; next_scope(c))
+    if (!f(c.scope, c.offset)) return false;
   return true;
 }
 
@@ -124,7 +126,7 @@ struct list_scope_cursor {
   remap_node_t* node;
   scope_cursor scope;
 };
-list_scope_cursor first_list_scope(list_entry& list, uint32_t fixed);
+void first_list_scope(list_scope_cursor& c, list_entry& list, uint32_t fixed);
 void next_list_scope(list_scope_cursor& c);
 
 // Calls f(node, scope) for each device scope of each structure of a list
@@ -134,8 +136,9 @@ void next_list_scope(list_scope_cursor& c);
 // SIDP_FIXED_SIZE). f returns false to stop; returns false when f stopped.
 template <class F>
 bool for_each_list_scope(list_entry& list, uint32_t fixed, F f) {
-  for (list_scope_cursor c = first_list_scope(list, fixed); c.node; next_list_scope(c))
-    if (!f(c.node, scope_at(c.node->view(), c.scope))) return false;
+  list_scope_cursor c;
+  for (first_list_scope(c, list, fixed); c.node; next_list_scope(c))
+    if (!f(c.node, c.scope.scope)) return false;
   return true;
 }
 
