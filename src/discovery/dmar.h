@@ -154,7 +154,7 @@ extern uint32_t scope_reads_outside;
 struct device_scope_entry_t {
   byte_view bytes;
   int32_t index;
-  bool own_length = false;  // viewed to its own Length (the general rules)
+  bool own_length;  // viewed to its own Length (the general rules)
   // The byte at offset of the view; past it 0, counting the read when the
   // scope is viewed to its own Length.
   uint8_t at(size_t offset) const;
