@@ -32,6 +32,10 @@ __attribute__((noinline)) uint8_t device_scope_entry_t::at(size_t offset) const 
   return 0;
 }
 
+path_entry path_entry_at(const device_scope_entry_t& scope, int32_t j) {
+  return path_entry{scope.path_device(j), scope.path_function(j), scope.path_request_id(j)};
+}
+
 // ---------------------------------------------------------------------------
 // The steps of the scope walks (table_walks.h).
 

@@ -80,11 +80,21 @@ extern malformed_scope first_malformed_scope;
 
 // Calls f(j, device, function, request_id) for each path entry of the scope
 // that lies inside its structure; f returns false to stop.
+// The path entry j of a scope, read out of line for every walk.
+struct path_entry {
+  uint8_t device;
+  uint8_t function;
+  uint16_t request_id;
+};
+path_entry path_entry_at(const device_scope_entry_t& scope, int32_t j);
+
 template <class F>
 bool for_each_path_entry(const device_scope_entry_t& scope, F f) {
   int32_t n = scope.path_count_inside();
-  for (int32_t j = 0; j < n; j++)
-    if (!f(j, scope.path_device(j), scope.path_function(j), scope.path_request_id(j))) return false;
+  for (int32_t j = 0; j < n; j++) {
+    path_entry e = path_entry_at(scope, j);
+    if (!f(j, e.device, e.function, e.request_id)) return false;
+  }
   return true;
 }
 
