@@ -152,9 +152,9 @@ bool recorded_unknown_sources(test_case_t* tc, source_set set) {
 
   tc->result = TEST_MISSING;
   char16_t* out = tc->message;
-  size_t room = TEST_TEXT_CHARS, n = format_to(out, room * 2, "Needs ");
-  for (uint32_t i = 0; i < count; i++) {
-    const char* joint = i == 0 ? "" : i + 1 == count ? " and " : ", ";
+  size_t room = TEST_TEXT_CHARS, n = 0;
+  for (uint32_t i = 0; i < count; i++) {  // count is at least 1
+    const char* joint = i == 0 ? "Needs " : i + 1 == count ? " and " : ", ";
     n += format_to(out + n, (room - n) * 2, "%s%s", joint, names[i]);
   }
   // By reason: WHY_KNOWN (a fact the profile does not give), WHY_NOT_RECORDED,
@@ -166,10 +166,8 @@ bool recorded_unknown_sources(test_case_t* tc, source_set set) {
       ", which is not known for processor 0x%X.\n",
       ", which is not among the tables given.\n",
   };
-  if (reason == WHY_KNOWN)
-    format_to(out + n, (room - n) * 2, endings[reason], run.profile->name);
-  else
-    format_to(out + n, (room - n) * 2, endings[reason], run.processor);
+  const fmt_arg arg = reason == WHY_KNOWN ? fmt_arg(run.profile->name) : fmt_arg(run.processor);
+  format_v8(out + n, room - n, endings[reason], &arg, 1);
   mark(run.not_evaluated, tc->id);
   return true;
 }
