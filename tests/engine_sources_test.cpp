@@ -199,7 +199,7 @@ TEST(AnyProcessor, AnUnlistedProcessorIsCheckedWithoutTheChipsetView) {
   // rav's tables, engines and devices are healthy: what is read passes.
   for (int t : {2, 8, 9, 10, 17, 21, 22, 27, 28, 29, 40, 41, 42, 47, 49, 51, 52, 55})
     EXPECT_EQ(o.records[t].first, (uint64_t)TEST_PASS) << t << ": " << o.records[t].second;
-  const std::string note = "Engines: the DRHD structures' base addresses (the chipset's list of engines is not known).\n";
+  const std::string note = "Engines: the DRHD bases (the chipset's list is not known).\n";
   for (int t : {8, 9, 10, 52}) EXPECT_EQ(o.records[t].second, note) << t;
   EXPECT_TRUE(contains(o.text, "DEBUG -- #8: REMAP BAR = 0xFED90000"));
   EXPECT_TRUE(contains(o.text, "Zyr Test Status: PASS (")) << o.text;
@@ -214,7 +214,7 @@ TEST(AnyProcessor, DrhdEnginesFailWithTheirNote) {
   EXPECT_EQ(o.records[8].first, (uint64_t)TEST_FAIL);
   EXPECT_EQ(o.records[8].second,
             "ECAP[3] of remapping engine(s) must match DMAR.Flags[0].\n"
-            "Engines: the DRHD structures' base addresses (the chipset's list of engines is not known).\n");
+            "Engines: the DRHD bases (the chipset's list is not known).\n");
   EXPECT_EQ(o.records[9].first, (uint64_t)TEST_FAIL);
 }
 

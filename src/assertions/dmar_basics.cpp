@@ -55,9 +55,8 @@ void judge_drhd_bars_by_profile(test_case_t* tc, const test_info_t* tinfo) {
   else
     set_result(tc, TEST_PASS);
   note_general_rule(tc,
-                    "each enabled engine of the chipset profile is named by one DRHD, in any order; an engine read "
-                    "with its enable bit clear is disabled; a DRHD may name an engine whose base the profile does "
-                    "not give.");
+                    "one DRHD per enabled engine of the profile, in any order; none for a disabled one; others only "
+                    "for engines it gives no base of.");
 }
 
 }  // namespace

@@ -17,20 +17,18 @@ constexpr uint64_t ZYRD_REGISTER_PAGE = 0x1000;
 constexpr uint64_t ECAP_EIM = 1ULL << 4;  // extended interrupt mode (x2APIC)
 constexpr uint64_t ALL_ONES = ~0ULL;       // what a register set reads where nothing answers
 
+inline uint32_t engine_count(const test_info_t* tinfo) {
+  return engines_from_drhd() ? (uint32_t)list_count(drhd_list) : platform_bar_count(tinfo);
+}
+
+// The base of engine i (below engine_count).
+uint64_t engine_base(const test_info_t* tinfo, uint32_t i);
+
 // Calls f(base) for each engine; f returns false to stop.
 template <class F>
 void for_each_engine(const test_info_t* tinfo, F f) {
-  if (engines_from_drhd()) {
-    for (remap_node_t* drhd : each<remap_node_t>(drhd_list))
-      if (!f(drhd->RegisterBaseAddress() & ~0xFFFULL)) return;
-    return;
-  }
-  for (uint32_t i = 0; i < platform_bar_count(tinfo); i++)
-    if (!f(platform_bar_base(tinfo, i))) return;
-}
-
-inline uint32_t engine_count(const test_info_t* tinfo) {
-  return engines_from_drhd() ? (uint32_t)list_count(drhd_list) : platform_bar_count(tinfo);
+  for (uint32_t i = 0, n = engine_count(tinfo); i < n; i++)
+    if (!f(engine_base(tinfo, i))) return;
 }
 
 // The step of an assertion that reads the engines when there is none to

@@ -91,6 +91,15 @@ struct soc_kind_t {
 };
 const soc_kind_t soc_kinds[] = {{&satc_list, "SATC"}, {&sidp_list, "SIDP"}};
 
+// The configuration ports reach segment 0 only.
+void set_unread_segment(test_case_t* tc, const char* kind, uint32_t segment) {
+  if (segment)
+    set_result_fmt(tc, TEST_WARNING, "%s scopes of segment %d not examined (the ports reach segment 0 only).\n", kind,
+                   segment);
+  else
+    set_result(tc, TEST_PASS);
+}
+
 bool mcfg_has_segment(const acpi_tables_t* tables, uint16_t segment) {
   return !for_each_mcfg_allocation(mcfg_view(*tables), [&](const csbaas_t& a) { return a.pci_segment() != segment; });
 }
@@ -108,7 +117,7 @@ uint64_t assert_handoff_state(acpi_tables_t*, test_info_t* tinfo) {
   });
   if (h.worst == STATE_SOUND && !h.protecting) {
     format_to(h.verdict, sizeof(h.verdict),
-              "No engine translates or protects memory: no DMA protection before the OS boots.\n");
+              "No engine translates or protects memory before the OS boots.\n");
     h.worst = STATE_UNPROTECTED;
   }
   // The verdict line first, then each engine's state.
@@ -138,18 +147,13 @@ uint64_t assert_rmrr_assignable(acpi_tables_t*, test_info_t*) {
     });
     if (!exempt) {
       set_result_fmt(tc, TEST_WARNING,
-                     "RMRR 0x%LX-0x%LX names %02X:%02X.%X (class %02Xh/%02Xh): the OS will not assign it to a "
-                     "virtual machine.\n",
+                     "RMRR 0x%LX-0x%LX names %02X:%02X.%X (class %02Xh/%02Xh): the OS will not assign it to a VM.\n",
                      rmrr->view().u64(RMRR_OFF_BASE), rmrr->view().u64(RMRR_OFF_LIMIT), at.bus, at.device,
                      at.function, class_code >> 8, class_code & 0xFF);
       return 0;
     }
   }
-  if (unread_segment)
-    set_result_fmt(tc, TEST_WARNING, "RMRR scopes of segment %d not examined (the ports reach segment 0 only).\n",
-                   unread_segment);
-  else
-    set_result(tc, TEST_PASS);
+  set_unread_segment(tc, "RMRR", unread_segment);
   return 0;
 }
 
@@ -173,29 +177,30 @@ uint64_t assert_satc_sidp(acpi_tables_t* tables, test_info_t*) {
   }
   if (recorded_unknown_sources(tc, FROM_MCFG)) return 0;
   // Segments first (MCFG), then the paths of segment 0 (PCI), when known.
-  bool paths = source_known(SOURCE_PCI), unread = false;
+  bool paths = source_known(SOURCE_PCI);
+  uint32_t unread = 0;
+  const char* unread_kind = nullptr;
   for (const soc_kind_t& k : soc_kinds)
     for (remap_node_t* n : each<remap_node_t>(*k.list)) {
       uint16_t segment = n->SegmentNumber(SATC_OFF_SEGMENT);
       pci_location at{};
       const char* fault = nullptr;
       if (!mcfg_has_segment(tables, segment))
-        fault = "%s segment %d is not a PCI segment of the platform.\n";
-      else if (paths && segment != 0)
-        unread = true;
+        fault = "%s segment %d is not a PCI segment of the MCFG.\n";
+      else if (paths && segment != 0) {
+        unread = segment;
+        unread_kind = k.name;
+      }
       else if (paths && !for_each_scope(n->view(), SATC_FIXED_SIZE, [&](const device_scope_entry_t& s) {
                  return s.Type() != SCOPE_PCI_ENDPOINT || scope_path_function(s, &at);
                }))
-        fault = "A %s device scope path (segment %d) names no existing PCI function.\n";
+        fault = "A %s scope path (segment %d) names no PCI function.\n";
       if (fault) {
         set_result_fmt(tc, TEST_FAIL, fault, k.name, segment);
         return 0;
       }
     }
   if (recorded_unknown_sources(tc, FROM_PCI)) return 0;
-  if (unread)
-    set_result(tc, TEST_WARNING, "SATC and SIDP paths outside segment 0 not examined (the ports reach segment 0 only).\n");
-  else
-    set_result(tc, TEST_PASS);
+  set_unread_segment(tc, unread_kind, unread);
   return 0;
 }

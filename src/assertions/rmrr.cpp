@@ -217,28 +217,11 @@ uint64_t assert_rmrr_memory_map(acpi_tables_t*, test_info_t*) {
 uint64_t assert_rmrr_paths(acpi_tables_t*, test_info_t*) {
   test_case_t* tc = assertion_record(41, true);
   if (!tc) return 1;
-  // Each path is followed as the DMAR standard defines it: the first entry
-  // on the scope's starting bus, each later entry on the secondary bus of
-  // the bridge that the entry before it names. A path is invalid when it
-  // names no function: it is empty or cut short by the structure's end, an
-  // entry's device is above 31 or its function above 7 (masked, they would
-  // alias another function), an entry names a function that does not
-  // answer, or a later entry follows a function that is not a bridge.
+  // Each path is followed as the DMAR standard defines it (scope_path_function):
+  // a path is invalid when it names no function.
   bool ok = for_each_list_scope(rmrr_list, RMRR_FIXED_SIZE, [&](remap_node_t*, const device_scope_entry_t& scope) {
-    int32_t entries = scope.path_count();
-    if (entries < 1 || scope.path_count_inside() < entries) return false;
-    uint8_t bus = scope.StartingBusNumber();
-    return for_each_path_entry(scope, [&](int32_t j, uint8_t dev, uint8_t func, uint16_t) {
-      if (dev > 31 || func > 7) return false;
-      pci_location at{bus, dev, func};
-      if (pci_function_silent(at)) return false;
-      if (j + 1 < entries) {
-        if ((PciRead8(pci_config_address(at, PCI_OFF_HEADER_TYPE)) & PCI_HEADER_LAYOUT_MASK) != PCI_HEADER_BRIDGE)
-          return false;
-        bus = PciRead8(pci_config_address(at, PCI_OFF_SECONDARY_BUS));
-      }
-      return true;
-    });
+    pci_location at{};
+    return scope_path_function(scope, &at);
   });
   if (!ok) {
     set_result(tc, TEST_FAIL, "The RMRR has an invalid PCI path.\n");

@@ -132,89 +132,7 @@ uint64_t assert_placeholder_62(acpi_tables_t*, test_info_t* tinfo) {
 namespace {
 
 // ---------------------------------------------------------------------------
-// The fixed order.
-
-enum stop_rule : uint8_t {
-  GO_ON,            // the assertion's return value is not examined
-  STOP_UNLESS_PASS, // stop (and report) unless the record passed
-  STOP_ON_ERROR,    // a non-zero return ends the run without a report
-};
-
-// The pointer first: 16 bytes an entry rather than 24.
-struct order_entry {
-  constexpr order_entry(uint32_t t, assertion_fn f, stop_rule r) : run(f), test((uint8_t)t), rule(r) {}
-  assertion_fn run;
-  uint8_t test;
-  stop_rule rule;
-};
-
-constexpr order_entry assertion_order[] = {
-    {1, assert_dmar_presence, STOP_UNLESS_PASS},
-    {2, assert_dmar_checksum, GO_ON},
-    {3, assert_drhd_bars, STOP_ON_ERROR},
-    {4, assert_dmar_size, GO_ON},
-    {5, assert_reserved_fields, GO_ON},
-    {6, assert_structure_types, GO_ON},
-    {7, assert_has_drhd, GO_ON},
-    {8, assert_ir_matches_flag, GO_ON},
-    {9, assert_ir_consistent, GO_ON},
-    {10, assert_ir_all_when_flag, GO_ON},
-    {11, assert_segments_reported, GO_ON},
-    {12, assert_segments_valid, GO_ON},
-    {13, assert_scope_buses_valid, STOP_ON_ERROR},
-    {14, assert_request_ids_unique, GO_ON},
-    {15, assert_engines_reported, STOP_ON_ERROR},
-    {16, assert_has_include_pci_all, GO_ON},
-    {17, assert_scope_ioxapics_in_madt, GO_ON},
-    {18, assert_ioxapic_request_id, GO_ON},
-    {19, assert_hpet_scopes, GO_ON},
-    {20, assert_hpet_request_id, GO_ON},
-    {21, assert_madt_ioxapics_in_scopes, GO_ON},
-    {22, assert_hpet_reported, GO_ON},
-    {23, assert_include_pci_all_last, GO_ON},
-    {24, assert_scope_types, GO_ON},
-    {25, assert_ioxapic_class_code, GO_ON},
-    {26, assert_ioxapic_rciep, GO_ON},
-    {27, assert_endpoint_rciep, GO_ON},
-    {28, assert_scope_functions_exist, GO_ON},
-    {29, assert_bridge_scopes, GO_ON},
-    {38, assert_rmrr_has_scope, GO_ON},
-    {39, assert_rmrr_scope_endpoints, GO_ON},
-    {40, assert_rmrr_memory_map, GO_ON},
-    {41, assert_rmrr_paths, GO_ON},
-    {42, assert_usb_rmrr, GO_ON},
-    {43, assert_include_pci_all_scopes, GO_ON},
-    {44, assert_one_include_pci_all, GO_ON},
-    {45, assert_placeholder_45, GO_ON},
-    {46, assert_address_widths, GO_ON},
-    {47, assert_scopes_unique, GO_ON},
-    {48, assert_igfx_scopes, GO_ON},
-    {49, assert_memory_bars, GO_ON},
-    {51, assert_smbios_vmx, GO_ON},
-    {52, assert_ir_ecap, GO_ON},
-    {53, assert_ioapic_ids_unique, GO_ON},
-    {54, assert_hpet_scope_reqid, GO_ON},
-    {55, assert_vmx_locked, GO_ON},
-    {57, assert_default_snoop, GO_ON},
-    {58, assert_policy_locked, GO_ON},
-    {59, assert_andd_has_scope, GO_ON},
-    {60, assert_namespace_needs_andd, GO_ON},
-    {61, assert_scope_has_andd, GO_ON},
-    {62, assert_placeholder_62, GO_ON},
-    {63, assert_gfx_pasid, GO_ON},
-    {64, assert_gfx_prs, GO_ON},
-    {65, assert_gfx_ext_caps, GO_ON},
-    {101, assert_x2apic_mode, GO_ON},
-    {102, assert_dma_opt_in, GO_ON},
-    {103, assert_handoff_state, GO_ON},
-    {104, assert_rmrr_assignable, GO_ON},
-    {105, assert_rmrr_overlap, GO_ON},
-    {106, assert_rhsa_drhd, GO_ON},
-    {107, assert_andd_names, GO_ON},
-    {108, assert_drhd_bases, GO_ON},
-    {109, assert_host_address_width, GO_ON},
-    {110, assert_satc_sidp, GO_ON},
-};
+// The fixed order: the rows of assertion_sources (engine/sources.cpp).
 
 // The checks beyond the families' rules run where the general rules judge,
 // and on a family when asked for; a catalogue without a check's line does
@@ -254,13 +172,12 @@ bool dispatch(bool any_processor, const chipset_profile_t** profile) {
 
 // An assertion whose sources are not all known is not run: its record says
 // which one and why. Returns its status as the assertion would.
-uint64_t run_one(const order_entry& e, acpi_tables_t* tables, test_info_t* tinfo, bool* not_run) {
-  const assertion_sources_t* src = sources_of(e.test);
-  *not_run = src && !sources_known(src->needs);
+uint64_t run_one(const assertion_sources_t& e, acpi_tables_t* tables, test_info_t* tinfo, bool* not_run) {
+  *not_run = !sources_known(e.needs);
   if (!*not_run) return e.run(tables, tinfo);
   test_case_t* tc = assertion_record(e.test, e.test >= 20);
   if (!tc) return 1;
-  recorded_unknown_sources(tc, src->needs);
+  recorded_unknown_sources(tc, e.needs);
   return 0;
 }
 
@@ -275,7 +192,8 @@ uint64_t run_assertions(acpi_tables_t* tables, test_info_t* tinfo, bool any_proc
   // its view is known.
   if (profile && source_known(SOURCE_CHIPSET)) run_chipset_setup(*profile, tinfo);
 
-  for (const order_entry& e : assertion_order) {
+  for (uint32_t i = 0; i < assertion_source_count; i++) {
+    const assertion_sources_t& e = assertion_sources[i];
     if (!os_check_runs(e.test, os_checks)) continue;
     bool not_run = false;
     uint64_t status = run_one(e, tables, tinfo, &not_run);

@@ -26,6 +26,8 @@ constexpr const char* MCHBAR_LINE_CLIENT = "DEBUG : %s() :  MCHBAR = 0x%X\n";
 constexpr const char* MCHBAR_LINE = "DEBUG : %s():  MCHBAR = 0x%X\n";
 constexpr const char* IGFX_LINE = "DEBUG : %s() : igfx_did = 0x%0X\n";
 constexpr const char* ENGINE_LINE = "DEBUG : %s() : mch_bar + 0x%X = 0x%X\n";
+constexpr const char* ENGINE_LINES[] = {ENGINE_LINE, "DEBUG : %s(): mch_bar + 0x%X = 0x%X\n",
+                                        "DEBUG : %s():  mch_bar + 0x%X = 0x%X\n"};
 constexpr const char* ZYRD_LINE = "DEBUG : %s() : D0.F0.R0E4h [23] = %X (0 == Zyrd Supported)\n";
 
 typedef chipset_profile_t family_t;
@@ -79,12 +81,12 @@ constexpr uint64_t P2SB_HIDE = cfg(31, 1, 0xE1);
 // reads all ones like every other, so its other bits are unknown until the
 // unhide write (which clears them) has made it visible; from then on the
 // value read is written back with only the hide bit set as wanted.
-void read_p2sb(test_info_t* tinfo, const family_t& f) {
+void read_p2sb(test_info_t* tinfo, const family_t& f, const char* routine) {
   const bool restore = f.pch == PCH_P2SB_RESTORE;
   bool unhidden = false;
   if (PciRead16(P2SB_VENDOR) == 0xFFFF) {
     uint8_t found = PciRead8(P2SB_HIDE);
-    if (restore) debug_print(debug_mask, "DEBUG : %s() : B0D31F1 0xE1 = 0x%0X\n", f.routine, found);
+    if (restore) debug_print(debug_mask, "DEBUG : %s() : B0D31F1 0xE1 = 0x%0X\n", routine, found);
     // A register that reads with its hide bit clear is not hiding anything.
     if (found & 1) {
       PciWrite8(P2SB_HIDE, 0);
@@ -92,7 +94,7 @@ void read_p2sb(test_info_t* tinfo, const family_t& f) {
     }
     if (!restore) {
       uint8_t now = PciRead8(P2SB_HIDE);  // read with or without --dbg
-      debug_print(debug_mask, "DEBUG : %s() : B0D31F1 0xE1 = 0x%0X\n", f.routine, now);
+      debug_print(debug_mask, "DEBUG : %s() : B0D31F1 0xE1 = 0x%0X\n", routine, now);
     }
   }
   if (PciRead16(P2SB_VENDOR) == 0xFFFF) {
@@ -102,13 +104,13 @@ void read_p2sb(test_info_t* tinfo, const family_t& f) {
     return;
   }
   uint8_t value = PciRead8(P2SB_HIDE);
-  read_pch_registers(tinfo, 31, 1, f.routine, p2sb_lines);
+  read_pch_registers(tinfo, 31, 1, routine, p2sb_lines);
   if (unhidden) PciWrite8(P2SB_HIDE, (uint8_t)(value | 1));
 }
 
 // Older PCHs: the LPC bridge (B0:D31:F0) holds the request IDs, its root
 // complex register block the HPET configuration, one HBDF per timer.
-void read_lpc_rcba(test_info_t* tinfo) {
+void read_lpc_rcba(test_info_t* tinfo, const char* routine) {
   tinfo->ioxapic_reqid = PciRead16(cfg(31, 0, 0x6C));
   uint32_t rcba = PciRead32(cfg(31, 0, 0xF0)) & RCBA_MASK;
   tinfo->hptc_reg = MmioRead32((uint64_t)rcba + 0x3404);
@@ -116,21 +118,24 @@ void read_lpc_rcba(test_info_t* tinfo) {
   tinfo->hpet_count = PCH_HPET_REQIDS;
   for (uint32_t i = 0; i < PCH_HPET_REQIDS; i++) tinfo->pch_hpet_reqid[i] = PciRead16(cfg(31, 0, 0x70 + 2 * i));
   uint8_t revision = PciRead8(cfg(0, 0, 0x08));
-  debug_print(debug_mask, "DEBUG : %s() : B0D0F0:0x08 = 0x%X\n", "testsetup_qen", revision);
+  debug_print(debug_mask, "DEBUG : %s() : B0D0F0:0x08 = 0x%X\n", routine, revision);
 }
 
 uint64_t run_setup(const family_t& f, test_info_t* tinfo) {
+  // The name the debug lines give: "testsetup_" and the profile's name.
+  char routine[16] = "testsetup_";
+  for (size_t i = 0; i < 5 && f.name[i]; i++) routine[10 + i] = f.name[i];
   // 1. Identify.
   uint32_t eax = 0;
   if (f.identify != IDENTIFY_NONE) {
     uint32_t ebx = 0, ecx = 0, edx = 0;
     AsmCpuid(1, &eax, &ebx, &ecx, &edx);
-    if (f.identify == IDENTIFY_DEBUG) debug_print(debug_mask, "DEBUG : %s():  CPUID = 0x%X\n", f.routine, eax & SIG_MASK);
+    if (f.identify == IDENTIFY_DEBUG) debug_print(debug_mask, "DEBUG : %s():  CPUID = 0x%X\n", routine, eax & SIG_MASK);
   }
 
   // 2. MCHBAR (only the low dword).
   uint32_t mchbar_reg = PciRead32(cfg(0, 0, 0x48));
-  debug_print(debug_mask, f.lines.style == LINES_CLIENT ? MCHBAR_LINE_CLIENT : MCHBAR_LINE, f.routine, mchbar_reg);
+  debug_print(debug_mask, f.lines.style == LINES_CLIENT ? MCHBAR_LINE_CLIENT : MCHBAR_LINE, routine, mchbar_reg);
   if ((mchbar_reg & 1) == 0) {
     Print("ERROR -- MCHBAR enabled bit not set. Tests need access to MCHBAR.\n");
     return 1;
@@ -141,10 +146,10 @@ uint64_t run_setup(const family_t& f, test_info_t* tinfo) {
   uint32_t igfx_did = PciRead32(cfg(2, 0, 0));
   tinfo->igfx_present = igfx_did != 0xFFFFFFFF ? 1 : 0;
   if (f.lines.igfx != IGFX_SILENT) {
-    debug_print(debug_mask, IGFX_LINE, f.routine, igfx_did);
+    debug_print(debug_mask, IGFX_LINE, routine, igfx_did);
     if (f.lines.igfx == IGFX_DID_AND_D5) {
       uint32_t d5_did = PciRead32(cfg(5, 0, 0));
-      debug_print(debug_mask, IGFX_LINE, f.routine, d5_did);
+      debug_print(debug_mask, IGFX_LINE, routine, d5_did);
     }
   }
 
@@ -153,9 +158,9 @@ uint64_t run_setup(const family_t& f, test_info_t* tinfo) {
   for (uint8_t i = 0; i < f.engines.count && tinfo->remap_bar_count < MAX_REMAP_BARS; i++) {
     const engine_spec& e = f.engines.list[i];
     if (!e.always && !function_answers(e.device, e.function)) continue;
-    uint64_t read = MmioRead64(mch_bar + e.offset), value = f.engines.mask ? read & f.engines.mask : read;
+    uint64_t read = MmioRead64(mch_bar + e.offset), value = f.engines.mask_end ? read & ((1ULL << f.engines.mask_end) - 0x1000 + 1) : read;
     bool alt = e.line == LINE_ALT || (e.line == LINE_ALT_UNLESS_FIRST && tinfo->remap_bar_count > 0);
-    debug_print(debug_mask, alt ? f.lines.engine_alt : ENGINE_LINE, f.routine, (uint32_t)e.offset, value);
+    debug_print(debug_mask, ENGINE_LINES[alt ? f.lines.engine_alt : ALT_MAIN], routine, (uint32_t)e.offset, value);
     if (f.general_rules && !(value & 1)) {
       tinfo->disabled_bars[tinfo->disabled_bar_count++] = value;
       continue;
@@ -175,23 +180,23 @@ uint64_t run_setup(const family_t& f, test_info_t* tinfo) {
   // 5. Remapping allowed by the chipset.
   uint32_t disabled = (PciRead32(cfg(0, 0, 0xE4)) >> 23) & 1;
   tinfo->zyrd_supported = disabled ? 0 : 1;
-  if (f.lines.style == LINES_SERVER) debug_print(debug_mask, ZYRD_LINE, f.routine, disabled);
+  if (f.lines.style == LINES_SERVER) debug_print(debug_mask, ZYRD_LINE, routine, disabled);
 
   // 6. PCH request IDs and HPET.
   switch (f.pch) {
     case PCH_LPC_RCBA:
-      read_lpc_rcba(tinfo);
+      read_lpc_rcba(tinfo, routine);
       break;
     case PCH_P2SB_RESTORE:
     case PCH_P2SB_HIDE:
-      read_p2sb(tinfo, f);
+      read_p2sb(tinfo, f, routine);
       break;
     case PCH_UNKNOWN:
       break;
     case PCH_D13: {
       uint32_t e0_bit8 = (PciRead32(cfg(13, 0, 0xE0)) >> 8) & 1;
-      debug_print(debug_mask, "DEBUG : %s() : B:0 D:13 F:0 O:0xE0[8] =  %X\n", f.routine, e0_bit8);
-      read_pch_registers(tinfo, 13, 0, f.routine, d13_lines);
+      debug_print(debug_mask, "DEBUG : %s() : B:0 D:13 F:0 O:0xE0[8] =  %X\n", routine, e0_bit8);
+      read_pch_registers(tinfo, 13, 0, routine, d13_lines);
       break;
     }
   }
@@ -199,7 +204,7 @@ uint64_t run_setup(const family_t& f, test_info_t* tinfo) {
   // 7. Constants, where the profile gives them.
   if (f.known & fact(FACT_WIDTHS)) tinfo->cs_hpa = tinfo->cs_gpa = 39;
   tinfo->gfx_prs = f.graphics.prs;
-  tinfo->gfx_pasid_mask = f.graphics.pasid_mask;
+  tinfo->gfx_pasid_mask = (uint64_t)f.graphics.pasid_mask_28 << 28;
 
   // 8. Assertions that do not apply to the family.
   set_na_list(tinfo, f.not_applicable.tests, f.not_applicable.count);

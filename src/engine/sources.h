@@ -4,14 +4,29 @@
 #pragma once
 #include <stdint.h>
 
+#include "discovery/acpi.h"
+#include "engine/test_info.h"
 #include "facts/known.h"
 
-// The sources of one assertion: what it needs before it runs, and what it
-// needs only beyond its path decided by the tables alone (the assertion
-// asks for those itself, at the step that reads them).
-#pragma pack(push, 1)  // 9 bytes a row rather than 12
+typedef uint64_t (*assertion_fn)(acpi_tables_t* tables, test_info_t* tinfo);
+
+// What the driver does with an assertion's return value.
+enum stop_rule : uint8_t {
+  GO_ON,            // the assertion's return value is not examined
+  STOP_UNLESS_PASS, // stop (and report) unless the record passed
+  STOP_ON_ERROR,    // a non-zero return ends the run without a report
+};
+
+// One assertion as the driver runs it, and its sources: what it needs before
+// it runs, and what it needs only beyond its path decided by the tables
+// alone (the assertion asks for those itself, at the step that reads them).
+#pragma pack(push, 1)  // 18 bytes a row rather than 24
 struct assertion_sources_t {
+  constexpr assertion_sources_t(uint32_t t, assertion_fn f, stop_rule r, source_set n, source_set l)
+      : run(f), test((uint8_t)t), rule(r), needs(n), later(l) {}
+  assertion_fn run;
   uint8_t test;
+  stop_rule rule;
   source_set needs;
   source_set later;
 };

@@ -133,18 +133,16 @@ bool recorded_unknown_sources(test_case_t* tc, source_set set) {
   // The first unknown source gives the reason; the others unknown for the
   // same reason are named with it.
   why_unknown reason = WHY_KNOWN;
-  platform_source named[SOURCE_COUNT];
+  const char* names[(uint32_t)FACT_COUNT + (uint32_t)SOURCE_COUNT];
   uint32_t count = 0;
   for (uint32_t s = 0; s < SOURCE_COUNT; s++) {
     if (!(set & from((platform_source)s))) continue;
     why_unknown w = why_unknown_of((platform_source)s);
     if (w == WHY_KNOWN || (reason != WHY_KNOWN && w != reason)) continue;
     reason = w;
-    named[count++] = (platform_source)s;
+    names[count++] = source_names[s];
   }
   // Else the chipset's facts that the processor's profile does not give.
-  const char* names[(uint32_t)FACT_COUNT + (uint32_t)SOURCE_COUNT];
-  for (uint32_t i = 0; i < count; i++) names[i] = source_names[named[i]];
   if (reason == WHY_KNOWN) {
     fact_set missing = facts_not_given(set);
     if (!missing) return false;
@@ -154,21 +152,22 @@ bool recorded_unknown_sources(test_case_t* tc, source_set set) {
 
   tc->result = TEST_MISSING;
   char16_t* out = tc->message;
-  size_t room = TEST_TEXT_CHARS, n = format_to(out, room * 2, "Needs ");
-  for (uint32_t i = 0; i < count; i++) {
-    const char* joint = i == 0 ? "" : i + 1 == count ? " and " : ", ";
+  size_t room = TEST_TEXT_CHARS, n = 0;
+  for (uint32_t i = 0; i < count; i++) {  // count is at least 1
+    const char* joint = i == 0 ? "Needs " : i + 1 == count ? " and " : ", ";
     n += format_to(out + n, (room - n) * 2, "%s%s", joint, names[i]);
   }
-  if (reason == WHY_KNOWN)
-    format_to(out + n, (room - n) * 2, ", which the chipset profile %s does not give.\n", run.profile->name);
-  else if (reason == WHY_UNLISTED)
-    format_to(out + n, (room - n) * 2, ", which is not known for processor 0x%X.\n", run.processor);
-  else if (reason == WHY_TABLES_ONLY)
-    format_to(out + n, (room - n) * 2, ", which a run on ACPI tables alone does not have.\n");
-  else if (reason == WHY_NOT_GIVEN)
-    format_to(out + n, (room - n) * 2, ", which is not among the tables given.\n");
-  else
-    format_to(out + n, (room - n) * 2, ", which this recording does not hold.\n");
+  // By reason: WHY_KNOWN (a fact the profile does not give), WHY_NOT_RECORDED,
+  // WHY_TABLES_ONLY, WHY_UNLISTED, WHY_NOT_GIVEN.
+  static const char* const endings[] = {
+      ", which the chipset profile %s does not give.\n",
+      ", which this recording does not hold.\n",
+      ", which a run on ACPI tables alone does not have.\n",
+      ", which is not known for processor 0x%X.\n",
+      ", which is not among the tables given.\n",
+  };
+  const fmt_arg arg = reason == WHY_KNOWN ? fmt_arg(run.profile->name) : fmt_arg(run.processor);
+  format_v8(out + n, room - n, endings[reason], &arg, 1);
   mark(run.not_evaluated, tc->id);
   return true;
 }
@@ -187,7 +186,7 @@ void append_line(test_case_t* tc, const char* prefix, const char* line) {
 
 void note_drhd_engines(test_case_t* tc) {
   if (!engines_from_drhd()) return;
-  append_line(tc, "Engines: ", "the DRHD structures' base addresses (the chipset's list of engines is not known).");
+  append_line(tc, "Engines: ", "the DRHD bases (the chipset's list is not known).");
   mark(run.noted, tc->id);
 }
 

@@ -20,8 +20,8 @@ const char* const fact_names[FACT_COUNT] = {
 
 namespace {
 
-constexpr uint64_t MASK_39_12 = 0xFFFFFFF001ULL;  // bits 39:12 and the enable bit
-constexpr uint64_t MASK_38_12 = 0x7FFFFFF001ULL;  // bits 38:12 and the enable bit
+constexpr uint8_t MASK_39_12 = 40;  // bits 39:12 and the enable bit
+constexpr uint8_t MASK_38_12 = 39;  // bits 38:12 and the enable bit
 
 // An engine recorded when B0:device:function answers, and one recorded always.
 constexpr engine_spec engine_on(uint16_t offset, uint8_t type, uint8_t device, uint8_t function,
@@ -85,8 +85,6 @@ constexpr uint32_t sig_pek[] = {0x90670, 0x906A0, 0xB06E0, 0xB06A0};
 constexpr uint32_t sig_lum[] = {0xA06A0, 0xC0650, 0xC0660};
 constexpr uint32_t sig_tov[] = {0xC06C0};
 
-constexpr const char* ENGINE_LINE = "DEBUG : %s() : mch_bar + 0x%X = 0x%X\n";
-
 // One named constructor per field group of a row.
 template <size_t N>
 constexpr signatures_t sigs(const uint32_t (&list)[N]) {
@@ -97,20 +95,20 @@ constexpr engines_t engines_as_read(const engine_spec (&list)[N]) {
   return {list, (uint8_t)N, 0, UNLISTED_NONE};
 }
 template <size_t N>
-constexpr engines_t engines_masked(const engine_spec (&list)[N], uint64_t mask = MASK_39_12,
+constexpr engines_t engines_masked(const engine_spec (&list)[N], uint8_t mask = MASK_39_12,
                                    unlisted_engines unlisted = UNLISTED_NONE) {
   return {list, (uint8_t)N, mask, unlisted};
 }
-constexpr graphics_t graphics_prs(uint64_t pasid_mask) { return {1, pasid_mask}; }
-constexpr graphics_t graphics_no_prs(uint64_t pasid_mask) { return {0, pasid_mask}; }
+constexpr graphics_t graphics_prs(uint64_t pasid_mask) { return {1, (uint16_t)(pasid_mask >> 28)}; }
+constexpr graphics_t graphics_no_prs(uint64_t pasid_mask) { return {0, (uint16_t)(pasid_mask >> 28)}; }
 constexpr graphics_t graphics_unknown() { return {0, 0}; }
 template <size_t N>
 constexpr not_applicable_t na_list(const uint8_t (&tests)[N], special_na special = SPECIAL_NONE) {
   return {tests, (uint8_t)N, special};
 }
 constexpr not_applicable_t na_none(special_na special = SPECIAL_NONE) { return {nullptr, 0, special}; }
-constexpr lines_t client_lines() { return {LINES_CLIENT, IGFX_DID, ENGINE_LINE}; }
-constexpr lines_t server_lines(igfx_lines igfx, const char* engine_alt = ENGINE_LINE) {
+constexpr lines_t client_lines() { return {LINES_CLIENT, IGFX_DID, ALT_MAIN}; }
+constexpr lines_t server_lines(igfx_lines igfx, engine_alt_line engine_alt = ALT_MAIN) {
   return {LINES_SERVER, igfx, engine_alt};
 }
 
@@ -122,36 +120,36 @@ constexpr fact_set ENGINE_FACTS = fact(FACT_ENGINES) | fact(FACT_DEFAULT_ENGINE)
 
 // clang-format off
 const chipset_profile_t chipset_profiles[] = {
-  // name   routine          rules          signatures    facts given
-  {"qen", "testsetup_qen", FAMILY_RULES, sigs(sig_qen), ALL_FACTS, IDENTIFY_SILENT, PCH_LPC_RCBA,
+  // name  rules          signatures    facts given
+  {"qen", FAMILY_RULES, sigs(sig_qen), ALL_FACTS, IDENTIFY_SILENT, PCH_LPC_RCBA,
    engines_as_read(client_engines), graphics_no_prs(0x10000000ULL), na_none(SPECIAL_QEN_GRAPHICS), client_lines()},
-  {"rav", "testsetup_rav", FAMILY_RULES, sigs(sig_rav), ALL_FACTS, IDENTIFY_NONE, PCH_P2SB_RESTORE,
+  {"rav", FAMILY_RULES, sigs(sig_rav), ALL_FACTS, IDENTIFY_NONE, PCH_P2SB_RESTORE,
    engines_as_read(client_engines), graphics_prs(0x10000000ULL), na_none(), client_lines()},
-  {"mof", "testsetup_mof", FAMILY_RULES, sigs(sig_mof), ALL_FACTS, IDENTIFY_NONE, PCH_P2SB_HIDE,
+  {"mof", FAMILY_RULES, sigs(sig_mof), ALL_FACTS, IDENTIFY_NONE, PCH_P2SB_HIDE,
    engines_as_read(client_engines), graphics_prs(0x10010000000ULL), na_list(na_mof), client_lines()},
-  {"jix", "testsetup_jix", FAMILY_RULES, sigs(sig_jix), ALL_FACTS, IDENTIFY_DEBUG, PCH_P2SB_HIDE,
+  {"jix", FAMILY_RULES, sigs(sig_jix), ALL_FACTS, IDENTIFY_DEBUG, PCH_P2SB_HIDE,
    engines_masked(jix_engines), graphics_no_prs(0x10000000000ULL), na_list(na_server, SPECIAL_JIX_EARLY_STEPPING),
    server_lines(IGFX_SILENT)},
-  {"yod", "testsetup_yod", FAMILY_RULES, sigs(sig_yod), ALL_FACTS, IDENTIFY_DEBUG, PCH_P2SB_HIDE,
+  {"yod", FAMILY_RULES, sigs(sig_yod), ALL_FACTS, IDENTIFY_DEBUG, PCH_P2SB_HIDE,
    engines_masked(yod_engines), graphics_no_prs(0x10000000000ULL), na_list(na_server), server_lines(IGFX_SILENT)},
-  {"gux", "testsetup_gux", FAMILY_RULES, sigs(sig_gux), ALL_FACTS, IDENTIFY_DEBUG, PCH_D13,
+  {"gux", FAMILY_RULES, sigs(sig_gux), ALL_FACTS, IDENTIFY_DEBUG, PCH_D13,
    engines_masked(gux_engines), graphics_no_prs(0x10000000000ULL), na_list(na_server),
-   server_lines(IGFX_DID, "DEBUG : %s(): mch_bar + 0x%X = 0x%X\n")},
-  {"wez", "testsetup_wez", FAMILY_RULES, sigs(sig_wez), ALL_FACTS, IDENTIFY_DEBUG, PCH_P2SB_HIDE,
+   server_lines(IGFX_DID, ALT_NO_SPACE)},
+  {"wez", FAMILY_RULES, sigs(sig_wez), ALL_FACTS, IDENTIFY_DEBUG, PCH_P2SB_HIDE,
    engines_masked(wez_engines), graphics_no_prs(0x10000000000ULL), na_list(na_server),
-   server_lines(IGFX_DID_AND_D5, "DEBUG : %s():  mch_bar + 0x%X = 0x%X\n")},
+   server_lines(IGFX_DID_AND_D5, ALT_TWO_SPACES)},
   // 2021-2023 client: every engine behind MCHBAR, the P2SB with the older registers.
-  {"pek", "testsetup_pek", GENERAL_RULES, sigs(sig_pek), ENGINE_FACTS | fact(FACT_REMAP_ALLOWED) | PCH_FACTS,
+  {"pek", GENERAL_RULES, sigs(sig_pek), ENGINE_FACTS | fact(FACT_REMAP_ALLOWED) | PCH_FACTS,
    IDENTIFY_DEBUG, PCH_P2SB_RESTORE, engines_masked(pek_engines, MASK_38_12), graphics_unknown(), na_none(),
    server_lines(IGFX_DID)},
   // 2023-2024 client: 0x5410 is the graphics engine; the default engine's base
   // is the firmware's choice; which P2SB holds the PCH registers is not known.
-  {"lum", "testsetup_lum", GENERAL_RULES, sigs(sig_lum), fact(FACT_ENGINES) | fact(FACT_REMAP_ALLOWED),
+  {"lum", GENERAL_RULES, sigs(sig_lum), fact(FACT_ENGINES) | fact(FACT_REMAP_ALLOWED),
    IDENTIFY_DEBUG, PCH_UNKNOWN, engines_masked(graphics_at_5410, MASK_38_12, UNLISTED_DEFAULT), graphics_unknown(),
    na_none(), server_lines(IGFX_DID)},
   // 2025 client: 0x5410 is the register block (graphics engine at its base,
   // bits 1 and 2 the other two engines enabled, where: not known).
-  {"tov", "testsetup_tov", GENERAL_RULES, sigs(sig_tov), fact(FACT_ENGINES) | fact(FACT_REMAP_ALLOWED),
+  {"tov", GENERAL_RULES, sigs(sig_tov), fact(FACT_ENGINES) | fact(FACT_REMAP_ALLOWED),
    IDENTIFY_DEBUG, PCH_UNKNOWN, engines_masked(graphics_at_5410, MASK_38_12, UNLISTED_BY_BITS_1_2),
    graphics_unknown(), na_none(), server_lines(IGFX_DID)},
 };

@@ -61,18 +61,20 @@ enum unlisted_engines : uint8_t { UNLISTED_NONE, UNLISTED_DEFAULT, UNLISTED_BY_B
 enum line_style : uint8_t { LINES_CLIENT, LINES_SERVER };
 // igfx_did line; with IGFX_DID_AND_D5 the first dword of B0:D5:F0 follows.
 enum igfx_lines : uint8_t { IGFX_SILENT, IGFX_DID, IGFX_DID_AND_D5 };
+// The LINE_ALT engine line: the main one, with "%s():" or with "%s():  ".
+enum engine_alt_line : uint8_t { ALT_MAIN, ALT_NO_SPACE, ALT_TWO_SPACES };
 
 // The rows are packed: a third of their size is padding otherwise.
 #pragma pack(push, 1)
 struct engines_t {
   const engine_spec* list;
   uint8_t count;
-  uint64_t mask;  // kept of each value read (the enable bit included); 0: as read
+  uint8_t mask_end;  // kept of each value read: bits mask_end-1:12 and the enable bit; 0: as read
   unlisted_engines unlisted;
 };
 struct graphics_t {
   uint8_t prs;
-  uint64_t pasid_mask;
+  uint16_t pasid_mask_28;  // the PASID mask from bit 28 on
 };
 struct not_applicable_t {
   const uint8_t* tests;  // set always
@@ -82,7 +84,7 @@ struct not_applicable_t {
 struct lines_t {
   line_style style;
   igfx_lines igfx;
-  const char* engine_alt;  // the LINE_ALT engine line
+  engine_alt_line engine_alt;  // the LINE_ALT engine line
 };
 struct signatures_t {
   const uint32_t* list;
@@ -90,8 +92,7 @@ struct signatures_t {
 };
 
 struct chipset_profile_t {
-  const char* name;     // "rav", "pek"
-  const char* routine;  // the name the debug lines give
+  const char* name;     // "rav", "pek"; the debug lines give "testsetup_" and the name
   bool general_rules;   // a later generation: judged by the general rules
   signatures_t signatures;
   fact_set known;
