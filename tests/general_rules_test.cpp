@@ -142,15 +142,22 @@ TEST(GeneralRules, MalformedScopesAreFoundAndNothingElseReadsThem) {
 }
 
 // Two-entry paths through one bridge name two devices behind it, compared
-// by their bytes (the bridge's secondary bus is not in the tables). A
+// by their bytes where the bridge's secondary bus is not known (it is not
+// in the tables), through the bridge where configuration space gives it. A
 // segment of the MCFG without a DRHD needs the inventory's count.
 TEST(GeneralRules, PathsThroughABridgeAndASegmentWithoutADrhd) {
   const sc first{1, 0, 0, {{0x1C, 0}, {0, 0}}}, second{1, 0, 0, {{0x1C, 0}, {0, 1}}}, behind{1, 0, 2, {{0, 0}}};
-  auto run = [&](std::vector<sc> scopes, bool tables_alone, bool segment_1 = true) {
+  auto run = [&](std::vector<sc> scopes, bool tables_alone, bool segment_1 = true, bool bridge = false) {
     sim::dmar_builder dmar;
     dmar.drhd(0, 0, 0xFED90000, scopes).drhd(1, 0, 0xFED91000, {{3, 8, 0xF0, {{31, 0}}}});
     if (segment_1) dmar.drhd(1, 1, 0xFED92000, {{3, 9, 0xF0, {{31, 0}}}});
     sim::machine m = server(UNLISTED, dmar);
+    if (bridge) {  // 00:1C.0, a bridge to bus 2, where 02:00.0 answers
+      auto& bridge_fn = m.pci(0, 0x1C, 0, 0x8086, 0xA338);
+      bridge_fn.set32(0x0C, 0x00010000);
+      bridge_fn.set32(0x18, 0x00020200);
+      m.pci(2, 0, 0, 0x8086, 0x1533);
+    }
     if (tables_alone)
       for (uint32_t s = SOURCE_CHIPSET; s < SOURCE_COUNT; s++) m.set_unknown((platform_source)s, SOURCE_TABLES_ONLY);
     return run_records(m, {"-a", "-t"});
@@ -166,6 +173,12 @@ TEST(GeneralRules, PathsThroughABridgeAndASegmentWithoutADrhd) {
     auto r = run(c.scopes, c.tables_alone);
     EXPECT_EQ(r[14].first, c.unique) << c.tables_alone << ": " << r[14].second;
     EXPECT_EQ(r[47].first, c.unique) << c.tables_alone << ": " << r[47].second;
+  }
+  for (bool tables_alone : {true, false}) {
+    auto r = run({first, behind}, tables_alone, true, true);
+    uint64_t unique = tables_alone ? TEST_PASS : TEST_FAIL;  // 00:1C.0 -> bus 2: 02:00.0 twice
+    EXPECT_EQ(r[14].first, unique) << tables_alone << ": " << r[14].second;
+    EXPECT_EQ(r[47].first, unique) << tables_alone << ": " << r[47].second;
   }
   auto alone = run({first}, true, false);
   EXPECT_EQ(alone[47].first, (uint64_t)TEST_MISSING) << alone[47].second;

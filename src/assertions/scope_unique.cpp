@@ -1,5 +1,6 @@
 // Device-scope uniqueness and the graphics engine scope: tests 47 and 48.
 #include "assertions/assertions.h"
+#include "discovery/config_space.h"
 #include "discovery/pci_inventory.h"
 #include "discovery/remap_lists.h"
 #include "discovery/table_walks.h"
@@ -13,11 +14,17 @@ const char* const general_rule_47 =
     "as 14, and a PCI segment without INCLUDE_PCI_ALL (or without a DRHD) lists every PCI function of it.";
 
 // The request ID of the device a scope names, where it is known: a
-// one-entry path (a longer one runs through bridges whose secondary buses
-// only configuration space gives).
-bool scope_device(const device_scope_entry_t& s, uint16_t* rid) {
-  if (s.path_count_inside() != 1) return false;
-  *rid = s.path_request_id(0);
+// one-entry path, or a longer one followed bridge by bridge through
+// configuration space, where that is known and reaches the scope's segment
+// (the ports reach segment 0 only) and the path names a function there.
+bool scope_device(const device_scope_entry_t& s, uint16_t segment, uint16_t* rid) {
+  if (s.path_count_inside() == 1) {
+    *rid = s.path_request_id(0);
+    return true;
+  }
+  pci_location at;
+  if (segment != 0 || !source_known(SOURCE_PCI) || !scope_path_function(s, &at)) return false;
+  *rid = request_id(at.bus, at.device, at.function);
   return true;
 }
 
@@ -101,10 +108,10 @@ bool drhd_scopes_name_a_device_twice() {
   // paths whose request ID is not known by their bytes.
   return any_list_scope(drhd_list, DRHD_FIXED_SIZE, [](remap_node_t* a, const device_scope_entry_t& sa) {
     uint16_t rid_a = 0, rid_b = 0;
-    bool known_a = scope_device(sa, &rid_a);
+    bool known_a = scope_device(sa, a->SegmentNumber(), &rid_a);
     return any_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t* b, const device_scope_entry_t& sb) {
       if (b == a && sb.index == sa.index) return false;
-      bool known_b = scope_device(sb, &rid_b);
+      bool known_b = scope_device(sb, b->SegmentNumber(), &rid_b);
       return b->SegmentNumber() == a->SegmentNumber() &&
              (known_a ? known_b && rid_a == rid_b : !known_b && same_path(sa, sb));
     });
