@@ -124,7 +124,7 @@ uint64_t assert_handoff_state(acpi_tables_t*, test_info_t* tinfo) {
   tc->result = h.worst == STATE_SOUND ? TEST_PASS : TEST_WARNING;
   str16_copy(tc->message, TEST_TEXT_CHARS, h.verdict);
   append_message_fmt(tc, "%s", h.state);
-  if (h.unlisted) append_message_fmt(tc, "(%d more engines)\n", h.unlisted);
+  if (h.unlisted) append_message_fmt(tc, "(and %d more)\n", h.unlisted);
   note_drhd_engines(tc);
   return 0;
 }
