@@ -110,10 +110,9 @@ bool drhd_scopes_name_a_device_twice() {
     uint16_t rid_a = 0, rid_b = 0;
     bool known_a = scope_device(sa, a->SegmentNumber(), &rid_a);
     return any_list_scope(drhd_list, DRHD_FIXED_SIZE, [&](remap_node_t* b, const device_scope_entry_t& sb) {
-      if (b == a && sb.index == sa.index) return false;
+      if ((b == a && sb.index == sa.index) || b->SegmentNumber() != a->SegmentNumber()) return false;
       bool known_b = scope_device(sb, b->SegmentNumber(), &rid_b);
-      return b->SegmentNumber() == a->SegmentNumber() &&
-             (known_a ? known_b && rid_a == rid_b : !known_b && same_path(sa, sb));
+      return known_a ? known_b && rid_a == rid_b : !known_b && same_path(sa, sb);
     });
   });
 }

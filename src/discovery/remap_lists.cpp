@@ -112,16 +112,17 @@ void next_list_scope(list_scope_cursor& c) {
 malformed_scope first_malformed_scope;
 
 namespace {
-// Notes the structure's first malformed scope, unless one was noted before.
+// Notes the structure's first malformed scope, unless one was noted before:
+// the walk of every scope as found, by their Length.
 void note_malformed_scope(byte_view s, uint32_t at) {
   uint16_t type = remap_type(s);
-  uint32_t fixed = type <= DMAR_TYPE_SIDP ? scope_fixed_size(type) : 0;
-  // Well formed scopes are at least 8 bytes: the steps end.
-  for (size_t offset = fixed; fixed && offset < s.size && offset < remap_length(s) &&
-                              first_malformed_scope.form == SCOPE_WELL_FORMED;
-       offset += s.u8(offset + SCOPE_OFF_LENGTH))
-    first_malformed_scope = {type, at, at + (uint32_t)offset, s.u8(offset + SCOPE_OFF_LENGTH),
-                             scope_form_at(s, offset)};
+  uint32_t fixed = scope_fixed_size(type);
+  if (!fixed || first_malformed_scope.form != SCOPE_WELL_FORMED) return;
+  for_each_scope_found(s, fixed, [&](const device_scope_entry_t& scope, size_t offset) {
+    scope_form form = scope_form_at(s, offset);
+    if (form != SCOPE_WELL_FORMED) first_malformed_scope = {type, at, at + (uint32_t)offset, scope.Length(), form};
+    return form == SCOPE_WELL_FORMED;
+  });
 }
 }  // namespace
 

@@ -78,8 +78,6 @@ struct malformed_scope {
 };
 extern malformed_scope first_malformed_scope;
 
-// Calls f(j, device, function, request_id) for each path entry of the scope
-// that lies inside its structure; f returns false to stop.
 // The path entry j of a scope, read out of line for every walk.
 struct path_entry {
   uint8_t device;
@@ -88,6 +86,8 @@ struct path_entry {
 };
 path_entry path_entry_at(const device_scope_entry_t& scope, int32_t j);
 
+// Calls f(j, device, function, request_id) for each path entry of the scope
+// that lies inside its structure; f returns false to stop.
 template <class F>
 bool for_each_path_entry(const device_scope_entry_t& scope, F f) {
   int32_t n = scope.path_count_inside();
