@@ -17,9 +17,9 @@ bool missing_mcfg(const acpi_tables_t* tables);
 
 // Under the general rules: two DRHD scopes of one PCI segment name the same
 // device. A scope's device is its request ID where that is known (a
-// one-entry path: a longer one runs through bridges whose secondary buses
-// the tables do not give); two paths whose request IDs are not known are one
-// device only when their bus and path bytes are equal.
+// one-entry path, or a longer one followed through its bridges in
+// configuration space where that is known); two paths whose request IDs are
+// not known are one device only when their bus and path bytes are equal.
 bool drhd_scopes_name_a_device_twice();
 
 typedef uint64_t (*assertion_fn)(acpi_tables_t* tables, test_info_t* tinfo);
@@ -124,7 +124,9 @@ void record_inventory_incomplete(test_case_t* tc);
 // walk over the inventory missed functions.
 void record_pass_unless_inventory_incomplete(test_case_t* tc);
 
-// DMAR.Flags[0]: the platform reports interrupt remapping.
+// The DMAR's Flags byte, and Flags[0]: the platform reports interrupt
+// remapping.
+uint8_t dmar_flags(const acpi_tables_t* tables);
 bool dmar_ir_flag(const acpi_tables_t* tables);
 // The step of the assertions that need interrupt remapping: with the flag
 // clear, records not applicable with its message and returns true.

@@ -1,4 +1,5 @@
 #include "assertions/assertions.h"
+#include "assertions/engines.h"
 #include "discovery/dmar.h"
 #include "discovery/pci_inventory.h"
 #include "platform/print.h"
@@ -15,8 +16,21 @@ test_case_t* assertion_record(uint64_t id, bool full_stop) {
   return tc;
 }
 
-bool dmar_ir_flag(const acpi_tables_t* tables) {
-  return (dmar_view(*tables).u8(DMAR_OFF_FLAGS) & DMAR_FLAG_INTR_REMAP) != 0;
+uint8_t dmar_flags(const acpi_tables_t* tables) { return dmar_view(*tables).u8(DMAR_OFF_FLAGS); }
+
+bool dmar_ir_flag(const acpi_tables_t* tables) { return (dmar_flags(tables) & DMAR_FLAG_INTR_REMAP) != 0; }
+
+uint64_t engine_base(const test_info_t* tinfo, uint32_t i) {
+  if (!engines_from_drhd()) return platform_bar_base(tinfo, i);
+  for (remap_node_t* drhd : each<remap_node_t>(drhd_list))
+    if (i-- == 0) return drhd->RegisterBaseAddress() & ~0xFFFULL;
+  return 0;
+}
+
+bool recorded_no_engines(test_case_t* tc, const test_info_t* tinfo) {
+  if (engine_count(tinfo)) return false;
+  set_result(tc, TEST_MISSING, "No remapping engine is known.\n");
+  return true;
 }
 
 bool recorded_ir_flag_clear(test_case_t* tc, const acpi_tables_t* tables) {

@@ -10,8 +10,6 @@
 
 namespace {
 
-uint8_t dmar_flags(const acpi_tables_t* tables) { return dmar_view(*tables).u8(DMAR_OFF_FLAGS); }
-
 // A page-table depth of SAGAW bit i translates 30 + 9 * i bits (bits 0-3:
 // two- to five-level tables).
 constexpr uint32_t SAGAW_LEVELS = 4;
@@ -21,19 +19,6 @@ constexpr uint32_t sagaw_width(uint32_t bit) { return 30 + 9 * bit; }
 constexpr uint32_t MIN_HOST_ADDRESS_WIDTH = 12;
 
 }  // namespace
-
-uint64_t engine_base(const test_info_t* tinfo, uint32_t i) {
-  if (!engines_from_drhd()) return platform_bar_base(tinfo, i);
-  for (remap_node_t* drhd : each<remap_node_t>(drhd_list))
-    if (i-- == 0) return drhd->RegisterBaseAddress() & ~0xFFFULL;
-  return 0;
-}
-
-bool recorded_no_engines(test_case_t* tc, const test_info_t* tinfo) {
-  if (engine_count(tinfo)) return false;
-  set_result(tc, TEST_MISSING, "No remapping engine is known.\n");
-  return true;
-}
 
 uint64_t assert_x2apic_mode(acpi_tables_t* tables, test_info_t* tinfo) {
   test_case_t* tc = assertion_record(101, true);

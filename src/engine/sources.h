@@ -4,11 +4,10 @@
 #pragma once
 #include <stdint.h>
 
+#include "assertions/assertions.h"
 #include "discovery/acpi.h"
 #include "engine/test_info.h"
 #include "facts/known.h"
-
-typedef uint64_t (*assertion_fn)(acpi_tables_t* tables, test_info_t* tinfo);
 
 // What the driver does with an assertion's return value.
 enum stop_rule : uint8_t {
