@@ -135,12 +135,11 @@ namespace {
 // The fixed order: the rows of assertion_sources (engine/sources.cpp).
 
 // The checks beyond the families' rules run where the general rules judge,
-// and on a family when asked for; a catalogue without a check's line does
-// not ask for it. Elsewhere their records leave the catalogue, so that the
-// report is the families' own.
-bool os_check_runs(uint32_t test, bool os_checks) {
-  return test < FIRST_OS_CHECK || ((os_checks || general_rules()) && find_test_case(test));
-}
+// and on a family when asked for: elsewhere their records leave the
+// catalogue (drop_os_check_records), so that the report is the families'
+// own. A check runs where its record is: a catalogue without its line does
+// not ask for it.
+bool os_check_runs(uint32_t test) { return test < FIRST_OS_CHECK || find_test_case(test); }
 
 void drop_os_check_records() {
   for (list_entry* e = test_case_list.next; e != &test_case_list;) {
@@ -194,7 +193,7 @@ uint64_t run_assertions(acpi_tables_t* tables, test_info_t* tinfo, bool any_proc
 
   for (uint32_t i = 0; i < assertion_source_count; i++) {
     const assertion_sources_t& e = assertion_sources[i];
-    if (!os_check_runs(e.test, os_checks)) continue;
+    if (!os_check_runs(e.test)) continue;
     bool not_run = false;
     uint64_t status = run_one(e, tables, tinfo, &not_run);
     if (e.rule == STOP_ON_ERROR && status != 0) return 1;

@@ -30,9 +30,11 @@ constexpr const char* ENGINE_LINES[] = {ENGINE_LINE, "DEBUG : %s(): mch_bar + 0x
                                         "DEBUG : %s():  mch_bar + 0x%X = 0x%X\n"};
 constexpr const char* ZYRD_LINE = "DEBUG : %s() : D0.F0.R0E4h [23] = %X (0 == Zyrd Supported)\n";
 
-typedef chipset_profile_t family_t;
-
 bool function_answers(uint8_t dev, uint8_t fn) { return PciRead32(cfg(dev, fn, 0)) != 0xFFFFFFFF; }
+
+// An engine register as the row keeps it: bits end-1:12 and the enable bit,
+// or as read (end 0).
+uint64_t engine_value(uint64_t read, uint8_t end) { return end ? read & ((1ULL << end) - 0x1000 + 1) : read; }
 
 // The PCH's programmed request IDs and HPET placement, read from a function
 // whose registers follow the common layout (IBDF 0x6C, HPTC 0x60, HBDF 0x70).
@@ -81,7 +83,7 @@ constexpr uint64_t P2SB_HIDE = cfg(31, 1, 0xE1);
 // reads all ones like every other, so its other bits are unknown until the
 // unhide write (which clears them) has made it visible; from then on the
 // value read is written back with only the hide bit set as wanted.
-void read_p2sb(test_info_t* tinfo, const family_t& f, const char* routine) {
+void read_p2sb(test_info_t* tinfo, const chipset_profile_t& f, const char* routine) {
   const bool restore = f.pch == PCH_P2SB_RESTORE;
   bool unhidden = false;
   if (PciRead16(P2SB_VENDOR) == 0xFFFF) {
@@ -121,7 +123,9 @@ void read_lpc_rcba(test_info_t* tinfo, const char* routine) {
   debug_print(debug_mask, "DEBUG : %s() : B0D0F0:0x08 = 0x%X\n", routine, revision);
 }
 
-uint64_t run_setup(const family_t& f, test_info_t* tinfo) {
+}  // namespace
+
+uint64_t run_chipset_setup(const chipset_profile_t& f, test_info_t* tinfo) {
   // The name the debug lines give: "testsetup_" and the profile's name.
   char routine[16] = "testsetup_";
   for (size_t i = 0; i < 5 && f.name[i]; i++) routine[10 + i] = f.name[i];
@@ -158,11 +162,11 @@ uint64_t run_setup(const family_t& f, test_info_t* tinfo) {
   for (uint8_t i = 0; i < f.engines.count && tinfo->remap_bar_count < MAX_REMAP_BARS; i++) {
     const engine_spec& e = f.engines.list[i];
     if (!e.always && !function_answers(e.device, e.function)) continue;
-    uint64_t read = MmioRead64(mch_bar + e.offset), value = f.engines.mask_end ? read & ((1ULL << f.engines.mask_end) - 0x1000 + 1) : read;
+    uint64_t value = engine_value(MmioRead64(mch_bar + e.offset), f.engines.mask_end);
     bool alt = e.line == LINE_ALT || (e.line == LINE_ALT_UNLESS_FIRST && tinfo->remap_bar_count > 0);
     debug_print(debug_mask, ENGINE_LINES[alt ? f.lines.engine_alt : ALT_MAIN], routine, (uint32_t)e.offset, value);
     if (f.general_rules && !(value & 1)) {
-      tinfo->disabled_bars[tinfo->disabled_bar_count++] = value;
+      if (tinfo->disabled_bar_count < MAX_REMAP_BARS) tinfo->disabled_bars[tinfo->disabled_bar_count++] = value;
       continue;
     }
     remap_bar_t& bar = tinfo->bars[tinfo->remap_bar_count++];
@@ -220,14 +224,10 @@ uint64_t run_setup(const family_t& f, test_info_t* tinfo) {
   return 0;
 }
 
-}  // namespace
-
-uint64_t run_chipset_setup(const chipset_profile_t& profile, test_info_t* tinfo) { return run_setup(profile, tinfo); }
-
-uint64_t testsetup_qen(test_info_t* tinfo) { return run_setup(*profile_named("qen"), tinfo); }
-uint64_t testsetup_rav(test_info_t* tinfo) { return run_setup(*profile_named("rav"), tinfo); }
-uint64_t testsetup_mof(test_info_t* tinfo) { return run_setup(*profile_named("mof"), tinfo); }
-uint64_t testsetup_jix(test_info_t* tinfo) { return run_setup(*profile_named("jix"), tinfo); }
-uint64_t testsetup_yod(test_info_t* tinfo) { return run_setup(*profile_named("yod"), tinfo); }
-uint64_t testsetup_gux(test_info_t* tinfo) { return run_setup(*profile_named("gux"), tinfo); }
-uint64_t testsetup_wez(test_info_t* tinfo) { return run_setup(*profile_named("wez"), tinfo); }
+uint64_t testsetup_qen(test_info_t* tinfo) { return run_chipset_setup(*profile_named("qen"), tinfo); }
+uint64_t testsetup_rav(test_info_t* tinfo) { return run_chipset_setup(*profile_named("rav"), tinfo); }
+uint64_t testsetup_mof(test_info_t* tinfo) { return run_chipset_setup(*profile_named("mof"), tinfo); }
+uint64_t testsetup_jix(test_info_t* tinfo) { return run_chipset_setup(*profile_named("jix"), tinfo); }
+uint64_t testsetup_yod(test_info_t* tinfo) { return run_chipset_setup(*profile_named("yod"), tinfo); }
+uint64_t testsetup_gux(test_info_t* tinfo) { return run_chipset_setup(*profile_named("gux"), tinfo); }
+uint64_t testsetup_wez(test_info_t* tinfo) { return run_chipset_setup(*profile_named("wez"), tinfo); }
